@@ -1,0 +1,150 @@
+#include "iso8211/ddfreader.h"
+
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/textutil.h"
+
+namespace veloran {
+
+std::string ReadFixedText(TStream& stream, int n) {
+  if (n <= 0) return {};
+  std::string text(static_cast<size_t>(n), '\0');
+  text.resize(static_cast<size_t>(stream.Read(text.data(), n)));
+  return text;
+}
+
+int32_t ReadFixedInt(TStream& stream, int n) { return StrToInt(ReadFixedText(stream, n)); }
+
+std::string ReadToTerminator(TStream& stream, char& terminator) {
+  std::string result;
+  for (int c = stream.ReadByte(); c >= 0; c = stream.ReadByte()) {
+    terminator = static_cast<char>(c);
+    if (terminator == kUnitTerminator || terminator == kFieldTerminator) break;
+    result.push_back(terminator);
+  }
+  return result;
+}
+
+int32_t ReadBigEndianInt(TStream& stream, int width) {
+  unsigned char bytes[4] = {0, 0, 0, 0};
+  if (width < 1) return 0;
+  if (width > 4) width = 4;
+  stream.Read(bytes, width);
+  uint32_t value = 0;
+  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+  return static_cast<int32_t>(value);  // width 4: two's complement
+}
+
+void ReverseBytes(unsigned char* buffer, int n) {
+  for (int k = 0; k < n - 1 - k; ++k) std::swap(buffer[k], buffer[n - 1 - k]);
+}
+
+double ReadSingle(TStream& stream, bool swapFloatBytes) {
+  unsigned char bytes[4] = {0, 0, 0, 0};
+  stream.Read(bytes, 4);
+  if (swapFloatBytes) ReverseBytes(bytes, 4);
+  const uint32_t bits = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
+
+void ReadDDRLeader(TStream& stream, TDDRLeader& leader) {
+  leader.RecordLength = ReadFixedInt(stream, 5);
+  leader.InterchangeLevel = ReadFixedInt(stream, 1);
+  leader.LeaderId = ReadFixedText(stream, 1);
+  leader.InlineCodeExtension = ReadFixedText(stream, 1);
+  leader.VersionNumber = ReadFixedText(stream, 1);
+  leader.ApplicationIndicator = ReadFixedText(stream, 1);
+  leader.FieldControlLength = ReadFixedInt(stream, 2);
+  leader.FieldAreaBase = ReadFixedInt(stream, 5);
+  leader.ExtendedCharSet = ReadFixedText(stream, 3);
+  leader.SizeOfFieldLength = ReadFixedInt(stream, 1);
+  leader.SizeOfFieldPos = ReadFixedInt(stream, 1);
+  leader.EntryMapReserved = ReadFixedText(stream, 1);
+  leader.SizeOfFieldTag = ReadFixedInt(stream, 1);
+}
+
+void ReadDRLeader(TStream& stream, TDRLeader& leader) {
+  leader.RecordLength = ReadFixedInt(stream, 5);
+  leader.InterchangeLevel = ReadFixedText(stream, 1);
+  leader.LeaderId = ReadFixedText(stream, 1);
+  leader.LeaderControls = ReadFixedText(stream, 5);
+  leader.FieldAreaBase = ReadFixedInt(stream, 5);
+  leader.ExtendedCharSet = ReadFixedText(stream, 3);
+  leader.SizeOfFieldLength = ReadFixedInt(stream, 1);
+  leader.SizeOfFieldPos = ReadFixedInt(stream, 1);
+  leader.EntryMapReserved = ReadFixedText(stream, 1);
+  leader.SizeOfFieldTag = ReadFixedInt(stream, 1);
+}
+
+namespace {
+
+// The directory layout shared by the DDR and the data records. Entries past
+// the 20th are read and dropped so that the stream stays in step.
+void ReadDirectory(TStream& stream, TDDRDirectory& directory, int32_t fieldAreaBase, int32_t sizeOfLength,
+                   int32_t sizeOfPos, int32_t sizeOfTag) {
+  const int32_t width = sizeOfLength + sizeOfPos + sizeOfTag;
+  if (width == 0) Fail("Division by zero");
+  directory.Count = (fieldAreaBase - 24 - 1) / width;
+  TDDRDirItem spare;
+  for (int32_t i = 0; i < directory.Count; ++i) {
+    TDDRDirItem& item = i < kMaxEntries ? directory.Items[static_cast<size_t>(i)] : spare;
+    item.Tag = ReadFixedText(stream, sizeOfTag);
+    item.Length = ReadFixedInt(stream, sizeOfLength);
+    item.Position = ReadFixedInt(stream, sizeOfPos);
+  }
+  stream.ReadByte();  // the directory's field terminator, not checked
+  directory.FieldAreaStart = stream.Position();
+}
+
+}  // namespace
+
+void ReadDDRDirectory(TStream& stream, TDDRDirectory& directory, const TDDRLeader& leader) {
+  ReadDirectory(stream, directory, leader.FieldAreaBase, leader.SizeOfFieldLength, leader.SizeOfFieldPos,
+                leader.SizeOfFieldTag);
+}
+
+void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader& leader) {
+  ReadDirectory(stream, directory, leader.FieldAreaBase, leader.SizeOfFieldLength, leader.SizeOfFieldPos,
+                leader.SizeOfFieldTag);
+}
+
+void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory) {
+  area.Count = directory.Count;
+  TDataDescriptItem spare;
+  char terminator = 0;
+  for (int32_t i = 0; i < area.Count; ++i) {
+    TDataDescriptItem& item = i < kMaxEntries ? area.Items[static_cast<size_t>(i)] : spare;
+    item.FieldControls = ReadFixedText(stream, 6);
+    item.FieldName = ReadToTerminator(stream, terminator);
+    item.ArrayDescriptor = ReadToTerminator(stream, terminator);
+    item.FormatControls = ReadToTerminator(stream, terminator);
+  }
+}
+
+void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords) {
+  const int n = maxRecords > kMaxEntries ? kMaxEntries : maxRecords;
+  ReadDDRLeader(stream, description.Leader);
+  ReadDDRDirectory(stream, description.Directory, description.Leader);
+  ReadDataDescriptArea(stream, description.DescriptArea, description.Directory);
+
+  TDataRecordArray& records = description.Records;
+  records.Count = 0;
+  for (int pass = 0; pass < n; ++pass) {
+    if (stream.Position() >= stream.Size()) break;
+    const int64_t recordStart = stream.Position();
+    const size_t i = static_cast<size_t>(records.Count);
+    ReadDRLeader(stream, records.Leaders[i]);
+    ReadDRDirectory(stream, records.Directories[i], records.Leaders[i]);
+    const int32_t length = records.Leaders[i].RecordLength;
+    ++records.Count;
+    // A record length of 0 or less gives no place for a next record.
+    if (length <= 0) break;
+    stream.Seek(recordStart + length);
+    if (records.Leaders[i].LeaderId == "R") break;
+  }
+}
+
+}  // namespace veloran

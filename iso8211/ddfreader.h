@@ -1,0 +1,112 @@
+// Reading of ISO 8211 ("DDF") files: the descriptive record with its field
+// descriptions, and the leaders and directories of the first data records.
+// Data fields are not loaded; the lookups read them from the stream.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "iso8211/stream.h"
+
+namespace veloran {
+
+inline constexpr char kUnitTerminator = 0x1F;
+inline constexpr char kFieldTerminator = 0x1E;
+inline constexpr int kMaxEntries = 20;  // every fixed array holds 20 entries
+
+struct TDDRLeader {
+  int32_t RecordLength = 0;
+  int32_t InterchangeLevel = 0;
+  std::string LeaderId;
+  std::string InlineCodeExtension;
+  std::string VersionNumber;
+  std::string ApplicationIndicator;
+  int32_t FieldControlLength = 0;
+  int32_t FieldAreaBase = 0;
+  std::string ExtendedCharSet;
+  int32_t SizeOfFieldLength = 0;
+  int32_t SizeOfFieldPos = 0;
+  std::string EntryMapReserved;
+  int32_t SizeOfFieldTag = 0;
+};
+
+struct TDRLeader {
+  int32_t RecordLength = 0;
+  std::string InterchangeLevel;
+  std::string LeaderId;
+  std::string LeaderControls;
+  int32_t FieldAreaBase = 0;
+  std::string ExtendedCharSet;
+  int32_t SizeOfFieldLength = 0;
+  int32_t SizeOfFieldPos = 0;
+  std::string EntryMapReserved;
+  int32_t SizeOfFieldTag = 0;
+};
+
+struct TDDRDirItem {
+  std::string Tag;
+  int32_t Length = 0;
+  int32_t Position = 0;
+};
+
+// Count is the number of entries the leader announces; only the first
+// kMaxEntries of them are kept in Items (see StoredCount).
+struct TDDRDirectory {
+  int32_t Count = 0;
+  int64_t FieldAreaStart = 0;
+  std::array<TDDRDirItem, kMaxEntries> Items;
+};
+
+struct TDataDescriptItem {
+  std::string FieldControls;
+  std::string FieldName;
+  std::string ArrayDescriptor;
+  std::string FormatControls;
+};
+
+struct TDataDescriptArea {
+  int32_t Count = 0;
+  std::array<TDataDescriptItem, kMaxEntries> Items;
+};
+
+struct TDataRecordArray {
+  int32_t Count = 0;
+  std::array<TDRLeader, kMaxEntries> Leaders;
+  std::array<TDDRDirectory, kMaxEntries> Directories;
+};
+
+struct TDataDescription {
+  TDDRLeader Leader;
+  TDDRDirectory Directory;
+  TDataDescriptArea DescriptArea;
+  TDataRecordArray Records;
+};
+
+// The number of entries actually held in a 20-entry array for a count.
+inline int StoredCount(int32_t count) { return count <= 0 ? 0 : (count < kMaxEntries ? count : kMaxEntries); }
+
+void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords);
+void ReadDDRLeader(TStream& stream, TDDRLeader& leader);
+void ReadDDRDirectory(TStream& stream, TDDRDirectory& directory, const TDDRLeader& leader);
+void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory);
+void ReadDRLeader(TStream& stream, TDRLeader& leader);
+void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader& leader);
+
+// Exactly n bytes, or fewer when the end of the stream cuts the read short.
+std::string ReadFixedText(TStream& stream, int n);
+// n bytes as a strict decimal integer; fails with "'%s' is not a valid integer value".
+int32_t ReadFixedInt(TStream& stream, int n);
+// The bytes up to the next UT or FT, which is consumed and stored in
+// `terminator`; at the end of the stream what was read, terminator unchanged
+// when nothing was.
+std::string ReadToTerminator(TStream& stream, char& terminator);
+// w bytes (1 to 4), most significant first; width 4 is signed. Missing bytes
+// at the end of the stream count as 0.
+int32_t ReadBigEndianInt(TStream& stream, int width);
+void ReverseBytes(unsigned char* buffer, int n);
+// A 4-byte IEEE single, least significant byte first, or most significant
+// first when swapFloatBytes is set; widened to double.
+double ReadSingle(TStream& stream, bool swapFloatBytes);
+
+}  // namespace veloran

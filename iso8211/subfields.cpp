@@ -1,0 +1,122 @@
+#include "iso8211/subfields.h"
+
+namespace veloran {
+
+std::string NextToken(std::string_view text, char delimiter, int& position) {
+  std::string result;
+  if (position < 1) position = 1;
+  while (position <= static_cast<int>(text.size())) {
+    const char c = text[static_cast<size_t>(position - 1)];
+    ++position;
+    if (c == delimiter) break;
+    result.push_back(c);
+  }
+  return result;
+}
+
+void SplitArrayDescriptor(std::string_view descriptor, TFieldArray& fields) {
+  int p = 1;
+  int i = 0;
+  for (;;) {
+    std::string token = NextToken(descriptor, '!', p);
+    if (token.empty() || i == kMaxEntries) break;
+    fields.Items[static_cast<size_t>(i++)].Label = std::move(token);
+  }
+  fields.Count = i;
+}
+
+int FindDirItem(std::string_view tag, const TDDRDirectory& directory) {
+  const int n = StoredCount(directory.Count);
+  for (int i = 0; i < n; ++i)
+    if (directory.Items[static_cast<size_t>(i)].Tag == tag) return i;
+  return -1;
+}
+
+int FindFieldLabel(std::string_view label, const TFieldArray& fields) {
+  const int n = StoredCount(fields.Count);
+  for (int i = 0; i < n; ++i)
+    if (fields.Items[static_cast<size_t>(i)].Label == label) return i;
+  return -1;
+}
+
+std::string GetFormatControls(std::string_view tag, const TDataDescription& description) {
+  const int d = FindDirItem(tag, description.Directory);
+  return d < 0 ? std::string() : description.DescriptArea.Items[static_cast<size_t>(d)].FormatControls;
+}
+
+void LocateSubfield(std::string_view tag, std::string_view label, int recordNumber,
+                    const TDataDescription& description, int& subfieldIndex, int& fieldIndex) {
+  subfieldIndex = -1;
+  fieldIndex = -1;
+  const int d = FindDirItem(tag, description.Directory);
+  if (d < 0) return;
+  TFieldArray fields;
+  SplitArrayDescriptor(description.DescriptArea.Items[static_cast<size_t>(d)].ArrayDescriptor, fields);
+  subfieldIndex = FindFieldLabel(label, fields);
+  if (subfieldIndex < 0) return;
+  if (recordNumber < 0 || recordNumber >= StoredCount(description.Records.Count)) return;
+  fieldIndex = FindDirItem(tag, description.Records.Directories[static_cast<size_t>(recordNumber)]);
+}
+
+namespace {
+
+// Locates the subfield and moves the stream to the start of its field.
+// Returns the subfield index, or -1 when not found.
+int SeekField(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
+              const TDataDescription& description) {
+  int subfieldIndex = -1, fieldIndex = -1;
+  LocateSubfield(tag, label, recordNumber, description, subfieldIndex, fieldIndex);
+  if (subfieldIndex < 0 || fieldIndex < 0) return -1;
+  const TDDRDirectory& directory = description.Records.Directories[static_cast<size_t>(recordNumber)];
+  stream.Seek(directory.FieldAreaStart + directory.Items[static_cast<size_t>(fieldIndex)].Position);
+  return subfieldIndex;
+}
+
+}  // namespace
+
+std::string GetSubfieldText(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
+                            const TDataDescription& description) {
+  std::string result;
+  const int k = SeekField(stream, tag, label, recordNumber, description);
+  char terminator = 0;
+  for (int i = 0; i <= k; ++i) result = ReadToTerminator(stream, terminator);
+  return result;
+}
+
+int32_t GetSubfieldInt(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
+                       const TDataDescription& description) {
+  int32_t value = 0;
+  return TryStrToInt(GetSubfieldText(stream, tag, label, recordNumber, description), value) ? value : 0;
+}
+
+double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
+                       const TDataDescription& description, char sep) {
+  return FirstNumber(GetSubfieldText(stream, tag, label, recordNumber, description), sep);
+}
+
+int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
+                          int recordNumber, const TDataDescription& description) {
+  const int k = SeekField(stream, tag, label, recordNumber, description);
+  if (k < 0) return 0;
+  // The k-th value lies k widths from the field's start.
+  stream.Seek(stream.Position() + int64_t{k} * width);
+  return ReadBigEndianInt(stream, width);
+}
+
+void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
+                       const TDataDescription& description, TStringArray& values) {
+  values.Count = 0;
+  const int k = SeekField(stream, tag, label, recordNumber, description);
+  if (k < 0) return;
+  char terminator = 0;
+  for (int i = 0; i < k; ++i) ReadToTerminator(stream, terminator);
+  // Collect up to the field terminator, or to the end of the stream.
+  while (stream.Position() < stream.Size()) {
+    terminator = 0;
+    std::string value = ReadToTerminator(stream, terminator);
+    if (values.Count < kMaxEntries) values.Items[static_cast<size_t>(values.Count++)] = std::move(value);
+    if (terminator == kFieldTerminator) break;
+  }
+}
+
+}  // namespace veloran

@@ -1,0 +1,165 @@
+#include "support/textutil.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "support/errors.h"
+
+namespace veloran {
+
+TIndeSystemData TIndeSystemData::FromEnvironment() {
+  char sep = '.';
+  if (locale_t loc = newlocale(LC_NUMERIC_MASK, "", locale_t(0))) {
+    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+    // Only single-byte separators can stand in a byte string of digits.
+    if (radix && radix[0] != '\0' && radix[1] == '\0') sep = radix[0];
+    freelocale(loc);
+  }
+  return TIndeSystemData(sep);
+}
+
+const TIndeSystemData& IndeSystemData() {
+  static const TIndeSystemData instance = TIndeSystemData::FromEnvironment();
+  return instance;
+}
+
+std::string PadLeftWith(std::string_view text, int width, char fill) {
+  const int n = width - static_cast<int>(text.size());
+  std::string result;
+  if (n > 0) result.assign(static_cast<size_t>(n), fill);
+  result.append(text);
+  return result;
+}
+
+std::string PadRightWith(std::string_view text, int width, char fill) {
+  const int n = width - static_cast<int>(text.size());
+  std::string result(text);
+  if (n > 0) result.append(static_cast<size_t>(n), fill);
+  return result;
+}
+
+namespace {
+
+// Converts the number text collected by ScanNumber: optional "-", digits with
+// at most one `sep`, optional exponent letter with optional "-" and digits
+// (no digits counts as exponent 0).
+double ConvertNumberText(const std::string& number, char sep) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+  std::string text;
+  text.reserve(number.size() + 1);
+  for (char c : number) text.push_back(c == sep ? '.' : c);
+  if (!text.empty() && (text.back() == 'E' || text.back() == 'e' || text.back() == '-')) {
+    // "1E" or "1E-": an exponent without digits is exponent 0.
+    while (!text.empty() && (text.back() == '-' || text.back() == 'E' || text.back() == 'e')) text.pop_back();
+  }
+  errno = 0;
+  const double value = strtod_l(text.c_str(), nullptr, cLocale);
+  if (std::isinf(value)) Fail("'" + number + "' is beyond the range of a real number");
+  return value;
+}
+
+}  // namespace
+
+bool ScanNumber(std::string_view s, int& p, double& value, char sep) {
+  value = 0;
+  std::string number;
+  bool sepSeen = false;
+  const int len = static_cast<int>(s.size());
+  if (len == 0) return false;
+  if (p < 1) p = 1;
+
+  bool found = false;
+  while (p <= len) {
+    const char c = s[static_cast<size_t>(p - 1)];
+    if (c == '-') {
+      if (number.empty()) number.push_back(c);
+    } else if (c == sep && !sepSeen) {
+      number.push_back(c);
+      sepSeen = true;
+    } else if (IsDigitChar(c)) {
+      found = true;
+      break;
+    } else {
+      number.clear();
+      sepSeen = false;
+    }
+    ++p;
+  }
+  if (!found) return false;
+
+  while (p <= len) {
+    const char c = s[static_cast<size_t>(p - 1)];
+    if (IsDigitChar(c)) {
+      number.push_back(c);
+    } else if (c == sep) {
+      if (sepSeen) break;
+      sepSeen = true;
+      number.push_back(c);
+    } else {
+      break;
+    }
+    ++p;
+  }
+
+  if (p <= len && (s[static_cast<size_t>(p - 1)] == 'E' || s[static_cast<size_t>(p - 1)] == 'e')) {
+    number.push_back(s[static_cast<size_t>(p - 1)]);
+    ++p;
+    while (p <= len && s[static_cast<size_t>(p - 1)] == '-') {
+      if (number.back() != '-') number.push_back('-');
+      ++p;
+    }
+    while (p <= len && IsDigitChar(s[static_cast<size_t>(p - 1)])) {
+      number.push_back(s[static_cast<size_t>(p - 1)]);
+      ++p;
+    }
+  }
+
+  value = ConvertNumberText(number, sep);
+  return true;
+}
+
+double FirstNumber(std::string_view text, char sep) {
+  int p = 1;
+  double value = 0;
+  return ScanNumber(text, p, value, sep) ? value : 0.0;
+}
+
+bool TryStrToInt(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigitChar(text[i])) return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return false;
+  }
+  const int64_t v = negative ? -magnitude : magnitude;
+  if (v > std::numeric_limits<int32_t>::max()) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+int32_t StrToInt(std::string_view text) {
+  int32_t value = 0;
+  if (!TryStrToInt(text, value)) Fail("'" + std::string(text) + "' is not a valid integer value");
+  return value;
+}
+
+std::tm FileDate(const std::string& fileName) {
+  struct stat st {};
+  if (stat(fileName.c_str(), &st) != 0) Fail("Invalid argument to date encode");
+  std::tm local{};
+  localtime_r(&st.st_mtime, &local);
+  return local;
+}
+
+}  // namespace veloran

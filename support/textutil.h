@@ -1,0 +1,57 @@
+// Text and number utilities shared by the reader and the writer.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace veloran {
+
+// The user's regional decimal separator, read once from the environment
+// (LC_ALL / LC_NUMERIC / LANG) without touching the process locale.
+class TIndeSystemData {
+ public:
+  explicit TIndeSystemData(char decimalSeparator) : Separator(decimalSeparator) {}
+  static TIndeSystemData FromEnvironment();
+  char DecimalSeparator() const { return Separator; }
+
+ private:
+  char Separator;
+};
+
+// The single instance, created on first use and only read afterwards.
+const TIndeSystemData& IndeSystemData();
+
+std::string PadLeftWith(std::string_view text, int width, char fill);
+std::string PadRightWith(std::string_view text, int width, char fill);
+inline std::string PadLeft(std::string_view text, int width) { return PadLeftWith(text, width, ' '); }
+inline std::string PadRight(std::string_view text, int width) { return PadRightWith(text, width, ' '); }
+
+inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+
+// Scans the next number of `text` from the 1-based position `p`; leaves `p`
+// on the first character not taken. Returns false when no digit follows.
+// Throws TConvertError for a number beyond the range of a double.
+bool ScanNumber(std::string_view text, int& p, double& value, char sep);
+inline bool ScanNumber(std::string_view text, int& p, double& value) {
+  return ScanNumber(text, p, value, IndeSystemData().DecimalSeparator());
+}
+
+// The first number in `text`, or 0 when there is none.
+double FirstNumber(std::string_view text, char sep);
+inline double FirstNumber(std::string_view text) {
+  return FirstNumber(text, IndeSystemData().DecimalSeparator());
+}
+
+// Strict decimal text to 32-bit integer: leading blanks and one sign, then
+// digits to the end. Returns false for anything else or on overflow.
+bool TryStrToInt(std::string_view text, int32_t& value);
+// The same, failing with "'%s' is not a valid integer value".
+int32_t StrToInt(std::string_view text);
+
+// A file's last-modification time as local broken-down time.
+// Fails with "Invalid argument to date encode" when the file is missing.
+std::tm FileDate(const std::string& fileName);
+
+}  // namespace veloran

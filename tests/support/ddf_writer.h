@@ -3,6 +3,7 @@
 // record followed by leaderless records.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>

@@ -1,0 +1,151 @@
+#include "sdts/cells.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "iso8211/subfields.h"
+#include "sdts/moduleset.h"
+#include "support/errors.h"
+
+namespace veloran {
+
+namespace {
+
+class TCellReader {
+ public:
+  TCellReader(TConversionState& state, IProgress& progress)
+      : State(state), Info(state.Info), Cells(state.Grid.Cells.get()), Progress(progress) {}
+
+  void Run();
+
+ private:
+  void ReadIntegerCells(int64_t count);
+  void ReadFloatCells(int64_t count);
+  void TrackExtremes(int32_t elevation) {
+    if (elevation > Info.ActualMax) Info.ActualMax = elevation;
+    if (elevation < Info.ActualMin) Info.ActualMin = elevation;
+  }
+  [[noreturn]] void Malformed(const std::string& what) const {
+    Fail("The cell module " + Stream->Name() + " is malformed: " + what);
+  }
+
+  TConversionState& State;
+  TSdtsInfo& Info;
+  uint16_t* Cells;
+  IProgress& Progress;
+  std::unique_ptr<TStream> Stream;
+  std::vector<unsigned char> Buffer;  // one CVLS field, reused for every record
+  int64_t Count = 0;                  // cells stored so far
+};
+
+void TCellReader::Run() {
+  Info.ActualMin = 32766;
+  Info.ActualMax = -32765;
+  Stream = OpenModule(State.ModuleSet, "CE" + State.ModuleSet.CellModuleSuffix);
+  TDataDescription description;
+  ReadDataDescription(*Stream, description, 1);
+
+  const TDDRDirectory& first = description.Records.Directories[0];
+  const int cvls = description.Records.Count > 0 ? FindDirItem("CVLS", first) : -1;
+  if (cvls < 0) Fail("The cell module " + Stream->Name() + " has no CVLS field in its first record");
+  const bool repeat = description.Records.Leaders[0].LeaderId == "R";
+  const int64_t offset = first.Items[static_cast<size_t>(cvls)].Position;
+  int64_t start = first.FieldAreaStart + offset;
+  int64_t length = first.Items[static_cast<size_t>(cvls)].Length;
+  const bool floats = Info.CellFormat == kFloatCellFormat;
+  const int64_t cellSize = floats ? 4 : 2;
+  const int64_t size = Stream->Size();
+
+  TDRLeader leader;
+  TDDRDirectory directory;
+  for (;;) {
+    if (length < 0) Malformed("a CVLS field of negative length");
+    if (start >= size) break;
+    Stream->Seek(start);
+    // A field cut short by the end of the file yields its complete cells.
+    const int64_t available = (size - start) / cellSize;
+    const int64_t wanted = length / cellSize;
+    const int64_t cells = wanted < available ? wanted : available;
+    if (Count + cells > kCellCount)
+      Fail("The cell module " + Stream->Name() + " holds more cells than the grid can take (4,000,001)");
+    if (floats) {
+      ReadFloatCells(cells);
+    } else {
+      ReadIntegerCells(cells);
+    }
+    Progress.SetProgress(static_cast<int>(std::nearbyint(50.0 * static_cast<double>(Stream->Position()) /
+                                                         static_cast<double>(size))));
+    if (cells < wanted) break;
+
+    int64_t next;
+    if (repeat) {
+      // Leaderless records repeat the first record's layout.
+      next = start + length + offset;
+    } else {
+      const int64_t recordStart = start + length;
+      if (recordStart >= size) break;
+      Stream->Seek(recordStart);
+      ReadDRLeader(*Stream, leader);
+      ReadDRDirectory(*Stream, directory, leader);
+      const int at = FindDirItem("CVLS", directory);
+      if (at < 0) Malformed("the record at byte " + std::to_string(recordStart) + " has no CVLS field");
+      next = directory.FieldAreaStart + directory.Items[static_cast<size_t>(at)].Position;
+      length = directory.Items[static_cast<size_t>(at)].Length;
+    }
+    // Every record must lie after the one before it: a crafted file must
+    // not make the walk stand still or go back.
+    if (next <= start) Malformed("the record after byte " + std::to_string(start) + " does not advance");
+    start = next;
+  }
+}
+
+void TCellReader::ReadIntegerCells(int64_t count) {
+  Buffer.resize(static_cast<size_t>(count * 2));
+  const int64_t got = Stream->Read(Buffer.data(), count * 2);
+  if (got < count * 2) count = got / 2;
+  const unsigned char* b = Buffer.data();
+  uint16_t* out = Cells + Count;
+  for (int64_t i = 0; i < count; ++i, b += 2) {
+    const auto value = static_cast<int16_t>(static_cast<uint16_t>(b[0] << 8 | b[1]));
+    if (value >= -kCellOffset) {
+      TrackExtremes(value);
+      out[i] = static_cast<uint16_t>(value + kCellOffset);
+    } else {
+      out[i] = 0;
+    }
+  }
+  Count += count;
+}
+
+void TCellReader::ReadFloatCells(int64_t count) {
+  // Float cells are big-endian: from now on 4-byte reals are read most
+  // significant byte first.
+  State.SwapFloatBytes = true;
+  Buffer.resize(static_cast<size_t>(count * 4));
+  const int64_t got = Stream->Read(Buffer.data(), count * 4);
+  if (got < count * 4) count = got / 4;
+  unsigned char* b = Buffer.data();
+  uint16_t* out = Cells + Count;
+  for (int64_t i = 0; i < count; ++i, b += 4) {
+    const uint32_t bits = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    float f;
+    std::memcpy(&f, &bits, 4);
+    const double value = f;
+    if (std::isnan(value) || value >= 9.2233720368547758e18) Fail(kInvalidOpMessage);
+    out[i] = 0;
+    if (value < -32765.0) continue;
+    const double rounded = std::nearbyint(value);  // ties to even
+    // The grid holds -999 to 64,535; -1000 counts and reads back as void.
+    if (rounded < -kCellOffset || rounded > 64535) continue;
+    TrackExtremes(static_cast<int32_t>(rounded));
+    out[i] = static_cast<uint16_t>(static_cast<int32_t>(rounded) + kCellOffset);
+  }
+  Count += count;
+}
+
+}  // namespace
+
+void ReadCells(TConversionState& state, IProgress& progress) { TCellReader(state, progress).Run(); }
+
+}  // namespace veloran

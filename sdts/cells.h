@@ -1,0 +1,13 @@
+// Reads the cell module's CVLS values into the elevation grid.
+#pragma once
+
+#include "sdts/sdtsinfo.h"
+#include "support/progress.h"
+
+namespace veloran {
+
+// Fills Cells from index 0 in the order the module delivers them, tracks
+// ActualMin and ActualMax, and moves the progress from 0 to at most 50.
+void ReadCells(TConversionState& state, IProgress& progress);
+
+}  // namespace veloran

@@ -1,0 +1,74 @@
+#include "sdts/moduleset.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "support/errors.h"
+
+namespace veloran {
+
+void SplitCellFileName(TModuleSet& moduleSet, const std::string& cellPath) {
+  const size_t slash = cellPath.rfind('/');
+  moduleSet.CellFileName = slash == std::string::npos ? cellPath : cellPath.substr(slash + 1);
+  moduleSet.TransferDir = slash == std::string::npos ? std::string() : cellPath.substr(0, slash + 1);
+  const std::string& name = moduleSet.CellFileName;
+  moduleSet.TransferPrefix = name.substr(0, 4);
+  moduleSet.CellModuleSuffix = name.size() > 6 ? name.substr(6, 2) : std::string();
+}
+
+std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code) {
+  return moduleSet.TransferDir + moduleSet.TransferPrefix + std::string(code) + ".DDF";
+}
+
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+// The first file name, in byte order, in `dir` that equals `name` ignoring case.
+std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return {};
+  std::vector<std::string> matches;
+  while (const dirent* e = readdir(d))
+    if (SameIgnoringCase(e->d_name, name)) matches.emplace_back(e->d_name);
+  closedir(d);
+  if (matches.empty()) return {};
+  return *std::min_element(matches.begin(), matches.end());
+}
+
+}  // namespace
+
+std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
+  const std::string path = ModuleFileName(moduleSet, code);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    const std::string name = path.substr(moduleSet.TransferDir.size());
+    const std::string found = FindIgnoringCase(moduleSet.TransferDir, name);
+    if (found.empty()) Fail("Cannot open file " + path);
+    try {
+      return std::make_unique<TFileStream>(moduleSet.TransferDir + found);
+    } catch (const TConvertError&) {
+      Fail("Cannot open file " + path);
+    }
+  }
+  return std::make_unique<TFileStream>(path);
+}
+
+uint8_t CellFormatCode(std::string_view fmt) {
+  static constexpr std::string_view kFormats[] = {"BI8",  "BI16",  "BI24",  "BI32",  "BUI",  "BUI8",
+                                                  "BUI16", "BUI24", "BUI32", "BFP32", "BFP64"};
+  for (uint8_t i = 0; i < std::size(kFormats); ++i)
+    if (kFormats[i] == fmt) return i;
+  return kUnknownCellFormat;
+}
+
+}  // namespace veloran

@@ -1,0 +1,30 @@
+// Naming and opening the module files of a transfer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "iso8211/stream.h"
+#include "sdts/sdtsinfo.h"
+
+namespace veloran {
+
+void SplitCellFileName(TModuleSet& moduleSet, const std::string& cellPath);
+
+// TransferDir + TransferPrefix + code + ".DDF".
+std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
+
+// Opens the module file read-only. When the formed name does not exist, a
+// file in the transfer's directory whose name equals it ignoring case is
+// opened instead (transfers are often unpacked in lower case). Fails with
+// "Cannot open file %s" naming the formed path.
+std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
+
+// Codes 0 to 10 for "BI8" ... "BFP64"; any other text gets kUnknownCellFormat.
+inline constexpr uint8_t kFloatCellFormat = 9;
+inline constexpr uint8_t kUnknownCellFormat = 255;
+uint8_t CellFormatCode(std::string_view fmt);
+
+}  // namespace veloran

@@ -1,0 +1,80 @@
+// The metadata record, the elevation grid and the module set of the current
+// transfer, and the conversion state that holds them for the program's life.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dem/demblock.h"
+
+namespace veloran {
+
+// The four file-name parts from which every module file name is formed.
+struct TModuleSet {
+  std::string CellModuleSuffix;  // characters 7 and 8 of CellFileName
+  std::string CellFileName;      // the chosen name without its directory
+  std::string TransferPrefix;    // characters 1 to 4 of CellFileName
+  std::string TransferDir;       // the directory with its trailing "/", or empty
+};
+
+struct TCornerPoint {
+  double X = 0.0;  // easting
+  double Y = 0.0;  // northing
+};
+
+struct TSdtsInfo {
+  int32_t UnitsCode = 0;  // 1 feet, 2 metres
+  int32_t VerticalScale = 0;
+  uint8_t CellFormat = 0;
+  std::string Title;
+  std::string DataId;
+  std::string DataDate;
+  int32_t Scale = 0;
+  int32_t VoidValue = 0;
+  int32_t FillValue = 0;
+  int32_t MinElevation = 0;
+  int32_t MaxElevation = 0;
+  int32_t ActualMax = 0;
+  int32_t ActualMin = 0;
+  double ScaleX = 0.0;
+  double ScaleY = 0.0;
+  double OriginX = 0.0;
+  double OriginY = 0.0;
+  double ResolutionX = 0.0;
+  double ResolutionY = 0.0;
+  double SpacingX = 0.0;
+  double SpacingY = 0.0;
+  std::string RefSysName;
+  int32_t Zone = 0;
+  int32_t Datum = 0;
+  int32_t SadrX = 0;
+  int32_t SadrY = 0;
+  double UpperLeftX = 0.0;
+  double UpperLeftY = 0.0;
+  TCornerPoint NW, NE, SW, SE;
+};
+
+inline constexpr int32_t kCellCount = 4000001;
+inline constexpr int32_t kHighestCellIndex = kCellCount - 1;
+inline constexpr int32_t kCellOffset = 1000;
+
+// Cells hold 0 for no elevation, otherwise elevation + 1000 (16 bits),
+// row-major with row 0 at the north.
+struct TElevationGrid {
+  std::unique_ptr<uint16_t[]> Cells{new uint16_t[kCellCount]()};
+  int32_t RowCount = 0;
+  int32_t ColCount = 0;
+};
+
+// Everything a conversion reads and writes, kept from one conversion to the
+// next while the program runs.
+struct TConversionState {
+  TModuleSet ModuleSet;
+  TSdtsInfo Info;
+  TElevationGrid Grid;
+  bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
+  TDemBlock Block;
+};
+
+}  // namespace veloran

@@ -1,0 +1,214 @@
+#include "sdts/cells.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+#include "sdts/metadata.h"
+#include "sdts/moduleset.h"
+#include "support/errors.h"
+#include "tests/support/recorder.h"
+#include "tests/support/transfer.h"
+
+namespace veloran {
+namespace {
+
+using testing::TTransferSpec;
+
+class Cells : public ::testing::Test {
+ protected:
+  void Read(const TTransferSpec& spec) {
+    Write(spec);
+    ReadCells(State, Gauge);
+  }
+  void Write(const TTransferSpec& spec) {
+    CellPath = testing::WriteTransfer(Dir.Path(), spec);
+    SplitCellFileName(State.ModuleSet, CellPath);
+    ReadDdsh(State);
+  }
+  std::string Error() {
+    try {
+      ReadCells(State, Gauge);
+    } catch (const TConvertError& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+  std::vector<int> CellsFrom(int first, int count) const {
+    return std::vector<int>(State.Grid.Cells.get() + first, State.Grid.Cells.get() + first + count);
+  }
+  testing::TTempDir Dir;
+  TConversionState State;
+  testing::TRecorder Gauge;
+  std::string CellPath;
+};
+
+TEST_F(Cells, SixteenBitCellsAndThreshold) {
+  TTransferSpec spec;
+  spec.Rows = {{1000, 0, -1000, -1001, -32767}};
+  Read(spec);
+  EXPECT_EQ(CellsFrom(0, 5), (std::vector<int>{2000, 1000, 0, 0, 0}));
+  EXPECT_EQ(State.Info.ActualMin, -1000);
+  EXPECT_EQ(State.Info.ActualMax, 1000);
+  EXPECT_FALSE(State.SwapFloatBytes);
+  spec.Rows = {{32767, -999, 0}};
+  Read(spec);
+  EXPECT_EQ(CellsFrom(0, 3), (std::vector<int>{33767, 1, 1000}));
+}
+
+TEST_F(Cells, FloatCellsRoundTiesToEven) {
+  TTransferSpec spec;
+  spec.Fmt = "BFP32";
+  spec.FloatRows = {{1234.5f, 1235.5f, -0.5f, -32766.0f, 2.5f, 3.5f, -2.5f}};
+  Read(spec);
+  EXPECT_EQ(CellsFrom(0, 7), (std::vector<int>{2234, 2236, 1000, 0, 1002, 1004, 998}));
+  EXPECT_EQ(State.Info.ActualMin, -2);
+  EXPECT_EQ(State.Info.ActualMax, 1236);
+  EXPECT_TRUE(State.SwapFloatBytes);
+}
+
+TEST_F(Cells, FloatCellsTheGridCannotHoldAreVoid) {
+  TTransferSpec spec;
+  spec.Fmt = "BFP32";
+  const float inf = std::numeric_limits<float>::infinity();
+  spec.FloatRows = {{-2000.0f, -1000.0f, 64535.0f, 64536.0f, 1e10f, -inf, -32765.0f, -999.4f, 100.25f}};
+  Read(spec);
+  EXPECT_EQ(CellsFrom(0, 9), (std::vector<int>{0, 0, 65535, 0, 0, 0, 0, 1, 1100}));
+  EXPECT_EQ(State.Info.ActualMin, -1000);  // -1000 counts, as in the 16-bit path
+  EXPECT_EQ(State.Info.ActualMax, 64535);
+}
+
+TEST_F(Cells, NotANumberAndHugeFloatsFail) {
+  for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e30f}) {
+    TTransferSpec spec;
+    spec.Fmt = "BFP32";
+    spec.FloatRows = {{1.0f, bad}};
+    Write(spec);
+    EXPECT_EQ(Error(), "Invalid floating point operation") << bad;
+  }
+}
+
+TEST_F(Cells, NoElevationLeavesTheStartingExtremes) {
+  TTransferSpec spec;
+  spec.Rows = {{-32767, -32766}, {-5000, -1001}};
+  Read(spec);
+  EXPECT_EQ(State.Info.ActualMin, 32766);
+  EXPECT_EQ(State.Info.ActualMax, -32765);
+}
+
+TEST_F(Cells, BothRecordWalksFillTheGridRowAfterRow) {
+  for (bool repeat : {false, true}) {
+    TTransferSpec spec;
+    spec.RepeatRecords = repeat;
+    spec.Rows.clear();
+    for (int r = 0; r < 10; ++r) spec.Rows.push_back({static_cast<int16_t>(r * 10), static_cast<int16_t>(r * 10 + 1), 7});
+    Read(spec);
+    for (int r = 0; r < 10; ++r)
+      EXPECT_EQ(CellsFrom(r * 3, 3), (std::vector<int>{1000 + r * 10, 1001 + r * 10, 1007})) << repeat << r;
+    EXPECT_EQ(State.Info.ActualMax, 91);
+    // One gauge value per record, rising to 50 for a file of 100 bytes or more.
+    ASSERT_EQ(Gauge.Progress.size(), 10u) << repeat;
+    EXPECT_TRUE(std::is_sorted(Gauge.Progress.begin(), Gauge.Progress.end()));
+    EXPECT_EQ(Gauge.Progress.back(), 50);
+    Gauge.Progress.clear();
+  }
+}
+
+TEST_F(Cells, LowerCaseTransferIsFound) {
+  TTransferSpec spec;
+  spec.LowerCaseNames = true;
+  spec.Unit = "FEET";
+  Read(spec);
+  EXPECT_EQ(CellPath, Dir.Path() + "/1234cel0.ddf");
+  EXPECT_EQ(State.Info.UnitsCode, 1);
+  EXPECT_EQ(CellsFrom(0, 2), (std::vector<int>{1010, 1020}));
+}
+
+TEST_F(Cells, GaugeFollowsThePositionInTheFile) {
+  TTransferSpec spec;
+  spec.Rows = {std::vector<int16_t>(1000, 1), std::vector<int16_t>(1000, 2)};
+  Read(spec);
+  const double size = static_cast<double>(testing::ReadFileBytes(CellPath).size());
+  ASSERT_EQ(Gauge.Progress.size(), 2u);
+  // The first record ends just before the FT of its CVLS field, about half way.
+  EXPECT_NEAR(Gauge.Progress[0], 50.0 * (size / 2) / size, 1.0);
+  EXPECT_EQ(Gauge.Progress[1], static_cast<int>(std::nearbyint(50.0 * (size - 1) / size)));
+}
+
+TEST_F(Cells, CellsBeyondThoseReadKeepTheirContent) {
+  TTransferSpec spec;
+  spec.Rows = {{1, 2, 3}, {4, 5, 6}};
+  Read(spec);
+  spec.Rows = {{9}};
+  Read(spec);
+  EXPECT_EQ(CellsFrom(0, 7), (std::vector<int>{1009, 1002, 1003, 1004, 1005, 1006, 0}));
+  EXPECT_EQ(State.Info.ActualMin, 9);
+}
+
+TEST_F(Cells, CvlsCutShortStopsAtTheLastCompleteCell) {
+  TTransferSpec spec;
+  spec.Rows = {{1, 2}, {3, 4, 5}};
+  Write(spec);
+  std::string bytes = testing::ReadFileBytes(CellPath);
+  bytes.resize(bytes.size() - 4);  // drops the FT, cell 5 and the low byte of cell 4
+  testing::WriteFileBytes(CellPath, bytes);
+  State.Grid.Cells[3] = 77;
+  ReadCells(State, Gauge);
+  EXPECT_EQ(CellsFrom(0, 4), (std::vector<int>{1001, 1002, 1003, 77}));
+}
+
+TEST_F(Cells, MalformedModulesFailWithClearMessages) {
+  TTransferSpec spec;
+  Write(spec);
+  const std::string cel0 = Dir.Path() + "/1234CEL0.DDF";
+
+  // No CVLS in the first record.
+  testing::TDdfWriter noCvls({{"CELL", "CELL", "MODN!RCID", "(A,I)"}});
+  noCvls.Record({{"CELL", testing::Text({"CEL0", "1"})}});
+  noCvls.WriteFile(cel0);
+  EXPECT_EQ(Error(), "The cell module " + cel0 + " has no CVLS field in its first record");
+  EXPECT_EQ(State.Info.ActualMin, 32766);
+
+  // A module with a descriptive record only.
+  testing::WriteFileBytes(cel0, noCvls.Ddr());
+  EXPECT_EQ(Error(), "The cell module " + cel0 + " has no CVLS field in its first record");
+
+  // An "R" record whose CVLS field is empty and first: the walk would stand still.
+  testing::TDdfWriter still({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});
+  still.Record({{"CVLS", ""}}, 'R').Raw("xxxx");
+  still.WriteFile(cel0);
+  EXPECT_EQ(Error(), "The cell module " + cel0 + " is malformed: the record after byte " +
+                         std::to_string(still.Ddr().size() + 24 + 14) + " does not advance");
+
+  // A later record whose CVLS field lies before its own start.
+  testing::TDdfWriter back({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});
+  std::string second = testing::MakeRecord({{"CVLS", testing::Int16Cells({5})}}, 'D', 4, 5, 4);
+  second.replace(24 + 8, 5, "-9999");
+  back.Record({{"CVLS", testing::Int16Cells({1})}}).Raw(second);
+  back.WriteFile(cel0);
+  EXPECT_NE(Error().find("does not advance"), std::string::npos);
+  EXPECT_EQ(State.Grid.Cells[0], 1001);
+
+  // A later leader that is not well formed.
+  back = testing::TDdfWriter({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});
+  back.Record({{"CVLS", testing::Int16Cells({1})}}).Raw("0003x D");
+  back.WriteFile(cel0);
+  EXPECT_EQ(Error(), "'0003x' is not a valid integer value");
+}
+
+TEST_F(Cells, MoreCellsThanTheGridHoldsAreRefused) {
+  TTransferSpec spec;
+  spec.RepeatRecords = true;
+  spec.Rows.assign(1001, std::vector<int16_t>(4000, 5));  // 4,004,000 cells
+  Write(spec);
+  EXPECT_EQ(Error(), "The cell module " + CellPath + " holds more cells than the grid can take (4,000,001)");
+  spec.Rows.assign(1000, std::vector<int16_t>(4000, 6));  // 4,000,000 cells fit
+  spec.Rows.push_back({7});
+  Read(spec);
+  EXPECT_EQ(State.Grid.Cells[4000000], 1007);
+}
+
+}  // namespace
+}  // namespace veloran

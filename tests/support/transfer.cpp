@@ -1,0 +1,130 @@
+#include "tests/support/transfer.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace veloran::testing {
+
+namespace {
+
+const TFieldDef kRecordId{"0001", "DDF RECORD IDENTIFIER", "", "", "0100;&"};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string ModulePath(const std::string& dir, const TTransferSpec& spec, const std::string& code) {
+  const std::string name = spec.Prefix + code + ".DDF";
+  return dir + "/" + (spec.LowerCaseNames ? Lower(name) : name);
+}
+
+std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
+  auto write = [&](const std::string& code, const TDdfWriter& w) { w.WriteFile(ModulePath(dir, spec, code)); };
+
+  TDdfWriter ddsh({kRecordId, {"DDSH", "DATA DICTIONARY/SCHEMA", "NAME!TYPE!ETLB!EUTH!ATLB!AUTH!FMT!UNIT!PREC!MXLN",
+                               "(A,A,A,A,A,A,A,A,R,I)"}});
+  ddsh.Record({{"0001", Text({"1"})},
+               {"DDSH", Text({"CEL0", "Cell", "", "", "ELEVATION", "USGS", spec.Fmt, spec.Unit, "1.0", "5"})}});
+  write("DDSH", ddsh);
+
+  TDdfWriter iden({kRecordId, {"IDEN", "IDENTIFICATION", "MODN!RCID!STID!STVS!DOCU!PRID!PRVS!PDOC!TITL!DAID!DAST!MPDT!DCDT!SCAL",
+                               "(A,I,11A,I)"}});
+  iden.Record({{"0001", Text({"1"})},
+               {"IDEN", Text({"IDEN", "1", "SPATIAL DATA TRANSFER STANDARD", "1994 JUNE 10", "", "Raster Profile",
+                              "1.0", "", spec.Title, spec.DataId, "DEM", "1994", spec.DataDate, spec.Scale})}});
+  write("IDEN", iden);
+
+  TDdfWriter ddom({kRecordId, {"DDOM", "DATA DICTIONARY/DOMAIN", "MODN!RCID!ATLB!AUTH!ATYP!ADVF!ADMU!RAVA!DVAL",
+                               "(A,I,5A,I)"}});
+  for (const auto& [rcid, dval] : spec.Domain)
+    ddom.Record({{"0001", Text({std::to_string(rcid)})},
+                 {"DDOM", Text({"DDOM", std::to_string(rcid), "ELEVATION", "USGS", "INTEGER", "", "METERS",
+                                rcid == 3 ? "MIN" : (rcid == 4 ? "MAX" : "VOID"), dval})}});
+  write("DDOM", ddom);
+
+  TDdfWriter iref({kRecordId, {"IREF", "INTERNAL SPATIAL REFERENCE",
+                               "MODN!RCID!SATP!XLBL!YLBL!HFMT!SFAX!SFAY!XORG!YORG!XHRS!YHRS", "(A,I,4A,6R)"}});
+  iref.Record({{"0001", Text({"1"})},
+               {"IREF", Text({"IREF", "1", "2-TUPLE", "EASTING", "NORTHING", "BI32", spec.Sfax, spec.Sfay, spec.Xorg,
+                              spec.Yorg, spec.Xhrs, spec.Yhrs})}});
+  write("IREF", iref);
+
+  TDdfWriter xref({kRecordId, {"XREF", "EXTERNAL SPATIAL REFERENCE", "MODN!RCID!RSNM!HDAT!ZONE", "(A,I,2A,I)"}});
+  xref.Record({{"0001", Text({"1"})}, {"XREF", Text({"XREF", "1", spec.Rsnm, spec.Hdat, spec.Zone})}});
+  write("XREF", xref);
+
+  TDdfWriter rsdf({kRecordId, {"RSDF", "RASTER DEFINITION", "MODN!RCID!OBRP!AREA!MTHD", "(A,I,3A)"},
+                   {"SADR", "SPATIAL ADDRESS", "X!Y", spec.BinarySadr ? "(2B(32))" : "(2R)"}});
+  rsdf.Record({{"0001", Text({"1"})},
+               {"RSDF", Text({"RSDF", "1", "G2", "", ""})},
+               {"SADR", spec.BinarySadr ? BinInt32({spec.BinSadrX, spec.BinSadrY}) : Text({spec.SadrX, spec.SadrY})}});
+  write("RSDF", rsdf);
+
+  TDdfWriter spdm({kRecordId, {"SPDM", "SPATIAL DOMAIN", "MODN!RCID!DTYP!DSTP", "(A,I,2A)"},
+                   {"DMSA", "DOMAIN SPATIAL ADDRESS", "*X!Y", "(2R)"}});
+  spdm.Record({{"0001", Text({"1"})}, {"SPDM", Text({"SPDM", "1", "MINMAX", "2-TUPLE"})}, {"DMSA", Text(spec.Corners)}});
+  write("SPDM", spdm);
+
+  TDdfWriter ldef({kRecordId, {"LDEF", "LAYER DEFINITION", "MODN!RCID!CMNM!LYID!RAST!NROW!NCOL!SORI!INTR",
+                               "(A,I,3A,2I,2A)"}});
+  ldef.Record({{"0001", Text({"1"})},
+               {"LDEF", Text({"LDEF", "1", "CEL0", "1", "RSDF", spec.Nrow, spec.Ncol, "1", "CE"})}});
+  write("LDEF", ldef);
+
+  const bool floats = !spec.FloatRows.empty();
+  TDdfWriter cel({kRecordId, {"CELL", "CELL", "MODN!RCID!ROWI!COLI", "(A,3I)"},
+                  {"CVLS", "CELL VALUES", "ELEVATION", floats ? "(R(4))" : "(B(16))"}});
+  const size_t rows = floats ? spec.FloatRows.size() : spec.Rows.size();
+  for (size_t r = 0; r < rows; ++r) {
+    // Fixed-width record numbers keep leaderless records the same length.
+    char rcid[24];
+    std::snprintf(rcid, sizeof rcid, "%06zu", r + 1);
+    std::vector<TFieldData> fields = {{"0001", Text({rcid})},
+                                      {"CELL", Text({"CEL0", rcid, rcid, "000001"})},
+                                      {"CVLS", floats ? Float32Cells(spec.FloatRows[r]) : Int16Cells(spec.Rows[r])}};
+    if (spec.RepeatRecords && r > 0) {
+      cel.LeaderlessRecord(fields);
+    } else {
+      cel.Record(fields, spec.RepeatRecords ? 'R' : 'D');
+    }
+  }
+  write("CE" + std::string("L0"), cel);
+  return ModulePath(dir, spec, "CEL0");
+}
+
+TTempDir::TTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "veloran-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  DirPath = pattern;
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(DirPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(DirPath, ec);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace veloran::testing

@@ -19,8 +19,9 @@ int PrintScientific(double magnitude, int precision, char* buf, int size) {
 void SplitScientific(const char* text, std::string& digits, int& exponent) {
   digits.clear();
   const char* c = text;
+  // Digits only: the decimal point printf writes follows the process locale.
   for (; *c && *c != 'e'; ++c)
-    if (*c != '.') digits.push_back(*c);
+    if (*c >= '0' && *c <= '9') digits.push_back(*c);
   exponent = (*c == 'e') ? std::atoi(c + 1) : 0;
 }
 

@@ -1,0 +1,92 @@
+#include "dem/demfields.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/numfmt.h"
+#include "support/textutil.h"
+
+namespace veloran {
+
+void FlushDemBlock(TDemStream& out) {
+  TDemBlock& b = out.Block;
+  std::memset(b.DemBlock.data() + b.DemBlockUsed, ' ', static_cast<size_t>(kDemBlockSize - b.DemBlockUsed));
+  out.Sink.Write(b.DemBlock.data(), kDemBlockSize);
+  b.DemBlockUsed = 0;
+}
+
+void WriteDemText(TDemStream& out, std::string_view text) {
+  if (text.empty()) return;
+  if (text.size() >= kDemBlockSize) text = text.substr(0, kDemBlockSize - 1);
+  TDemBlock& b = out.Block;
+  if (b.DemBlockUsed + static_cast<int32_t>(text.size()) >= kDemBlockSize) FlushDemBlock(out);
+  std::memcpy(b.DemBlock.data() + b.DemBlockUsed, text.data(), text.size());
+  b.DemBlockUsed += static_cast<int32_t>(text.size());
+}
+
+void WriteRightField(TDemStream& out, std::string_view text, int width) { WriteDemText(out, PadLeft(text, width)); }
+
+void WriteLeftField(TDemStream& out, std::string_view text, int width) { WriteDemText(out, PadRight(text, width)); }
+
+void WriteIntField(TDemStream& out, int32_t value, int width) {
+  // Formatted in place: this runs once per elevation.
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const int length = static_cast<int>(end - digits);
+  if (length >= width) {
+    WriteDemText(out, std::string_view(digits, static_cast<size_t>(length)));
+    return;
+  }
+  char field[64];
+  const int w = width < static_cast<int>(sizeof field) ? width : static_cast<int>(sizeof field);
+  std::memset(field, ' ', static_cast<size_t>(w - length));
+  std::memcpy(field + w - length, digits, static_cast<size_t>(length));
+  WriteDemText(out, std::string_view(field, static_cast<size_t>(w)));
+}
+
+namespace {
+
+void CheckFinite(double value) {
+  if (std::isnan(value)) Fail(kInvalidOpMessage);
+  if (std::isinf(value)) Fail(kOverflowMessage);
+}
+
+// d.ddd...<letter><sign><exponent of at least expDigits digits>
+std::string Scientific(double value, int digits, char letter, int expDigits) {
+  const TDecimalDigits d = RoundToSignificant(value, digits);
+  std::string text;
+  text.reserve(static_cast<size_t>(digits) + 8);
+  if (d.Negative) text += '-';
+  text += d.Digits[0];
+  text += '.';
+  text.append(d.Digits, 1, std::string::npos);
+  text += letter;
+  text += d.Exponent < 0 ? '-' : '+';
+  const std::string exponent = std::to_string(std::abs(d.Exponent));
+  if (static_cast<int>(exponent.size()) < expDigits) text.append(static_cast<size_t>(expDigits) - exponent.size(), '0');
+  text += exponent;
+  return text;
+}
+
+}  // namespace
+
+std::string FormatD24(double value) {
+  CheckFinite(value);
+  if (value == 0) return "  0.000000000000000D+000";
+  const std::string text = Scientific(value, 16, 'D', 3);
+  return (text[0] == '-' ? " " : "  ") + text;
+}
+
+std::string FormatE12(double value) {
+  CheckFinite(value);
+  if (value == 0) return "0.0         ";
+  return Scientific(value, 7, 'E', 2);
+}
+
+void WriteD24Field(TDemStream& out, double value) { WriteDemText(out, FormatD24(value)); }
+
+void WriteE12Field(TDemStream& out, double value) { WriteDemText(out, FormatE12(value)); }
+
+}  // namespace veloran

@@ -1,0 +1,162 @@
+#include "dem/demwriter.h"
+
+#include <cmath>
+#include <vector>
+
+#include "dem/demfields.h"
+#include "dem/records.h"
+#include "support/errors.h"
+#include "support/numfmt.h"
+
+namespace veloran {
+
+namespace {
+
+// x / y with the faults the user knows instead of an infinity or a NaN.
+long double Divide(long double x, long double y) {
+  if (y == 0) Fail(x == 0 || std::isnan(x) ? kInvalidOpMessage : kDivByZeroMessage);
+  return x / y;
+}
+
+struct TTotals {
+  int32_t Min = 2147483647;
+  int32_t Max = -2147483647 - 1;
+  int32_t Missing = 0;
+};
+
+void CheckGridFits(const TElevationGrid& grid) {
+  if (grid.RowCount < 0 || grid.ColCount < 0 ||
+      int64_t{grid.RowCount} * grid.ColCount > kCellCount)
+    Fail("A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
+         " columns does not fit in the 4,000,001 cells the converter holds");
+}
+
+void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+                  const std::string& date, TTotals& totals) {
+  const TSdtsInfo& info = state.Info;
+  const TElevationGrid& grid = state.Grid;
+  CheckGridFits(grid);
+  const int32_t rows = grid.RowCount;
+  const int32_t cols = grid.ColCount;
+
+  TDemStream out{sink, state.Block};
+  out.Block.DemBlockUsed = 0;
+  auto endPiece = [&] {
+    FlushDemBlock(out);
+    if (addNewLines) sink.Write("\r\n", 2);
+  };
+
+  TDemHeader header;
+  header.ProfileCols = cols;
+  header.Resolution = {info.SpacingX, info.SpacingY, 1.0};
+  TProfileHeader profile;
+
+  // Start coordinates: the upper-left cell when it lies on the spacing
+  // lattice, otherwise one spacing in from the quadrangle's corner.
+  double startX = info.UpperLeftX;
+  double startY = static_cast<double>(info.UpperLeftY - (rows - 1.0L) * info.SpacingY);
+  const bool aligned =
+      RealRemainder(startX, info.SpacingX) <= 0.0001 && RealRemainder(startY, info.SpacingY) <= 0.0001;
+  if (!aligned) {
+    startX = info.SW.X < info.NW.X ? info.SW.X : info.NW.X;
+    startY = info.SW.Y < info.SE.Y ? info.SW.Y : info.SE.Y;
+    startX = static_cast<double>((Divide(startX, info.SpacingX) + 1) * info.SpacingX);
+    startY = static_cast<double>((Divide(startY, info.SpacingY) + 1) * info.SpacingY);
+  }
+
+  WriteHeaderFields(out, header, info, date);
+  WriteDatumFields(out, info);
+  endPiece();
+
+  std::vector<int32_t> elevations(static_cast<size_t>(rows));  // index 0 is the south end
+  const uint16_t* cells = grid.Cells.get();
+  for (int32_t c = 0; c < cols; ++c) {
+    progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));
+    profile.ColumnId = c + 1;
+    for (int32_t i = 0; i < rows; ++i) {
+      const uint16_t cell = cells[int64_t{rows - 1 - i} * cols + c];
+      elevations[static_cast<size_t>(i)] = cell == 0 ? kVoidElevation : cell - kCellOffset;
+    }
+    // Entries first..last are written; the voids outside them are dropped.
+    int32_t last = rows - 1;
+    while (last >= 0 && elevations[static_cast<size_t>(last)] == kVoidElevation) --last;
+    int32_t first = 0;
+    if (last >= 0)
+      while (elevations[static_cast<size_t>(first)] == kVoidElevation) ++first;
+    profile.ElevationCount = last - first + 1;
+    profile.ProfileMin = profile.ProfileMax = kVoidElevation;
+    bool any = false;
+    for (int32_t i = first; i <= last; ++i) {
+      const int32_t e = elevations[static_cast<size_t>(i)];
+      if (e == kVoidElevation) continue;
+      if (!any || e < profile.ProfileMin) profile.ProfileMin = e;
+      if (!any || e > profile.ProfileMax) profile.ProfileMax = e;
+      any = true;
+    }
+    if (any) {
+      if (profile.ProfileMin < totals.Min) totals.Min = profile.ProfileMin;
+      if (profile.ProfileMax > totals.Max) totals.Max = profile.ProfileMax;
+    }
+    profile.FirstX = static_cast<double>(c * static_cast<long double>(info.SpacingX) + startX);
+    // Entry `first` lies `first` spacings north of the southern row; the
+    // quadrangle start already carries one spacing.
+    profile.FirstY = static_cast<double>((aligned ? first : first - 1.0L) * info.SpacingY + startY);
+
+    auto writeEntries = [&](int32_t from, int32_t to) {
+      for (int32_t i = from; i <= to; ++i) {
+        const int32_t e = elevations[static_cast<size_t>(i)];
+        if (e == kVoidElevation) ++totals.Missing;
+        WriteIntField(out, e, 6);
+      }
+    };
+    int32_t end = first + 145 < last ? first + 145 : last;
+    WriteProfileHeader(out, profile);
+    writeEntries(first, end);
+    endPiece();
+    while (end < last) {
+      const int32_t next = end + 170 < last ? end + 170 : last;
+      writeEntries(end + 1, next);
+      endPiece();
+      end = next;
+    }
+  }
+
+  WriteAccuracyRecord(out);
+  endPiece();
+}
+
+}  // namespace
+
+double RealRemainder(double value, double step) {
+  const long double quotient = Divide(value, step);
+  return static_cast<double>(value - step * std::trunc(quotient));
+}
+
+void WriteDemRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+                     const std::string& date) {
+  TTotals totals;
+  WriteRecords(state, sink, addNewLines, progress, date, totals);
+}
+
+void WriteDemFile(TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane) {
+  CheckGridFits(state.Grid);
+  TAtomicFileSink sink(demFileName);
+  TTotals totals;
+  WriteRecords(state, sink, addNewLines, pane, DemDateText(), totals);
+  sink.Commit();
+
+  const TSdtsInfo& info = state.Info;
+  pane.AppendLine("Final Output USGS DEM:");
+  pane.AppendLine("Min:           " + FormatInt(totals.Min));
+  pane.AppendLine("Max:           " + FormatInt(totals.Max));
+  pane.AppendLine("Missing Count: " + FormatInt(totals.Missing));
+  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
+  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
+  pane.AppendLine("   Quad Boundary ");
+  const std::pair<const char*, const TCornerPoint*> corners[] = {
+      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
+  for (const auto& [label, corner] : corners)
+    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
+}
+
+}  // namespace veloran

@@ -1,0 +1,29 @@
+// Writes the USGS DEM file from the metadata record and the grid: record A,
+// one south-to-north profile per grid column from west to east, record C;
+// then lists the output summary.
+#pragma once
+
+#include <string>
+
+#include "dem/output.h"
+#include "sdts/sdtsinfo.h"
+#include "support/progress.h"
+
+namespace veloran {
+
+inline constexpr int32_t kVoidElevation = -9999;
+
+// value - step * trunc(value / step), in extended precision. Fails with the
+// runtime's messages for a zero step.
+double RealRemainder(double value, double step);
+
+// Writes the whole file to `sink` and moves the progress from 50 towards 100.
+void WriteDemRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+                     const std::string& date);
+
+// Writes `demFileName` atomically and appends the 11 summary lines to the
+// pane on success. A grid that does not fit the cell store is refused
+// before any file is created.
+void WriteDemFile(TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane);
+
+}  // namespace veloran

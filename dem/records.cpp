@@ -1,0 +1,86 @@
+#include "dem/records.h"
+
+#include <locale.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+namespace veloran {
+
+std::string DemDateText() {
+  std::time_t now = std::time(nullptr);
+  std::tm when{};
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  char* end = nullptr;
+  errno = 0;
+  const long long seconds = epoch ? std::strtoll(epoch, &end, 10) : 0;
+  if (epoch && *epoch && end && *end == '\0' && errno == 0) {
+    now = static_cast<std::time_t>(seconds);
+    gmtime_r(&now, &when);
+  } else {
+    localtime_r(&now, &when);
+  }
+  char text[64] = "";
+  if (locale_t loc = newlocale(LC_TIME_MASK, "", locale_t(0))) {
+    strftime_l(text, sizeof text, "%x", &when, loc);
+    freelocale(loc);
+  } else {
+    std::strftime(text, sizeof text, "%x", &when);
+  }
+  return text;
+}
+
+std::string DemTitleText(const TSdtsInfo& info, const std::string& date) {
+  std::string text = info.Title + "  " + info.DataId + " Belvaret STDS-DEM Conversion on " + date;
+  if (text.size() > kTitleFieldWidth) text.resize(kTitleFieldWidth);
+  return text;
+}
+
+void WriteHeaderFields(TDemStream& out, const TDemHeader& header, const TSdtsInfo& info, const std::string& date) {
+  WriteLeftField(out, DemTitleText(info, date), kTitleFieldWidth);
+  WriteIntField(out, header.LevelCode, 6);
+  WriteIntField(out, header.PatternCode, 6);
+  WriteIntField(out, header.RefSystemCode, 6);
+  WriteIntField(out, info.Zone, 6);
+  for (double p : header.ProjectionParams) WriteD24Field(out, p);
+  WriteIntField(out, header.GroundUnitsCode, 6);
+  WriteIntField(out, info.UnitsCode, 6);
+  WriteIntField(out, header.SideCount, 6);
+  for (const TCornerPoint* c : {&info.SW, &info.NW, &info.NE, &info.SE}) {
+    WriteD24Field(out, c->X);
+    WriteD24Field(out, c->Y);
+  }
+  WriteD24Field(out, info.ActualMin);
+  WriteD24Field(out, info.ActualMax);
+  WriteD24Field(out, header.RotationAngle);
+  WriteIntField(out, header.AccuracyCode, 6);
+  for (double r : header.Resolution) WriteE12Field(out, r);
+  WriteIntField(out, header.ProfileRows, 6);
+  WriteIntField(out, header.ProfileCols, 6);
+}
+
+void WriteDatumFields(TDemStream& out, const TSdtsInfo& info) {
+  WriteDemText(out, "                         2");
+  WriteIntField(out, info.Datum, 2);
+}
+
+void WriteProfileHeader(TDemStream& out, const TProfileHeader& profile) {
+  WriteIntField(out, profile.RowId, 6);
+  WriteIntField(out, profile.ColumnId, 6);
+  WriteIntField(out, profile.ElevationCount, 6);
+  WriteIntField(out, profile.ProfileColumns, 6);
+  WriteD24Field(out, profile.FirstX);
+  WriteD24Field(out, profile.FirstY);
+  WriteD24Field(out, profile.DatumElevation);
+  // Whole elevation units, as the elevations that follow (z resolution 1.0).
+  WriteD24Field(out, profile.ProfileMin);
+  WriteD24Field(out, profile.ProfileMax);
+}
+
+void WriteAccuracyRecord(TDemStream& out) {
+  WriteDemText(out, " ");
+  for (int32_t v : AccuracyValues) WriteIntField(out, v, 6);
+}
+
+}  // namespace veloran

@@ -22,7 +22,7 @@ run: build
 	@echo "Built: $(BUILD)"
 
 bench: build
-	@$(BUILD)/bin/veloran-bench
+	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD)

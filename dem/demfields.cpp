@@ -30,20 +30,10 @@ void WriteRightField(TDemStream& out, std::string_view text, int width) { WriteD
 
 void WriteLeftField(TDemStream& out, std::string_view text, int width) { WriteDemText(out, PadRight(text, width)); }
 
-void WriteIntField(TDemStream& out, int32_t value, int width) {
-  // Formatted in place: this runs once per elevation.
+void WriteIntFieldText(TDemStream& out, int32_t value, int width) {
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  const int length = static_cast<int>(end - digits);
-  if (length >= width) {
-    WriteDemText(out, std::string_view(digits, static_cast<size_t>(length)));
-    return;
-  }
-  char field[64];
-  const int w = width < static_cast<int>(sizeof field) ? width : static_cast<int>(sizeof field);
-  std::memset(field, ' ', static_cast<size_t>(w - length));
-  std::memcpy(field + w - length, digits, static_cast<size_t>(length));
-  WriteDemText(out, std::string_view(field, static_cast<size_t>(w)));
+  WriteRightField(out, std::string_view(digits, static_cast<size_t>(end - digits)), width);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "dem/demwriter.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "dem/demfields.h"
@@ -68,34 +69,59 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
   WriteDatumFields(out, info);
   endPiece();
 
-  std::vector<int32_t> elevations(static_cast<size_t>(rows));  // index 0 is the south end
+  // Profiles are taken from the row-major grid kTile columns at a time,
+  // reading rows in order, into south-first elevation arrays: reading one
+  // column straight from the grid would stride through memory.
+  constexpr int32_t kTile = 128;
+  // Each profile's stride is padded so the 32 columns do not fall on the
+  // same cache sets.
+  const size_t stride = static_cast<size_t>(rows) + 16;
+  std::vector<int32_t> tile(stride * kTile);
   const uint16_t* cells = grid.Cells.get();
   for (int32_t c = 0; c < cols; ++c) {
     progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));
     profile.ColumnId = c + 1;
-    for (int32_t i = 0; i < rows; ++i) {
-      const uint16_t cell = cells[int64_t{rows - 1 - i} * cols + c];
-      elevations[static_cast<size_t>(i)] = cell == 0 ? kVoidElevation : cell - kCellOffset;
+    const int32_t tileStart = c - c % kTile;
+    if (c == tileStart) {
+      const int32_t width = cols - tileStart < kTile ? cols - tileStart : kTile;
+      // In bands of rows, so that both sides of the copy stay in cache.
+      constexpr int32_t kBand = 64;
+      for (int32_t band = 0; band < rows; band += kBand) {
+        const int32_t bandEnd = band + kBand < rows ? band + kBand : rows;
+        for (int32_t k = 0; k < width; ++k) {
+          int32_t* profileK = tile.data() + static_cast<size_t>(k) * stride;
+          for (int32_t r = band; r < bandEnd; ++r) {
+            const uint16_t cell = cells[int64_t{r} * cols + tileStart + k];
+            profileK[rows - 1 - r] = cell == 0 ? kVoidElevation : cell - kCellOffset;
+          }
+        }
+      }
     }
+    // ProfileElevations: entry 0 is the south end of column c.
+    const int32_t* elevations = tile.data() + static_cast<size_t>(c - tileStart) * stride;
     // Entries first..last are written; the voids outside them are dropped.
     int32_t last = rows - 1;
-    while (last >= 0 && elevations[static_cast<size_t>(last)] == kVoidElevation) --last;
+    while (last >= 0 && elevations[last] == kVoidElevation) --last;
     int32_t first = 0;
     if (last >= 0)
-      while (elevations[static_cast<size_t>(first)] == kVoidElevation) ++first;
+      while (elevations[first] == kVoidElevation) ++first;
     profile.ElevationCount = last - first + 1;
-    profile.ProfileMin = profile.ProfileMax = kVoidElevation;
-    bool any = false;
+    // Voids are below every elevation the grid holds (-999 and up), so the
+    // greatest entry ignores them by itself.
+    int32_t lowest = 2147483647, highest = kVoidElevation;
     for (int32_t i = first; i <= last; ++i) {
-      const int32_t e = elevations[static_cast<size_t>(i)];
-      if (e == kVoidElevation) continue;
-      if (!any || e < profile.ProfileMin) profile.ProfileMin = e;
-      if (!any || e > profile.ProfileMax) profile.ProfileMax = e;
-      any = true;
+      const int32_t e = elevations[i];
+      highest = e > highest ? e : highest;
+      const int32_t low = e == kVoidElevation ? 2147483647 : e;
+      lowest = low < lowest ? low : lowest;
     }
-    if (any) {
-      if (profile.ProfileMin < totals.Min) totals.Min = profile.ProfileMin;
-      if (profile.ProfileMax > totals.Max) totals.Max = profile.ProfileMax;
+    if (highest == kVoidElevation) {
+      profile.ProfileMin = profile.ProfileMax = kVoidElevation;
+    } else {
+      profile.ProfileMin = lowest;
+      profile.ProfileMax = highest;
+      if (lowest < totals.Min) totals.Min = lowest;
+      if (highest > totals.Max) totals.Max = highest;
     }
     profile.FirstX = static_cast<double>(c * static_cast<long double>(info.SpacingX) + startX);
     // Entry `first` lies `first` spacings north of the southern row; the
@@ -103,11 +129,7 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
     profile.FirstY = static_cast<double>((aligned ? first : first - 1.0L) * info.SpacingY + startY);
 
     auto writeEntries = [&](int32_t from, int32_t to) {
-      for (int32_t i = from; i <= to; ++i) {
-        const int32_t e = elevations[static_cast<size_t>(i)];
-        if (e == kVoidElevation) ++totals.Missing;
-        WriteIntField(out, e, 6);
-      }
+      WriteElevationFields(out, elevations + from, to - from + 1, kVoidElevation, totals.Missing);
     };
     int32_t end = first + 145 < last ? first + 145 : last;
     WriteProfileHeader(out, profile);

@@ -1,6 +1,8 @@
 #include "support/numfmt.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "support/textutil.h"
@@ -35,6 +37,19 @@ TDecimalDigits RoundToSignificant(double value, int n) {
   }
   result.Negative = std::signbit(value);
   const double magnitude = std::fabs(value);
+
+  // Whole numbers below 2^53 have at most 16 digits and need no printf.
+  if (magnitude < 9007199254740992.0 && magnitude == std::trunc(magnitude)) {
+    char whole[24];
+    const auto end = std::to_chars(whole, whole + sizeof whole, static_cast<uint64_t>(magnitude)).ptr;
+    const int length = static_cast<int>(end - whole);
+    if (length <= n) {
+      result.Digits.assign(whole, static_cast<size_t>(length));
+      result.Digits.append(static_cast<size_t>(n - length), '0');
+      result.Exponent = length - 1;
+      return result;
+    }
+  }
 
   // 24 guard digits decide the rounding except when they show an exact half,
   // which the full expansion (at most 767 significant digits) confirms.

@@ -53,8 +53,9 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
 
   TDdfWriter iref({kRecordId, {"IREF", "INTERNAL SPATIAL REFERENCE",
                                "MODN!RCID!SATP!XLBL!YLBL!HFMT!SFAX!SFAY!XORG!YORG!XHRS!YHRS", "(A,I,4A,6R)"}});
+  // HFMT tells other readers how a binary SADR is coded.
   iref.Record({{"0001", Text({"1"})},
-               {"IREF", Text({"IREF", "1", "2-TUPLE", "EASTING", "NORTHING", "BI32", spec.Sfax, spec.Sfay, spec.Xorg,
+               {"IREF", Text({"IREF", "1", "2-TUPLE", "EASTING", "NORTHING", spec.BinarySadr ? "BI32" : "R", spec.Sfax, spec.Sfay, spec.Xorg,
                               spec.Yorg, spec.Xhrs, spec.Yhrs})}});
   write("IREF", iref);
 
@@ -62,11 +63,13 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
   xref.Record({{"0001", Text({"1"})}, {"XREF", Text({"XREF", "1", spec.Rsnm, spec.Hdat, spec.Zone})}});
   write("XREF", xref);
 
-  TDdfWriter rsdf({kRecordId, {"RSDF", "RASTER DEFINITION", "MODN!RCID!OBRP!AREA!MTHD", "(A,I,3A)"},
-                   {"SADR", "SPATIAL ADDRESS", "X!Y", spec.BinarySadr ? "(2B(32))" : "(2R)"}});
+  TDdfWriter rsdf({kRecordId, {"RSDF", "RASTER DEFINITION", "MODN!RCID!OBRP!AREA!MTHD!CSTR!SCOR", "(A,I,5A)"},
+                   {"SADR", "SPATIAL ADDRESS", "X!Y", spec.BinarySadr ? "(2B(32))" : "(2R)"},
+                   {"LYID", "LAYER ID", "MODN!RCID", "(A,I)"}});
   rsdf.Record({{"0001", Text({"1"})},
-               {"RSDF", Text({"RSDF", "1", "G2", "", ""})},
-               {"SADR", spec.BinarySadr ? BinInt32({spec.BinSadrX, spec.BinSadrY}) : Text({spec.SadrX, spec.SadrY})}});
+               {"RSDF", Text({"RSDF", "1", "G2", "", "", "", "TL"})},
+               {"SADR", spec.BinarySadr ? BinInt32({spec.BinSadrX, spec.BinSadrY}) : Text({spec.SadrX, spec.SadrY})},
+               {"LYID", Text({"LDEF", "1"})}});
   write("RSDF", rsdf);
 
   TDdfWriter spdm({kRecordId, {"SPDM", "SPATIAL DOMAIN", "MODN!RCID!DTYP!DSTP", "(A,I,2A)"},
@@ -74,15 +77,15 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
   spdm.Record({{"0001", Text({"1"})}, {"SPDM", Text({"SPDM", "1", "MINMAX", "2-TUPLE"})}, {"DMSA", Text(spec.Corners)}});
   write("SPDM", spdm);
 
-  TDdfWriter ldef({kRecordId, {"LDEF", "LAYER DEFINITION", "MODN!RCID!CMNM!LYID!RAST!NROW!NCOL!SORI!INTR",
-                               "(A,I,3A,2I,2A)"}});
+  TDdfWriter ldef({kRecordId, {"LDEF", "LAYER DEFINITION", "MODN!RCID!CMNM!LYID!RAST!NROW!NCOL!SORI!SOCI!INTR",
+                               "(A,I,3A,4I,A)"}});
   ldef.Record({{"0001", Text({"1"})},
-               {"LDEF", Text({"LDEF", "1", "CEL0", "1", "RSDF", spec.Nrow, spec.Ncol, "1", "CE"})}});
+               {"LDEF", Text({"LDEF", "1", "CEL0", "1", "RSDF", spec.Nrow, spec.Ncol, "1", "1", "CE"})}});
   write("LDEF", ldef);
 
   const bool floats = !spec.FloatRows.empty();
   TDdfWriter cel({kRecordId, {"CELL", "CELL", "MODN!RCID!ROWI!COLI", "(A,3I)"},
-                  {"CVLS", "CELL VALUES", "ELEVATION", floats ? "(R(4))" : "(B(16))"}});
+                  {"CVLS", "CELL VALUES", "*ELEVATION", floats ? "(B(32))" : "(B(16))"}});
   const size_t rows = floats ? spec.FloatRows.size() : spec.Rows.size();
   for (size_t r = 0; r < rows; ++r) {
     // Fixed-width record numbers keep leaderless records the same length.
@@ -98,6 +101,23 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
     }
   }
   write("CE" + std::string("L0"), cel);
+
+  if (spec.Catalog) {
+    TDdfWriter catd({kRecordId, {"CATD", "CATALOG/DIRECTORY", "MODN!RCID!NAME!TYPE!FILE", "(A,I,3A)"}});
+    const std::pair<const char*, const char*> modules[] = {
+        {"IDEN", "Identification"},         {"CATD", "Catalog/Directory"},
+        {"IREF", "Internal Spatial Reference"}, {"XREF", "External Spatial Reference"},
+        {"LDEF", "Layer Definition"},       {"RSDF", "Raster Definition"},
+        {"DDSH", "Data Dictionary/Schema"}, {"DDOM", "Data Dictionary/Domain"},
+        {"SPDM", "Spatial Domain"},         {"CEL0", "Cell"}};
+    int rcid = 0;
+    for (const auto& [code, type] : modules) {
+      const std::string path = ModulePath(dir, spec, code);
+      catd.Record({{"0001", Text({std::to_string(++rcid)})},
+                   {"CATD", Text({"CATD", std::to_string(rcid), code, type, path.substr(path.rfind('/') + 1)})}});
+    }
+    write("CATD", catd);
+  }
   return ModulePath(dir, spec, "CEL0");
 }
 

@@ -33,6 +33,7 @@ struct TTransferSpec {
   std::vector<std::vector<float>> FloatRows;
   bool RepeatRecords = false;  // one "R" record, then leaderless records
   bool LowerCaseNames = false;
+  bool Catalog = true;  // a CATD module listing the others, as GDAL needs
 };
 
 // Writes the nine modules into `dir` and returns the cell module's path.

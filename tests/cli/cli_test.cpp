@@ -1,0 +1,120 @@
+// The command-line converter, run as a user runs it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/locale.h"
+#include "tests/support/transfer.h"
+
+namespace veloran {
+namespace {
+
+const std::string kGolden = VELORAN_SOURCE_DIR "/tests/golden/";
+const std::string kConvert = VELORAN_CONVERT;
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  // Runs veloran-convert in the temporary directory with a fixed date.
+  TRun Run(const std::string& args, const std::string& env = "LC_ALL=C") {
+    const std::string err = Dir / ".stderr";
+    const std::string command = "cd '" + Dir.Path() + "' && env SOURCE_DATE_EPOCH=1000000000 " + env + " " +
+                                kConvert + " " + args + " 2>'" + err + "'";
+    TRun run;
+    FILE* p = popen(command.c_str(), "r");
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) run.Out.append(buf, n);
+    const int status = pclose(p);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Err = testing::ReadFileBytes(err);
+    std::filesystem::remove(err);
+    return run;
+  }
+  static std::string Quote(const std::string& s) { return "'" + s + "'"; }
+  testing::TTempDir Dir;
+  const std::string Cell = kGolden + "small/1234CEL0.DDF";
+  const std::string GoldenDem = testing::ReadFileBytes(kGolden + "small.dem");
+};
+
+TEST_F(Cli, ConvertsIntoTheCurrentDirectoryUnderTheTitle) {
+  const TRun run = Run(Quote(Cell));
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, testing::ReadFileBytes(kGolden + "small.txt"));
+  EXPECT_EQ(run.Err, "");  // no progress bar: standard error is no terminal
+  EXPECT_TRUE(testing::ReadFileBytes(Dir / "VELORAN TEST CORNER, WA.dem") == GoldenDem);
+}
+
+TEST_F(Cli, OutputFileOrDirectory) {
+  std::filesystem::create_directory(Dir / "out");
+  EXPECT_EQ(Run("-q -o named.dem " + Quote(Cell)).Status, 0);
+  EXPECT_TRUE(testing::ReadFileBytes(Dir / "named.dem") == GoldenDem);
+  const TRun quiet = Run("-q -o out " + Quote(Cell));
+  EXPECT_EQ(quiet.Status, 0);
+  EXPECT_EQ(quiet.Out, "");
+  EXPECT_TRUE(std::filesystem::exists(Dir / "out/VELORAN TEST CORNER, WA.dem"));
+  EXPECT_EQ(Run("--add-new-lines -q -o lines.dem " + Quote(Cell)).Status, 0);
+  EXPECT_EQ(std::filesystem::file_size(Dir / "lines.dem"), GoldenDem.size() / 1024 * 1026);
+}
+
+TEST_F(Cli, UsageErrors) {
+  const struct {
+    std::string args;
+    std::string message;
+  } cases[] = {
+      {"", "veloran-convert: no CELLFILE given\n"},
+      {"--bogus x", "veloran-convert: unknown option --bogus\n"},
+      {"-o", "veloran-convert: option -o needs a PATH\n"},
+      {"-o nodir a b", "veloran-convert: with several CELLFILEs, -o must name an existing directory: nodir\n"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run(c.args);
+    EXPECT_EQ(run.Status, 2) << c.args;
+    EXPECT_EQ(run.Err.substr(0, c.message.size()), c.message) << c.args;
+  }
+  EXPECT_EQ(Run("--help").Status, 0);
+  EXPECT_EQ(Run("--version").Out, "veloran-convert 1.0\n");
+}
+
+TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {
+  const std::string missing = Dir / "none/1234CEL0.DDF";
+  const TRun run = Run("-q -o . " + Quote(missing) + " " + Quote(Cell));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + Dir.Path() + "/none/1234IDEN.DDF\n");
+  EXPECT_TRUE(std::filesystem::exists(Dir / "VELORAN TEST CORNER, WA.dem"));
+}
+
+TEST_F(Cli, TitlesCannotSendTheOutputElsewhere) {
+  testing::TTempDir transfer;
+  testing::TTransferSpec spec;
+  spec.Title = "../../etc/x";
+  const std::string cell = testing::WriteTransfer(transfer.Path(), spec);
+  EXPECT_EQ(Run("-q " + Quote(cell)).Status, 0);
+  EXPECT_TRUE(std::filesystem::exists(Dir / ".._.._etc_x.dem"));
+  spec.Title = "";
+  testing::WriteTransfer(transfer.Path(), spec);
+  EXPECT_EQ(Run("-q " + Quote(cell)).Status, 0);
+  EXPECT_TRUE(std::filesystem::exists(Dir / "New.dem"));
+}
+
+TEST_F(Cli, PaneUsesTheUserSeparatorAndTheDemDoesNot) {
+  if (!testing::UseLocale("de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 cannot be built here";
+  const std::string locpath = getenv("LOCPATH");
+  testing::RestoreLocale();
+  const TRun run = Run("-o de.dem " + Quote(Cell), "LOCPATH=" + locpath + " LC_ALL=de_DE.UTF-8");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_NE(run.Out.find("NE 601160,75 5040910\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("SE.Y: 5040045,25\n"), std::string::npos);
+  const std::string dem = testing::ReadFileBytes(Dir / "de.dem");
+  ASSERT_EQ(dem.size(), GoldenDem.size());
+  EXPECT_NE(dem.substr(0, 144).find("09.09.2001"), std::string::npos);
+  EXPECT_TRUE(dem.substr(144) == GoldenDem.substr(144));
+}
+
+}  // namespace
+}  // namespace veloran

@@ -1,0 +1,198 @@
+#include "app/sdtsmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStringDecoder>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/driver.h"
+#include "app/gauge.h"
+
+namespace veloran {
+
+QString ApplicationTitle(const QString& programPath) {
+  QString name = QFileInfo(programPath).fileName();
+  name = name.left(name.indexOf('.') < 0 ? name.size() : name.indexOf('.'));
+  return name.left(1).toUpper() + name.mid(1).toLower();
+}
+
+QString ErrorBoxText(const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+  return PaneText(text);
+}
+
+QString PaneText(const std::string& bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (utf8.hasError()) text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  return text;
+}
+
+TForm1::TForm1(TConversionState& state, QWidget* parent) : QMainWindow(parent), State(state) {
+  setObjectName("Form1");
+  setWindowTitle("Veloran");
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+  move(337, 143);
+  resize(333, 412);
+
+  auto* client = new QWidget(this);
+  auto* layout = new QVBoxLayout(client);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  auto* panel3 = new QLabel(" Information:", client);
+  panel3->setObjectName("Panel3");
+  panel3->setFixedHeight(13);
+  panel3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  layout->addWidget(panel3);
+
+  auto* panel2 = new QFrame(client);
+  panel2->setObjectName("Panel2");
+  auto* panel2Layout = new QVBoxLayout(panel2);
+  panel2Layout->setContentsMargins(5, 5, 5, 5);
+  Memo1 = new QPlainTextEdit(panel2);
+  Memo1->setObjectName("Memo1");
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  panel2Layout->addWidget(Memo1);
+  layout->addWidget(panel2, 1);
+
+  auto* panel1 = new QFrame(client);
+  panel1->setObjectName("Panel1");
+  panel1->setFixedHeight(32);
+  auto* panel1Layout = new QVBoxLayout(panel1);
+  panel1Layout->setContentsMargins(5, 5, 5, 5);
+  Gauge1 = new TGauge(panel1);
+  panel1Layout->addWidget(Gauge1);
+  layout->addWidget(panel1);
+
+  setCentralWidget(client);
+  BuildMenus();
+  BuildDialogs();
+}
+
+void TForm1::BuildMenus() {
+  menuBar()->setObjectName("MainMenu1");
+  auto named = [](QObject* object, const char* name) {
+    object->setObjectName(name);
+    return object;
+  };
+  QMenu* file = menuBar()->addMenu("&File");
+  named(file, "File1");
+  ConvertMnu = file->addAction("&Convert SDTS to DEM");
+  named(ConvertMnu, "ConvertMnu");
+  named(file->addSeparator(), "N1");
+  Exit1 = file->addAction("&Exit");
+  named(Exit1, "Exit1");
+
+  QMenu* options = menuBar()->addMenu("Options");
+  named(options, "Options1");
+  NewLineMnu = options->addAction("Add New Lines");
+  named(NewLineMnu, "NewLineMnu");
+  NewLineMnu->setCheckable(true);
+  NewLineMnu->setChecked(false);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  named(help, "Help1");
+  Contents1 = help->addAction("&Contents");
+  named(Contents1, "Contents1");
+  named(help->addSeparator(), "N3");
+  About1 = help->addAction("&About...");
+  named(About1, "About1");
+
+  connect(ConvertMnu, &QAction::triggered, this, &TForm1::ConvertMnuClick);
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(Contents1, &QAction::triggered, this, &TForm1::Contents1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+}
+
+void TForm1::BuildDialogs() {
+  // Qt's own dialogs, so that every setting below holds on every desktop.
+  OpenDialog1 = new QFileDialog(this, "Select DDF Cell File. For example: 1234cel0.ddf", ".");
+  OpenDialog1->setObjectName("OpenDialog1");
+  OpenDialog1->setNameFilters({"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "All Files (*.*)"});
+  OpenDialog1->setDefaultSuffix("ddf");
+
+  SaveDialog1 = new QFileDialog(this, "Save DEM File As. For example: cascade.dem", ".");
+  SaveDialog1->setObjectName("SaveDialog1");
+  SaveDialog1->setNameFilters({"DEM Files (*.dem)", "All Files (*.*)"});
+  SaveDialog1->setDefaultSuffix("dem");
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+
+  for (QFileDialog* dialog : {OpenDialog1, SaveDialog1}) {
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setFileMode(QFileDialog::AnyFile);  // the file need not exist
+    dialog->selectNameFilter(dialog->nameFilters().first());
+    // Transfers are often upper case while the filter is written in lower
+    // case: names match regardless of case.
+    dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The outer size (frame included) is 333 x 412; the frame is known only
+  // once the window is shown.
+  if (!SizedToFrame) {
+    SizedToFrame = true;
+    const QSize frame = frameGeometry().size() - size();
+    if (frame.isValid() && !frame.isEmpty()) resize(333 - frame.width(), 412 - frame.height());
+  }
+}
+
+void TForm1::ClearPane() { Memo1->clear(); }
+
+void TForm1::AppendLine(const std::string& line) { Memo1->appendPlainText(PaneText(line)); }
+
+void TForm1::SetProgress(int value) { Gauge1->SetProgress(value); }
+
+bool TForm1::Execute(QFileDialog* dialog) { return dialog->exec() == QDialog::Accepted; }
+
+void TForm1::ShowErrorBox(const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TForm1::SelectAndConvert() {
+  if (!LastCellPath.isEmpty()) OpenDialog1->selectFile(LastCellPath);
+  if (!Execute(OpenDialog1)) return;
+  const QString cellPath = OpenDialog1->selectedFiles().value(0);
+  LastCellPath = cellPath;
+  const std::string cell = cellPath.toLocal8Bit().toStdString();
+  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(State, cell)));
+  if (!Execute(SaveDialog1)) return;
+  const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
+  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this);
+}
+
+void TForm1::ConvertMnuClick() {
+  // A failed command ends here with its message; the window stays ready.
+  try {
+    SelectAndConvert();
+  } catch (const std::exception& e) {
+    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(e.what()));
+  }
+}
+
+// A click on the check item: Qt's checkable action inverts its check mark
+// and does nothing else; the state is read when the save dialog closes.
+void TForm1::NewLineMnuClick() { NewLineMnu->trigger(); }
+
+void TForm1::Exit1Click() { close(); }
+
+}  // namespace veloran

@@ -1,0 +1,82 @@
+// The main window: the convert command with its two dialogs, the "Add New
+// Lines" option, the information pane and the progress gauge.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <string>
+
+#include "sdts/sdtsinfo.h"
+#include "support/progress.h"
+
+class QAction;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+
+namespace veloran {
+
+class TGauge;
+
+// The program file's name up to its first ".", a capital first letter and
+// the rest in lower case: "veloran" gives "Veloran".
+QString ApplicationTitle(const QString& programPath);
+// A failure's message as the error box shows it: a full stop is added when
+// the last character sorts after ".".
+QString ErrorBoxText(const std::string& message);
+// Module texts are bytes: UTF-8 when they are valid UTF-8, else Latin-1.
+QString PaneText(const std::string& bytes);
+
+class TForm1 : public QMainWindow, public IInfoPane {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(TConversionState& state, QWidget* parent = nullptr);
+
+  // The information pane and the gauge, as the conversion reports to them.
+  void ClearPane() override;
+  void AppendLine(const std::string& line) override;
+  void SetProgress(int value) override;
+
+  void SelectAndConvert();
+
+  QPlainTextEdit* Memo1 = nullptr;
+  TGauge* Gauge1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
+  QAction* ConvertMnu = nullptr;
+  QAction* Exit1 = nullptr;
+  QAction* NewLineMnu = nullptr;
+  QAction* Contents1 = nullptr;
+  QAction* About1 = nullptr;
+
+ public slots:
+  void ConvertMnuClick();
+  void NewLineMnuClick();
+  void Exit1Click();
+
+ signals:
+  // Help > "&Contents" and Help > "&About...", for the help component and
+  // the About box.
+  void Contents1Click();
+  void About1Click();
+
+ protected:
+  // Shows a dialog and tells whether the user accepted it; tests script it.
+  virtual bool Execute(QFileDialog* dialog);
+  // The modal error box with the stop icon.
+  virtual void ShowErrorBox(const QString& caption, const QString& text);
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildDialogs();
+
+  TConversionState& State;
+  QString LastCellPath;  // the path chosen by the previous convert command
+  bool SizedToFrame = false;
+};
+
+}  // namespace veloran

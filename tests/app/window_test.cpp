@@ -1,0 +1,228 @@
+// The main window, driven headless with scripted dialogs.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <deque>
+#include <filesystem>
+#include <optional>
+
+#include "app/gauge.h"
+#include "app/sdtsmain.h"
+#include "tests/support/transfer.h"
+
+namespace veloran {
+namespace {
+
+const std::string kGolden = VELORAN_SOURCE_DIR "/tests/golden/";
+
+// A window whose dialogs answer from a script and whose error box records.
+class TScriptedForm : public TForm1 {
+ public:
+  using TForm1::TForm1;
+  std::deque<std::optional<QString>> Answers;  // a path to accept, or nullopt to cancel
+  std::vector<QString> Shown;                  // dialogs shown, by object name
+  std::vector<QString> Presets;                // the name each dialog showed first
+  std::vector<std::pair<QString, QString>> Errors;
+
+ protected:
+  bool Execute(QFileDialog* dialog) override {
+    Shown.push_back(dialog->objectName());
+    const QStringList selected = dialog->selectedFiles();
+    Presets.push_back(selected.isEmpty() ? QString() : selected.first());
+    if (Answers.empty()) return false;
+    const std::optional<QString> answer = Answers.front();
+    Answers.pop_front();
+    if (!answer) return false;
+    dialog->selectFile(*answer);
+    return true;
+  }
+  void ShowErrorBox(const QString& caption, const QString& text) override { Errors.push_back({caption, text}); }
+};
+
+class Window : public ::testing::Test {
+ protected:
+  Window() : Form(State) {}
+  QStringList MemoLines() const { return Form.Memo1->toPlainText().split('\n'); }
+  TConversionState State;
+  TScriptedForm Form;
+  testing::TTempDir Dir;
+};
+
+TEST_F(Window, CaptionsNamesAndMenus) {
+  EXPECT_EQ(Form.objectName(), "Form1");
+  EXPECT_EQ(Form.windowTitle(), "Veloran");
+  EXPECT_EQ(Form.pos(), QPoint(337, 143));
+  EXPECT_EQ(Form.font().pointSize(), 8);
+  auto* panel3 = Form.findChild<QLabel*>("Panel3");
+  ASSERT_NE(panel3, nullptr);
+  EXPECT_EQ(panel3->text(), " Information:");
+  EXPECT_EQ(panel3->height(), 13);
+  ASSERT_NE(Form.findChild<QWidget*>("Panel2"), nullptr);
+  EXPECT_EQ(Form.findChild<QWidget*>("Panel1")->maximumHeight(), 32);
+  EXPECT_EQ(Form.findChild<QPlainTextEdit*>("Memo1"), Form.Memo1);
+  EXPECT_EQ(Form.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(Form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(Form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(Form.findChild<TGauge*>("Gauge1"), Form.Gauge1);
+  EXPECT_EQ(Form.menuBar()->objectName(), "MainMenu1");
+
+  // Menus, items and separators in order, as "name:caption".
+  QStringList menus;
+  for (QAction* top : Form.menuBar()->actions()) {
+    QStringList items;
+    for (QAction* a : top->menu()->actions()) items << a->objectName() + ":" + (a->isSeparator() ? "-" : a->text());
+    menus << top->menu()->objectName() + ":" + top->text() + " [" + items.join(", ") + "]";
+  }
+  EXPECT_EQ(menus, QStringList({"File1:&File [ConvertMnu:&Convert SDTS to DEM, N1:-, Exit1:&Exit]",
+                                "Options1:Options [NewLineMnu:Add New Lines]",
+                                "Help1:&Help [Contents1:&Contents, N3:-, About1:&About...]"}));
+  EXPECT_TRUE(Form.NewLineMnu->isCheckable());
+  EXPECT_FALSE(Form.NewLineMnu->isChecked());
+  Form.NewLineMnuClick();
+  EXPECT_TRUE(Form.NewLineMnu->isChecked());
+  Form.NewLineMnu->trigger();  // a second click
+  EXPECT_FALSE(Form.NewLineMnu->isChecked());
+}
+
+TEST_F(Window, DialogSettings) {
+  const struct {
+    QFileDialog* dialog;
+    const char* name;
+    const char* title;
+    QStringList filters;
+    const char* suffix;
+  } cases[] = {
+      {Form.OpenDialog1, "OpenDialog1", "Select DDF Cell File. For example: 1234cel0.ddf",
+       {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "All Files (*.*)"}, "ddf"},
+      {Form.SaveDialog1, "SaveDialog1", "Save DEM File As. For example: cascade.dem",
+       {"DEM Files (*.dem)", "All Files (*.*)"}, "dem"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.dialog->objectName(), c.name);
+    EXPECT_EQ(c.dialog->windowTitle(), c.title);
+    EXPECT_EQ(c.dialog->nameFilters(), c.filters);
+    EXPECT_EQ(c.dialog->selectedNameFilter(), c.filters.first());
+    EXPECT_EQ(c.dialog->defaultSuffix(), c.suffix);
+    EXPECT_EQ(c.dialog->directory().absolutePath(), QDir::current().absolutePath());
+    EXPECT_EQ(c.dialog->fileMode(), QFileDialog::AnyFile);
+    EXPECT_TRUE(c.dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_FALSE(c.dialog->filter() & QDir::CaseSensitive) << "filters must match upper-case names";
+  }
+  EXPECT_EQ(Form.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
+}
+
+TEST(ErrorBox, FullStopRuleAndTitle) {
+  const struct {
+    const char* message;
+    const char* text;
+  } cases[] = {{"Cannot open file /d/1234IDEN.DDF", "Cannot open file /d/1234IDEN.DDF."},
+               {"Ends with a stop.", "Ends with a stop."},
+               {"Division by zero", "Division by zero."},
+               {"value 7", "value 7."},
+               {"odd!", "odd!"},
+               {"a-", "a-"},
+               {"x,", "x,"},
+               {"path/", "path/."},
+               {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(ErrorBoxText(c.message), c.text) << c.message;
+  EXPECT_EQ(ApplicationTitle("/usr/bin/veloran"), "Veloran");
+  EXPECT_EQ(ApplicationTitle("/opt/VELORAN.EXE"), "Veloran");
+  EXPECT_EQ(ApplicationTitle("my.prog.bin"), "My");
+}
+
+TEST(Gauge, ClampsAndRepaintsOnlyOnANewPercentage) {
+  TGauge gauge;
+  EXPECT_EQ(gauge.MinValue(), 0);
+  EXPECT_EQ(gauge.MaxValue(), 100);
+  EXPECT_EQ(gauge.Progress(), 0);
+  gauge.SetProgress(150);
+  EXPECT_EQ(gauge.Progress(), 100);
+  EXPECT_EQ(gauge.ImmediateRepaints(), 1);
+  gauge.SetProgress(100);  // unchanged: nothing drawn
+  EXPECT_EQ(gauge.ImmediateRepaints(), 1);
+  gauge.SetProgress(-5);
+  EXPECT_EQ(gauge.Progress(), 0);
+  EXPECT_EQ(gauge.ImmediateRepaints(), 2);
+  gauge.SetProgress(50);
+  EXPECT_EQ(gauge.PercentDone(), 50);
+  EXPECT_EQ(gauge.ImmediateRepaints(), 3);
+
+  TGauge fine;
+  fine.SetRange(0, 1000);
+  fine.SetProgress(5);  // still 0 %
+  EXPECT_EQ(fine.Progress(), 5);
+  EXPECT_EQ(fine.ImmediateRepaints(), 0);
+  fine.SetProgress(19);  // 1 %
+  EXPECT_EQ(fine.ImmediateRepaints(), 1);
+  fine.SetProgress(15);  // still 1 %
+  EXPECT_EQ(fine.ImmediateRepaints(), 1);
+}
+
+TEST_F(Window, CancelInEitherDialogChangesNothing) {
+  Form.AppendLine("earlier report");
+  Form.SetProgress(77);
+  Form.Answers = {std::nullopt};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
+  Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), std::nullopt};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Shown.size(), 3u);
+  EXPECT_EQ(Form.Presets.back(), QDir::current().absoluteFilePath("VELORAN TEST CORNER, WA.dem"));
+  EXPECT_EQ(MemoLines(), QStringList({"earlier report"}));
+  EXPECT_EQ(Form.Gauge1->Progress(), 77);
+  EXPECT_TRUE(Form.Errors.empty());
+}
+
+TEST_F(Window, ConvertsASampleTransfer) {
+  const QString cell = QString::fromStdString(kGolden + "small/1234CEL0.DDF");
+  const QString dem = QString::fromStdString(Dir / "out.dem");
+  Form.Answers = {cell, dem};
+  Form.ConvertMnuClick();
+  EXPECT_TRUE(Form.Errors.empty());
+  EXPECT_EQ(MemoLines().size(), 43);
+  EXPECT_EQ(MemoLines().first(), "Units: Meters");
+  EXPECT_EQ(Form.Gauge1->Progress(), 99);  // 50 + 50 x 39 / 40, rounded
+  EXPECT_EQ(std::filesystem::file_size(dem.toStdString()) % 1024, 0u);
+
+  // "Add New Lines" checked when the save dialog closes; the second command
+  // shows the first command's path.
+  Form.NewLineMnuClick();
+  Form.Answers = {cell, dem};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Presets[2], cell);
+  EXPECT_EQ(std::filesystem::file_size(dem.toStdString()) % 1026, 0u);
+  EXPECT_EQ(MemoLines().size(), 43);
+}
+
+TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
+  testing::WriteTransfer(Dir.Path(), testing::TTransferSpec{});
+  std::filesystem::remove(Dir / "1234IDEN.DDF");
+  Form.Answers = {QString::fromStdString(Dir / "1234CEL0.DDF")};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
+  ASSERT_EQ(Form.Errors.size(), 1u);
+  EXPECT_EQ(Form.Errors[0].first, ApplicationTitle(QApplication::applicationFilePath()));
+  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("Cannot open file " + Dir.Path() + "/1234IDEN.DDF."));
+  // The window stays ready for the next command.
+  Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), QString::fromStdString(Dir / "ok.dem")};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Errors.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(Dir / "ok.dem"));
+}
+
+}  // namespace
+}  // namespace veloran
+
+int main(int argc, char** argv) {
+  // Headless, also when ctest lists the tests.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

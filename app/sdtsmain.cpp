@@ -15,8 +15,10 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/ChmHelper.h"
 #include "app/driver.h"
 #include "app/gauge.h"
+#include "app/helpwindow.h"
 
 namespace veloran {
 
@@ -39,7 +41,7 @@ QString PaneText(const std::string& bytes) {
   return text;
 }
 
-TForm1::TForm1(TConversionState& state, QWidget* parent) : QMainWindow(parent), State(state) {
+TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : QMainWindow(parent), State(state) {
   setObjectName("Form1");
   setWindowTitle("Veloran");
   QFont font("Sans Serif", 8);
@@ -83,7 +85,17 @@ TForm1::TForm1(TConversionState& state, QWidget* parent) : QMainWindow(parent), 
   setCentralWidget(client);
   BuildMenus();
   BuildDialogs();
+
+  if (help) {
+    CHMHelper1 = std::make_unique<TCHMHelper>(
+        *help, [this]() -> QWidget* { return QApplication::focusWidget() ? QApplication::focusWidget()->window() : this; },
+        HtmlHelpA);
+    connect(this, &TForm1::Contents1Click, this, [help] { help->HelpCommand(HELP_CONTENTS, 0); });
+  }
 }
+
+// Destroying the help component closes every help window the program opened.
+TForm1::~TForm1() = default;
 
 void TForm1::BuildMenus() {
   menuBar()->setObjectName("MainMenu1");

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "sdts/sdtsinfo.h"
@@ -18,7 +19,9 @@ class QPlainTextEdit;
 
 namespace veloran {
 
+class TCHMHelper;
 class TGauge;
+class THelpManager;
 
 // The program file's name up to its first ".", a capital first letter and
 // the rest in lower case: "veloran" gives "Veloran".
@@ -33,7 +36,10 @@ class TForm1 : public QMainWindow, public IInfoPane {
   Q_OBJECT
 
  public:
-  explicit TForm1(TConversionState& state, QWidget* parent = nullptr);
+  // With a help manager, the window's help component routes every help
+  // request to the compiled help.
+  explicit TForm1(TConversionState& state, THelpManager* help = nullptr, QWidget* parent = nullptr);
+  ~TForm1() override;
 
   // The information pane and the gauge, as the conversion reports to them.
   void ClearPane() override;
@@ -51,6 +57,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
   QAction* NewLineMnu = nullptr;
   QAction* Contents1 = nullptr;
   QAction* About1 = nullptr;
+  std::unique_ptr<TCHMHelper> CHMHelper1;
 
  public slots:
   void ConvertMnuClick();

@@ -1,25 +1,34 @@
 // veloran-screenshot: shows the main window, converts a transfer into it and
-// saves a picture of the window, for looking at the program without a
-// desktop (run it under xvfb-run).
+// saves a picture of the screen, for looking at the program without a
+// desktop (run it under xvfb-run). With "about" or "help" last, the About
+// box or the help window (Help > Contents) is open too.
 #include <QApplication>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
+#include "app/ChmHelper.h"
 #include "app/driver.h"
+#include "app/scnabout.h"
 #include "app/sdtsmain.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "Usage: veloran-screenshot OUT.png CELLFILE DEMFILE\n");
+  if (argc < 4 || argc > 5) {
+    std::fprintf(stderr, "Usage: veloran-screenshot OUT.png CELLFILE DEMFILE [about|help]\n");
     return 2;
   }
+  const char* extra = argc == 5 ? argv[4] : "";
+  veloran::THelpManager help;
+  help.HelpFile = "VELORAN.chm";
   auto state = std::make_unique<veloran::TConversionState>();
-  veloran::TForm1 form(*state);
+  veloran::TForm1 form(*state, &help);
+  veloran::TAboutDlg about(&form);
+  about.FormCreate();
   form.show();
   QApplication::processEvents();
   try {
@@ -27,10 +36,10 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veloran-screenshot: %s\n", e.what());
   }
-  QTimer::singleShot(300, [&] {
-    // The whole screen, so that the window manager's frame shows when there is one.
-    const QPixmap shot = form.screen()->grabWindow(0);
-    shot.save(argv[1]);
+  if (std::strcmp(extra, "about") == 0) about.show();
+  if (std::strcmp(extra, "help") == 0) form.Contents1->trigger();
+  QTimer::singleShot(500, [&] {
+    form.screen()->grabWindow(0).save(argv[1]);
     app.quit();
   });
   return app.exec();

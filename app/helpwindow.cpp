@@ -1,0 +1,208 @@
+#include "app/helpwindow.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPointer>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
+
+#include "app/ChmHelper.h"
+
+namespace veloran {
+
+namespace {
+
+// Every help window the program opened, so that close all reaches them.
+std::vector<QPointer<THelpWindow>>& HelpWindows() {
+  static std::vector<QPointer<THelpWindow>> windows;
+  return windows;
+}
+
+constexpr int kTopicRole = Qt::UserRole + 1;
+
+QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A bare name: the current directory first, then beside the program.
+QString FindHelpFile(const QString& name) {
+  if (name.isEmpty()) return {};
+  if (QFileInfo(name).isAbsolute() || name.contains('/')) return QFileInfo(name).absoluteFilePath();
+  for (const QString& dir : {QDir::currentPath(), QCoreApplication::applicationDirPath()}) {
+    const QString path = QDir(dir).filePath(name);
+    if (QFileInfo(path).isFile()) return path;
+  }
+  return {};
+}
+
+}  // namespace
+
+TChmBrowser::TChmBrowser(const TChmFile& chm, QWidget* parent) : QTextBrowser(parent), Chm(chm) {
+  setOpenExternalLinks(false);
+}
+
+QVariant TChmBrowser::loadResource(int type, const QUrl& name) {
+  if (name.scheme() == "chm") {
+    if (const auto bytes = Chm.Read(name.path().toStdString())) {
+      return type == QTextDocument::HtmlResource ? QVariant(FromBytes(*bytes))
+                                                 : QVariant(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())));
+    }
+    return {};
+  }
+  return QTextBrowser::loadResource(type, name);
+}
+
+THelpWindow::THelpWindow(std::unique_ptr<TChmFile> chm) : Chm(std::move(chm)) {
+  setObjectName("HelpWindow");
+  setAttribute(Qt::WA_DeleteOnClose);
+  resize(760, 520);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* splitter = new QSplitter(this);
+  Tabs = new QTabWidget(splitter);
+  Contents = new QTreeWidget(Tabs);
+  Contents->setHeaderHidden(true);
+  Index = new QListWidget(Tabs);
+  Tabs->addTab(Contents, "Contents");
+  Tabs->addTab(Index, "Index");
+  Browser = new TChmBrowser(*Chm, splitter);
+  splitter->addWidget(Tabs);
+  splitter->addWidget(Browser);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({220, 540});
+  layout->addWidget(splitter);
+
+  // Table of contents: the .hhc sitemap as a tree.
+  std::vector<QTreeWidgetItem*> parents;
+  if (const auto toc = Chm->Read(Chm->FindBySuffix(".hhc"))) {
+    for (const TSitemapEntry& e : ParseSitemap(*toc)) {
+      parents.resize(static_cast<size_t>(e.Depth));
+      QTreeWidgetItem* item = parents.empty() || !parents.back() ? new QTreeWidgetItem(Contents)
+                                                                 : new QTreeWidgetItem(parents.back());
+      item->setText(0, FromBytes(e.Name));
+      item->setData(0, kTopicRole, FromBytes(e.Local));
+      parents.push_back(item);
+      if (DefaultTopic.empty()) DefaultTopic = e.Local;
+    }
+  }
+  Contents->expandAll();
+  if (const auto index = Chm->Read(Chm->FindBySuffix(".hhk"))) {
+    for (const TSitemapEntry& e : ParseSitemap(*index)) {
+      auto* item = new QListWidgetItem(FromBytes(e.Name), Index);
+      item->setData(kTopicRole, FromBytes(e.Local));
+    }
+  }
+  if (DefaultTopic.empty()) DefaultTopic = "index.htm";
+  setWindowTitle(Chm->Read("/index.htm") ? QString("Veloran Help") : QFileInfo(FromBytes(Chm->Path())).fileName());
+
+  connect(Contents, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    const QString topic = item->data(0, kTopicRole).toString();
+    if (!topic.isEmpty()) ShowTopic(topic.toStdString());
+  });
+  connect(Index, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+    ShowTopic(item->data(kTopicRole).toString().toStdString());
+  });
+  connect(Index, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    ShowTopic(item->data(kTopicRole).toString().toStdString());
+  });
+}
+
+THelpWindow::~THelpWindow() = default;
+
+void THelpWindow::ShowTopic(const std::string& topic) {
+  std::string path = topic.empty() ? DefaultTopic : topic;
+  if (path[0] != '/') path = "/" + path;
+  Browser->setSource(QUrl("chm:" + FromBytes(path)));
+  show();
+  raise();
+  activateWindow();
+}
+
+void THelpWindow::ShowContents() {
+  Tabs->setCurrentWidget(Contents);
+  ShowTopic("");
+}
+
+void THelpWindow::ShowIndex() {
+  Tabs->setCurrentWidget(Index);
+  ShowTopic("");
+}
+
+bool THelpWindow::ShowKeyword(const std::string& keyword) {
+  const auto found = Index->findItems(FromBytes(keyword), Qt::MatchFixedString);
+  if (found.isEmpty()) return false;
+  Tabs->setCurrentWidget(Index);
+  Index->setCurrentItem(found.first());
+  ShowTopic(found.first()->data(kTopicRole).toString().toStdString());
+  return true;
+}
+
+QWidget* HtmlHelpA(QWidget* owner, const std::string& file, unsigned command, uintptr_t data) {
+  auto& windows = HelpWindows();
+  windows.erase(std::remove_if(windows.begin(), windows.end(), [](const auto& w) { return w.isNull(); }),
+                windows.end());
+  if (command == HH_CLOSE_ALL) {
+    for (const auto& window : windows)
+      if (window) window->close();
+    windows.clear();
+    return nullptr;
+  }
+  // "file::/topic" names a topic inside the file.
+  const size_t split = file.find("::");
+  const std::string name = file.substr(0, split);
+  const std::string topic = split == std::string::npos ? std::string() : file.substr(split + 2);
+  const QString path = FindHelpFile(FromBytes(name));
+  if (path.isEmpty()) return nullptr;
+
+  THelpWindow* window = nullptr;
+  for (const auto& w : windows)
+    if (w && FromBytes(w->FilePath()) == path) window = w;
+  if (!window) {
+    auto chm = TChmFile::Open(path.toStdString());
+    if (!chm) return nullptr;
+    window = new THelpWindow(std::move(chm));
+    windows.emplace_back(window);
+    if (owner) {
+      // Beside the owner, kept on its screen.
+      QPoint at = owner->window()->frameGeometry().topRight() + QPoint(8, 0);
+      if (const QScreen* screen = owner->screen()) {
+        const QRect area = screen->availableGeometry();
+        at.setX(std::max(area.left(), std::min(at.x(), area.right() - window->width())));
+        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() - window->height())));
+      }
+      window->move(at);
+    }
+  }
+  switch (command) {
+    case HH_DISPLAY_TOC: window->ShowContents(); break;
+    case HH_DISPLAY_INDEX: window->ShowIndex(); break;
+    case HH_KEYWORD_LOOKUP: {
+      const auto* link = reinterpret_cast<const THHAKLink*>(data);
+      const bool found = link && link->pszKeywords && window->ShowKeyword(link->pszKeywords);
+      if (!found) {
+        if (link && link->fIndexOnFail) {
+          window->ShowIndex();
+        } else {
+          window->ShowTopic("");
+        }
+      }
+      break;
+    }
+    default: window->ShowTopic(topic); break;  // topic, context: the topic named, or the default one
+  }
+  return window;
+}
+
+int OpenHelpWindows() {
+  int open = 0;
+  for (const auto& w : HelpWindows())
+    if (w && w->isVisible()) ++open;
+  return open;
+}
+
+}  // namespace veloran

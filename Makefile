@@ -2,7 +2,7 @@
 BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all setup configure build test run bench clean
+.PHONY: all setup configure build test run bench fuzz clean
 
 all: build
 
@@ -15,8 +15,14 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD)
 
+# Every test, then the unit and end-to-end tests once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan).
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j 2
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELORAN_WERROR=ON \
+	  -DVELORAN_SANITIZE=ON -DVELORAN_GUI=OFF >/dev/null
+	@cmake --build build-asan --target veloran_tests veloran-convert
+	@ctest --test-dir build-asan --output-on-failure -j 2
 
 # Writes the sample quadrangle into build/sample; with a display, opens the
 # desktop program there, otherwise converts the sample with veloran-convert
@@ -34,8 +40,24 @@ run: build
 	  echo "== record A, first 144 columns:" && head -c 144 *.dem && echo; \
 	fi
 
+# Fuzzing: each harness runs FUZZ_SECONDS (default 10 minutes) from the
+# seed corpus; findings land in build-fuzz/artifacts.
+FUZZ_SECONDS ?= 600
+fuzz: setup
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DVELORAN_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz
+	@cmake --build $(BUILD) --target veloran-make-sample
+	@rm -rf build-fuzz/seeds && tools/fuzz-seeds $(BUILD)/bin/veloran-make-sample build-fuzz/seeds
+	@mkdir -p build-fuzz/artifacts build-fuzz/corpus/ddf build-fuzz/corpus/transfer
+	@for h in ddf transfer; do \
+	  echo "== $${h}_fuzzer for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/bin/$${h}_fuzzer build-fuzz/corpus/$$h build-fuzz/seeds/$$h -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$h- || exit 1; \
+	done
+
 bench: build
 	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz

@@ -4,6 +4,7 @@
 #include "sdts/cells.h"
 #include "sdts/metadata.h"
 #include "sdts/moduleset.h"
+#include "support/errors.h"
 #include "support/numfmt.h"
 
 namespace veloran {
@@ -29,7 +30,14 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   ReadRsdf(state);
   ReadSpdm(state);
   ReadLdef(state);
-  ReadCells(state, pane);
+  const int64_t cells = ReadCells(state, pane);
+  // A grid needs every one of its cells from this transfer: cells left from
+  // an earlier conversion must never reach the DEM.
+  const int64_t gridCells = int64_t{state.Grid.RowCount} * state.Grid.ColCount;
+  if (cells < gridCells)
+    Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
+         FormatInt(cells) + " cells, fewer than the " + FormatInt(state.Grid.RowCount) + " rows by " +
+         FormatInt(state.Grid.ColCount) + " columns of the grid");
   ShowSdtsInfo(state, pane);
   WriteDemFile(state, demPath, addNewLines, pane);
 }

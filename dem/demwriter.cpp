@@ -73,10 +73,10 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
   // reading rows in order, into south-first elevation arrays: reading one
   // column straight from the grid would stride through memory.
   constexpr int32_t kTile = 128;
-  // Each profile's stride is padded so the 32 columns do not fall on the
-  // same cache sets.
+  // Each profile's stride is padded so that the columns do not fall on the
+  // same cache sets. The tile never holds more columns than the grid has.
   const size_t stride = static_cast<size_t>(rows) + 16;
-  std::vector<int32_t> tile(stride * kTile);
+  std::vector<int32_t> tile(cols > 0 ? stride * static_cast<size_t>(cols < kTile ? cols : kTile) : 0);
   const uint16_t* cells = grid.Cells.get();
   for (int32_t c = 0; c < cols; ++c) {
     progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));

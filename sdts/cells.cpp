@@ -17,7 +17,7 @@ class TCellReader {
   TCellReader(TConversionState& state, IProgress& progress)
       : State(state), Info(state.Info), Cells(state.Grid.Cells.get()), Progress(progress) {}
 
-  void Run();
+  int64_t Run();
 
  private:
   void ReadIntegerCells(int64_t count);
@@ -39,7 +39,7 @@ class TCellReader {
   int64_t Count = 0;                  // cells stored so far
 };
 
-void TCellReader::Run() {
+int64_t TCellReader::Run() {
   Info.ActualMin = 32766;
   Info.ActualMax = -32765;
   Stream = OpenModule(State.ModuleSet, "CE" + State.ModuleSet.CellModuleSuffix);
@@ -98,6 +98,7 @@ void TCellReader::Run() {
     if (next <= start) Malformed("the record after byte " + std::to_string(start) + " does not advance");
     start = next;
   }
+  return Count;
 }
 
 void TCellReader::ReadIntegerCells(int64_t count) {
@@ -146,6 +147,6 @@ void TCellReader::ReadFloatCells(int64_t count) {
 
 }  // namespace
 
-void ReadCells(TConversionState& state, IProgress& progress) { TCellReader(state, progress).Run(); }
+int64_t ReadCells(TConversionState& state, IProgress& progress) { return TCellReader(state, progress).Run(); }
 
 }  // namespace veloran

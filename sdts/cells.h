@@ -1,6 +1,8 @@
 // Reads the cell module's CVLS values into the elevation grid.
 #pragma once
 
+#include <cstdint>
+
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
 
@@ -8,6 +10,7 @@ namespace veloran {
 
 // Fills Cells from index 0 in the order the module delivers them, tracks
 // ActualMin and ActualMax, and moves the progress from 0 to at most 50.
-void ReadCells(TConversionState& state, IProgress& progress);
+// Returns the number of cells read.
+int64_t ReadCells(TConversionState& state, IProgress& progress);
 
 }  // namespace veloran

@@ -1,0 +1,297 @@
+// Bad transfers and bad targets, each with the exact message the user sees.
+// Whatever happens, no crash, no hang, and an existing DEM at the output path
+// stays as it was.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <limits>
+
+#include "app/driver.h"
+#include "iso8211/ddfreader.h"
+#include "support/errors.h"
+#include "tests/support/recorder.h"
+#include "tests/support/transfer.h"
+
+namespace veloran {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TTransferSpec;
+
+const std::string kPrevious = "an earlier DEM that must survive";
+
+// What a case does to the transfer it converts.
+struct TBadCase {
+  const char* Name;
+  std::function<void(TTransferSpec&)> Spec;                          // before writing
+  std::function<std::string(const std::string& dir)> Damage;          // after writing; returns the expected message
+};
+
+std::string Read(const std::string& dir, const std::string& code) { return testing::ReadFileBytes(dir + "/1234" + code + ".DDF"); }
+void Write(const std::string& dir, const std::string& code, const std::string& bytes) {
+  testing::WriteFileBytes(dir + "/1234" + code + ".DDF", bytes);
+}
+// Replaces bytes of a module at an offset.
+void Patch(const std::string& dir, const std::string& code, size_t at, const std::string& bytes) {
+  std::string module = Read(dir, code);
+  module.replace(at, bytes.size(), bytes);
+  Write(dir, code, module);
+}
+// Where the first data record starts: the DDR's record length.
+size_t FirstRecord(const std::string& dir, const std::string& code) { return std::stoul(Read(dir, code).substr(0, 5)); }
+std::string PathOf(const std::string& dir, const std::string& code) { return dir + "/1234" + code + ".DDF"; }
+
+std::string Missing(const std::string& dir, const char* code) {
+  fs::remove(PathOf(dir, code));
+  return "Cannot open file " + PathOf(dir, code);
+}
+
+std::vector<TBadCase> Cases() {
+  std::vector<TBadCase> cases;
+  for (const char* code : {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF", "CEL0"})
+    cases.push_back({code, nullptr, [code](const std::string& d) { return Missing(d, code); }});
+  cases.insert(cases.end(), {
+      {"EmptyModule", nullptr,
+       [](const std::string& d) {
+         Write(d, "DDSH", "");
+         return std::string("'' is not a valid integer value");
+       }},
+      {"TruncatedLeader", nullptr,
+       [](const std::string& d) {
+         Write(d, "IDEN", Read(d, "IDEN").substr(0, 10));
+         return std::string("'' is not a valid integer value");
+       }},
+      {"TruncatedInTheDirectory", nullptr,
+       [](const std::string& d) {
+         // Entry 1 keeps its tag and two digits of its length ("06", valid);
+         // its position is missing.
+         Write(d, "XREF", Read(d, "XREF").substr(0, 24 + 11 + 6));
+         return std::string("'' is not a valid integer value");
+       }},
+      {"LetterInTheLeader", nullptr,
+       [](const std::string& d) {
+         Patch(d, "DDOM", 0, "0a");
+         return "'0a" + Read(d, "DDOM").substr(2, 3) + "' is not a valid integer value";
+       }},
+      {"LetterInTheDirectory", nullptr,
+       [](const std::string& d) {
+         Patch(d, "IREF", 24 + 4, "x");
+         return "'x" + Read(d, "IREF").substr(24 + 5, 2) + "' is not a valid integer value";
+       }},
+      {"TrailingBlankInADataRecordLeader", nullptr,
+       [](const std::string& d) {
+         const size_t at = FirstRecord(d, "LDEF");
+         Patch(d, "LDEF", at + 16, " ");
+         return "'" + Read(d, "LDEF").substr(at + 12, 4) + " ' is not a valid integer value";
+       }},
+      {"ZeroEntryMapSizes", nullptr,
+       [](const std::string& d) {
+         Patch(d, "XREF", 20, "0000");
+         return std::string("Division by zero");
+       }},
+      {"ZeroEntryMapSizesInARecord", nullptr,
+       [](const std::string& d) {
+         Patch(d, "SPDM", FirstRecord(d, "SPDM") + 20, "0000");
+         return std::string("Division by zero");
+       }},
+      {"NegativeFieldPosition", nullptr,
+       [](const std::string& d) {
+         // The IREF field's position in the record directory (entry 1).
+         const size_t at = FirstRecord(d, "IREF");
+         Patch(d, "IREF", at + 24 + 13 + 8, "-9999");
+         const int64_t start = static_cast<int64_t>(at) + 24 + 2 * 13 + 1;
+         return "'" + std::to_string(start - 9999) + "' is not a valid stream position in " + PathOf(d, "IREF");
+       }},
+      {"HugeFieldPositionReadsNothing", nullptr,
+       [](const std::string& d) {
+         Patch(d, "IDEN", FirstRecord(d, "IDEN") + 24 + 13 + 8, "99999");
+         return std::string();  // the title is simply not found: New.dem
+       }},
+      {"HugeCellLengthStopsAtTheEnd", nullptr,
+       [](const std::string& d) {
+         Patch(d, "CEL0", FirstRecord(d, "CEL0") + 24 + 2 * 13 + 4, "9999");
+         return std::string();
+       }},
+      {"NegativeCellLength", nullptr,
+       [](const std::string& d) {
+         Patch(d, "CEL0", FirstRecord(d, "CEL0") + 24 + 2 * 13 + 4, "-001");
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: a CVLS field of negative length";
+       }},
+      {"NoCvlsField",
+       [](TTransferSpec&) {},
+       [](const std::string& d) {
+         testing::TDdfWriter cells({{"CELL", "CELL", "MODN!RCID", "(A,I)"}});
+         cells.Record({{"CELL", testing::Text({"CEL0", "1"})}});
+         cells.WriteFile(PathOf(d, "CEL0"));
+         return "The cell module " + PathOf(d, "CEL0") + " has no CVLS field in its first record";
+       }},
+      {"WalkThatDoesNotAdvance", nullptr,
+       [](const std::string& d) {
+         testing::TDdfWriter cells({{"CVLS", "CELL VALUES", "*ELEVATION", "(B(16))"}});
+         cells.Record({{"CVLS", ""}}, 'R').Raw("zzzz");
+         cells.WriteFile(PathOf(d, "CEL0"));
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: the record after byte " +
+                std::to_string(cells.Ddr().size() + 24 + 14) + " does not advance";
+       }},
+      {"MoreCellsThanTheGrid",
+       [](TTransferSpec& s) {
+         s.RepeatRecords = true;
+         s.Rows.assign(1001, std::vector<int16_t>(4000, 1));
+       },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " holds more cells than the grid can take (4,000,001)";
+       }},
+      {"GridLargerThanItsCells",
+       [](TTransferSpec& s) {
+         s.Nrow = "3000";
+         s.Ncol = "3000";
+       },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, fewer than the 3000 rows by 3000 columns of the grid";
+       }},
+      {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
+       [](const std::string&) {
+         return std::string("A grid of -5 rows and 4 columns does not fit in the 4,000,001 cells the converter holds");
+       }},
+      {"NotANumberCell",
+       [](TTransferSpec& s) {
+         s.Fmt = "BFP32";
+         s.FloatRows = {{1.0f, std::numeric_limits<float>::quiet_NaN()}};
+       },
+       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+      {"InfiniteCell",
+       [](TTransferSpec& s) {
+         s.Fmt = "BFP32";
+         s.FloatRows = {{std::numeric_limits<float>::infinity()}};
+       },
+       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+      {"ZeroSpacing", [](TTransferSpec& s) { s.Xhrs = ""; },
+       [](const std::string&) { return std::string(kDivByZeroMessage); }},
+      {"ZeroSpacingAtTheOrigin",
+       [](TTransferSpec& s) {
+         s.Xhrs = "0";
+         s.SadrX = "0";
+       },
+       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+      {"AddressBeyondADouble", [](TTransferSpec& s) { s.SadrY = "1E400"; },
+       [](const std::string&) { return std::string("'1E400' is beyond the range of a real number"); }},
+      {"AddressBeyond32Bits", [](TTransferSpec& s) { s.SadrX = "3000000000"; },
+       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+      {"MoreThanTwentyValuesLabelsAndFields",
+       [](TTransferSpec& s) {
+         for (int i = 0; i < 30; ++i) s.Corners.push_back(std::to_string(i));
+       },
+       [](const std::string& d) {
+         std::vector<testing::TFieldDef> defs;
+         std::vector<testing::TFieldData> fields;
+         std::string labels;
+         for (int i = 0; i < 24; ++i) labels += "L" + std::to_string(i) + "!";
+         for (int i = 0; i < 23; ++i) {
+           defs.push_back({"F" + std::to_string(100 + i), "FILLER", labels + "UNIT", "(A)"});
+           fields.push_back({"F" + std::to_string(100 + i), testing::Text({"x"})});
+         }
+         defs.push_back({"DDSH", "DATA DICTIONARY/SCHEMA", "FMT!UNIT", "(2A)"});
+         fields.push_back({"DDSH", testing::Text({"BI16", "FEET"})});
+         testing::TDdfWriter ddsh(defs);
+         ddsh.Record(fields);
+         ddsh.WriteFile(PathOf(d, "DDSH"));
+         return std::string();  // entries past the 20th are dropped: DDSH is not found, metres
+       }},
+      {"TitleOf2000Characters", [](TTransferSpec& s) { s.Title = std::string(2000, 'T'); },
+       [](const std::string&) { return std::string(); }},
+  });
+  return cases;
+}
+
+class Malformed : public ::testing::TestWithParam<TBadCase> {};
+
+TEST_P(Malformed, ClearMessageAndTheOldDemStays) {
+  const TBadCase& c = GetParam();
+  testing::TTempDir dir;
+  TTransferSpec spec;
+  if (c.Spec) c.Spec(spec);
+  const std::string cell = testing::WriteTransfer(dir.Path(), spec);
+  const std::string expected = c.Damage(dir.Path());
+  const std::string dem = dir / "out.dem";
+  testing::WriteFileBytes(dem, kPrevious);
+  auto state = std::make_unique<TConversionState>();
+  testing::TRecorder pane;
+  std::string message;
+  try {
+    ConvertSdtsToDem(*state, cell, dem, false, pane);
+  } catch (const TConvertError& e) {
+    message = e.what();
+  }
+  EXPECT_EQ(message, expected);
+  if (!expected.empty()) {
+    EXPECT_EQ(testing::ReadFileBytes(dem), kPrevious);
+  } else {
+    EXPECT_EQ(testing::ReadFileBytes(dem).size() % 1024, 0u);
+    EXPECT_EQ(pane.Lines.size(), 43u);
+  }
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    EXPECT_EQ(e.path().extension(), e.path().filename() == "out.dem" ? ".dem" : ".DDF") << e.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, Malformed, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+class BadTarget : public ::testing::Test {
+ protected:
+  std::string Convert(const std::string& dem) {
+    try {
+      ConvertSdtsToDem(*State, Cell, dem, false, Pane);
+    } catch (const TConvertError& e) {
+      return e.what();
+    }
+    return "";
+  }
+  testing::TTempDir Dir;
+  std::string Cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
+  std::unique_ptr<TConversionState> State = std::make_unique<TConversionState>();
+  testing::TRecorder Pane;
+};
+
+TEST_F(BadTarget, MissingDirectoryAndDirectoryPath) {
+  EXPECT_EQ(Convert(Dir / "nowhere/out.dem"), "Cannot create file " + Dir.Path() + "/nowhere/out.dem");
+  fs::create_directory(Dir / "out.dem");
+  EXPECT_EQ(Convert(Dir / "out.dem"), "Cannot create file " + Dir.Path() + "/out.dem");
+  EXPECT_TRUE(fs::is_directory(Dir / "out.dem"));
+}
+
+TEST_F(BadTarget, DirectoryWithoutWritePermission) {
+  if (geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not stop root";
+  fs::create_directory(Dir / "locked");
+  testing::WriteFileBytes(Dir / "locked/out.dem", kPrevious);
+  fs::permissions(Dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(Convert(Dir / "locked/out.dem"), "Cannot create file " + Dir.Path() + "/locked/out.dem");
+  EXPECT_EQ(testing::ReadFileBytes(Dir / "locked/out.dem"), kPrevious);
+}
+
+TEST_F(BadTarget, FullDisk) {
+  const std::string mountPoint = Dir / "small";
+  fs::create_directory(mountPoint);
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root in a mount namespace)";
+  const std::string dem = mountPoint + "/out.dem";
+  testing::WriteFileBytes(dem, kPrevious);
+  // A grid whose DEM needs far more than 64 KiB.
+  TTransferSpec big;
+  big.Rows.assign(300, std::vector<int16_t>(300, 5));
+  big.Nrow = big.Ncol = "300";
+  Cell = testing::WriteTransfer(Dir.Path(), big);
+  const std::string message = Convert(dem);
+  const std::string previous = testing::ReadFileBytes(dem);
+  const auto entries = std::distance(fs::directory_iterator(mountPoint), fs::directory_iterator());
+  umount(mountPoint.c_str());
+  EXPECT_EQ(message, "Cannot write file " + dem + ": No space left on device");
+  EXPECT_EQ(previous, kPrevious);
+  EXPECT_EQ(entries, 1);  // no temporary file left behind
+}
+
+}  // namespace
+}  // namespace veloran

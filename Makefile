@@ -2,7 +2,7 @@
 BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all setup configure build test run bench fuzz clean
+.PHONY: all setup configure build test run bench bench-compare fuzz clean
 
 all: build
 
@@ -58,6 +58,10 @@ fuzz: setup
 
 bench: build
 	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+	@tools/bench-memory $(BUILD)
+
+bench-compare: build
+	@tools/bench-compare $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

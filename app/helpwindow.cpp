@@ -29,11 +29,13 @@ constexpr int kTopicRole = Qt::UserRole + 1;
 
 QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-// A bare name: the current directory first, then beside the program.
+// A bare name: the current directory first, then beside the program, then
+// the installed data folder (share/veloran beside the program's bin).
 QString FindHelpFile(const QString& name) {
   if (name.isEmpty()) return {};
   if (QFileInfo(name).isAbsolute() || name.contains('/')) return QFileInfo(name).absoluteFilePath();
-  for (const QString& dir : {QDir::currentPath(), QCoreApplication::applicationDirPath()}) {
+  const QString programDir = QCoreApplication::applicationDirPath();
+  for (const QString& dir : {QDir::currentPath(), programDir, programDir + "/../share/veloran"}) {
     const QString path = QDir(dir).filePath(name);
     if (QFileInfo(path).isFile()) return path;
   }

@@ -55,8 +55,9 @@ class THelpWindow : public QWidget {
 // Stands in for the platform's HtmlHelpA: display topic (0), table of
 // contents (1), index (2), keyword lookup (13, data a THHAKLink*), context
 // (15) and close all (18). A bare file name is looked for in the current
-// directory, then beside the program. A missing or unreadable file shows
-// nothing. Returns the help window, or nullptr.
+// directory, beside the program, then in the installed data folder. A
+// missing or unreadable file shows nothing. Returns the help window, or
+// nullptr.
 QWidget* HtmlHelpA(QWidget* owner, const std::string& file, unsigned command, uintptr_t data);
 
 // The help windows open now, for tests.

@@ -1,13 +1,20 @@
-// Speed of the DEM writer on whole quadrangle-sized grids.
+// Speed of reading transfers, writing DEM files and whole conversions on
+// quadrangle-sized grids (1201 x 1201 and 2000 x 2000).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
 
+#include "app/driver.h"
 #include "dem/demwriter.h"
-#include "sdts/sdtsinfo.h"
+#include "sdts/cells.h"
+#include "sdts/metadata.h"
+#include "sdts/moduleset.h"
+#include "tests/support/sample.h"
 
 namespace veloran {
 namespace {
@@ -19,47 +26,78 @@ class TNullPane final : public IInfoPane {
   void AppendLine(const std::string&) override {}
 };
 
-// A terrain-like grid with a void collar and a few interior voids.
-void FillGrid(TConversionState& state, int size) {
-  TSdtsInfo& i = state.Info;
-  i.Title = "BENCHMARK QUAD";
-  i.UnitsCode = 2;
-  i.VerticalScale = 1;
-  i.Zone = 10;
-  i.Datum = 1;
-  i.SpacingX = i.SpacingY = 30.0;
-  i.UpperLeftX = 600000.0;
-  i.UpperLeftY = 5000000.0 + 30.0 * (size - 1);
-  i.SW = {599985, 4999985};
-  i.NW = {599985, 5000000.0 + 30.0 * size};
-  i.NE = {600000.0 + 30.0 * size, i.NW.Y};
-  i.SE = {i.NE.X, 4999985};
-  state.Grid.RowCount = state.Grid.ColCount = size;
-  for (int r = 0; r < size; ++r)
-    for (int c = 0; c < size; ++c) {
-      const bool collar = c < r / 40 || c > size - 1 - (size - r) / 40;
-      const double h = 1500 + 400 * std::sin(r * 0.01) * std::cos(c * 0.013) + (r * 7 + c * 3) % 11;
-      state.Grid.Cells[static_cast<size_t>(r) * size + c] =
-          collar || (r * 31 + c * 17) % 997 == 0 ? 0 : static_cast<uint16_t>(h + kCellOffset);
+// One temporary directory for the run, with a transfer per grid size.
+class TBenchFiles {
+ public:
+  TBenchFiles() {
+    char dir[] = "/tmp/veloran-bench-XXXXXX";
+    if (!mkdtemp(dir)) std::abort();
+    Dir = dir;
+  }
+  ~TBenchFiles() {
+    std::error_code ec;
+    std::filesystem::remove_all(Dir, ec);
+  }
+  const std::string& Transfer(int size) {
+    auto& cell = Cells[size];
+    if (cell.empty()) {
+      const std::string dir = Dir + "/" + std::to_string(size);
+      std::filesystem::create_directory(dir);
+      cell = testing::WriteTransfer(dir, testing::MakeSample(std::to_string(size)));
     }
+    return cell;
+  }
+  std::string Dem() const { return Dir + "/out.dem"; }
+
+ private:
+  std::string Dir;
+  std::map<int, std::string> Cells;
+};
+
+TBenchFiles& Files() {
+  static TBenchFiles files;
+  return files;
+}
+
+TConversionState& State() {
+  static TConversionState state;
+  return state;
+}
+
+void ReadTransfer(TConversionState& state, const std::string& cell, IProgress& progress) {
+  SplitCellFileName(state.ModuleSet, cell);
+  ReadDdsh(state);
+  ReadIden(state);
+  ReadDdom(state);
+  ReadIref(state);
+  ReadXref(state);
+  ReadRsdf(state);
+  ReadSpdm(state);
+  ReadLdef(state);
+  ReadCells(state, progress);
+}
+
+void BM_ReadTransfer(benchmark::State& bench) {
+  const std::string& cell = Files().Transfer(static_cast<int>(bench.range(0)));
+  TNullPane pane;
+  for (auto _ : bench) ReadTransfer(State(), cell, pane);
 }
 
 void BM_WriteDemFile(benchmark::State& bench) {
-  static TConversionState state;
-  const int size = static_cast<int>(bench.range(0));
-  FillGrid(state, size);
-  char dir[] = "/tmp/veloran-bench-XXXXXX";
-  if (!mkdtemp(dir)) {
-    bench.SkipWithError("mkdtemp failed");
-    return;
-  }
-  const std::string path = std::string(dir) + "/bench.dem";
   TNullPane pane;
-  for (auto _ : bench) WriteDemFile(state, path, false, pane);
-  unlink(path.c_str());
-  rmdir(dir);
+  ReadTransfer(State(), Files().Transfer(static_cast<int>(bench.range(0))), pane);
+  for (auto _ : bench) WriteDemFile(State(), Files().Dem(), false, pane);
 }
+
+void BM_Convert(benchmark::State& bench) {
+  const std::string& cell = Files().Transfer(static_cast<int>(bench.range(0)));
+  TNullPane pane;
+  for (auto _ : bench) ConvertSdtsToDem(State(), cell, Files().Dem(), false, pane);
+}
+
+BENCHMARK(BM_ReadTransfer)->Arg(1201)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteDemFile)->Arg(1201)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Convert)->Arg(1201)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace veloran

@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include <algorithm>
+
 #include "dem/demwriter.h"
 #include "sdts/cells.h"
 #include "sdts/metadata.h"
@@ -32,12 +34,14 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   ReadLdef(state);
   const int64_t cells = ReadCells(state, pane);
   // A grid needs every one of its cells from this transfer: cells left from
-  // an earlier conversion must never reach the DEM.
-  const int64_t gridCells = int64_t{state.Grid.RowCount} * state.Grid.ColCount;
-  if (cells < gridCells)
+  // an earlier conversion must never reach the DEM. Each column costs a
+  // block of the DEM, so a grid without rows still needs a cell per column;
+  // a few bytes can then never announce a DEM of gigabytes.
+  const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
+  if (cells < std::max(rows * cols, cols))
     Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
-         FormatInt(cells) + " cells, fewer than the " + FormatInt(state.Grid.RowCount) + " rows by " +
-         FormatInt(state.Grid.ColCount) + " columns of the grid");
+         FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
+         " columns");
   ShowSdtsInfo(state, pane);
   WriteDemFile(state, demPath, addNewLines, pane);
 }

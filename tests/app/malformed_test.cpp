@@ -151,7 +151,15 @@ std::vector<TBadCase> Cases() {
          s.Ncol = "3000";
        },
        [](const std::string& d) {
-         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, fewer than the 3000 rows by 3000 columns of the grid";
+         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, too few for a grid of 3000 rows by 3000 columns";
+       }},
+      {"NoRowsButManyColumns",
+       [](TTransferSpec& s) {
+         s.Nrow = "0";
+         s.Ncol = "300391";
+       },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, too few for a grid of 0 rows by 300391 columns";
        }},
       {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
        [](const std::string&) {

@@ -34,26 +34,46 @@ void WriteE12Field(TDemStream& out, double value);
 std::string FormatD24(double value);
 std::string FormatE12(double value);
 
-// Four-character forms of 0 to 9999, zero-padded and blank-padded, built
-// at compile time: elevations are formatted by table, not by division.
-struct TDigitTables {
-  char Zero[10000][4]{};
-  char Blank[10000][4]{};
-  constexpr TDigitTables() {
-    for (int v = 0; v < 10000; ++v) {
-      int x = v;
-      for (int k = 3; k >= 0; --k, x /= 10) {
-        Zero[v][k] = static_cast<char>('0' + x % 10);
-        Blank[v][k] = (x == 0 && k < 3) ? ' ' : Zero[v][k];
-      }
+// Two-character forms of 0 to 99, zero-padded ("07") and blank-padded
+// (" 7"), small enough to stay in the first-level cache.
+struct TDigitPairs {
+  char Zero[100][2]{};
+  char Blank[100][2]{};
+  constexpr TDigitPairs() {
+    for (int v = 0; v < 100; ++v) {
+      Zero[v][0] = static_cast<char>('0' + v / 10);
+      Zero[v][1] = static_cast<char>('0' + v % 10);
+      Blank[v][0] = v < 10 ? ' ' : Zero[v][0];
+      Blank[v][1] = Zero[v][1];
     }
   }
 };
-inline constexpr TDigitTables kDigitTables{};
+inline constexpr TDigitPairs kDigitPairs{};
+
+// 0 to 99,999 right-aligned in 6 characters at p.
+inline void FormatElevation(char* p, int32_t value) {
+  p[0] = ' ';
+  if (value < 10000) {
+    const int32_t high = value / 100, low = value % 100;
+    p[1] = ' ';
+    if (high == 0) {
+      p[2] = p[3] = ' ';
+      std::memcpy(p + 4, kDigitPairs.Blank[low], 2);
+    } else {
+      std::memcpy(p + 2, kDigitPairs.Blank[high], 2);
+      std::memcpy(p + 4, kDigitPairs.Zero[low], 2);
+    }
+  } else {
+    const int32_t rest = value % 10000;
+    p[1] = static_cast<char>('0' + value / 10000);
+    std::memcpy(p + 2, kDigitPairs.Zero[rest / 100], 2);
+    std::memcpy(p + 4, kDigitPairs.Zero[rest % 100], 2);
+  }
+}
 
 inline void WriteIntField(TDemStream& out, int32_t value, int width) {
-  // Every elevation takes this path: 0 to 99,999 and the void value in
-  // width 6, formatted straight into the block.
+  // Elevations take this path: 0 to 99,999 and the void value in width 6,
+  // formatted straight into the block.
   if (width != 6 || !((value >= 0 && value < 100000) || value == -9999)) {
     WriteIntFieldText(out, value, width);
     return;
@@ -63,13 +83,8 @@ inline void WriteIntField(TDemStream& out, int32_t value, int width) {
   char* p = b.DemBlock.data() + b.DemBlockUsed;
   if (value == -9999) {
     std::memcpy(p, " -9999", 6);
-  } else if (value < 10000) {
-    p[0] = p[1] = ' ';
-    std::memcpy(p + 2, kDigitTables.Blank[value], 4);
   } else {
-    p[0] = ' ';
-    p[1] = static_cast<char>('0' + value / 10000);
-    std::memcpy(p + 2, kDigitTables.Zero[value % 10000], 4);
+    FormatElevation(p, value);
   }
   b.DemBlockUsed += 6;
 }
@@ -80,31 +95,29 @@ inline void WriteIntField(TDemStream& out, int32_t value, int width) {
 inline void WriteElevationFields(TDemStream& out, const int32_t* values, int32_t count, int32_t voidValue,
                                  int32_t& voidCount) {
   TDemBlock& b = out.Block;
+  int32_t used = b.DemBlockUsed;
+  char* const block = b.DemBlock.data();
   for (int32_t i = 0; i < count; ++i) {
     const int32_t value = values[i];
-    if (value == voidValue) ++voidCount;
-    if (value < 0 || value >= 100000) {
-      WriteIntField(out, value, 6);
-      continue;
-    }
-    int32_t used = b.DemBlockUsed;
+    voidCount += value == voidValue;
     if (used + 6 >= kDemBlockSize) {
+      b.DemBlockUsed = used;
       FlushDemBlock(out);
       used = 0;
     }
-    // Stored straight into the block: a field assembled on the stack and
-    // copied would stall on store forwarding.
-    char* p = b.DemBlock.data() + used;
-    p[0] = ' ';
-    if (value < 10000) {
-      p[1] = ' ';
-      std::memcpy(p + 2, kDigitTables.Blank[value], 4);
+    if (value >= 0 && value < 100000) {
+      FormatElevation(block + used, value);
+    } else if (value == -9999) {
+      std::memcpy(block + used, " -9999", 6);
     } else {
-      p[1] = static_cast<char>('0' + value / 10000);
-      std::memcpy(p + 2, kDigitTables.Zero[value % 10000], 4);
+      b.DemBlockUsed = used;
+      WriteIntFieldText(out, value, 6);
+      used = b.DemBlockUsed;
+      continue;
     }
-    b.DemBlockUsed = used + 6;
+    used += 6;
   }
+  b.DemBlockUsed = used;
 }
 
 }  // namespace veloran

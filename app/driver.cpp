@@ -19,10 +19,7 @@ std::string MakeDefaultDemName(TConversionState& state, const std::string& cellP
   return name + ".dem";
 }
 
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane) {
-  pane.ClearPane();
-  pane.SetProgress(0);
+int64_t ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress) {
   SplitCellFileName(state.ModuleSet, cellPath);
   ReadDdsh(state);
   ReadIden(state);
@@ -32,7 +29,14 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   ReadRsdf(state);
   ReadSpdm(state);
   ReadLdef(state);
-  const int64_t cells = ReadCells(state, pane);
+  return ReadCells(state, progress);
+}
+
+void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
+                      bool addNewLines, IInfoPane& pane) {
+  pane.ClearPane();
+  pane.SetProgress(0);
+  const int64_t cells = ReadSdtsTransfer(state, cellPath, pane);
   // A grid needs every one of its cells from this transfer: cells left from
   // an earlier conversion must never reach the DEM. Each column costs a
   // block of the DEM, so a grid without rows still needs a cell per column;

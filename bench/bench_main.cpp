@@ -11,20 +11,10 @@
 
 #include "app/driver.h"
 #include "dem/demwriter.h"
-#include "sdts/cells.h"
-#include "sdts/metadata.h"
-#include "sdts/moduleset.h"
 #include "tests/support/sample.h"
 
 namespace veloran {
 namespace {
-
-class TNullPane final : public IInfoPane {
- public:
-  void SetProgress(int) override {}
-  void ClearPane() override {}
-  void AppendLine(const std::string&) override {}
-};
 
 // One temporary directory for the run, with a transfer per grid size.
 class TBenchFiles {
@@ -64,28 +54,15 @@ TConversionState& State() {
   return state;
 }
 
-void ReadTransfer(TConversionState& state, const std::string& cell, IProgress& progress) {
-  SplitCellFileName(state.ModuleSet, cell);
-  ReadDdsh(state);
-  ReadIden(state);
-  ReadDdom(state);
-  ReadIref(state);
-  ReadXref(state);
-  ReadRsdf(state);
-  ReadSpdm(state);
-  ReadLdef(state);
-  ReadCells(state, progress);
-}
-
 void BM_ReadTransfer(benchmark::State& bench) {
   const std::string& cell = Files().Transfer(static_cast<int>(bench.range(0)));
   TNullPane pane;
-  for (auto _ : bench) ReadTransfer(State(), cell, pane);
+  for (auto _ : bench) ReadSdtsTransfer(State(), cell, pane);
 }
 
 void BM_WriteDemFile(benchmark::State& bench) {
   TNullPane pane;
-  ReadTransfer(State(), Files().Transfer(static_cast<int>(bench.range(0))), pane);
+  ReadSdtsTransfer(State(), Files().Transfer(static_cast<int>(bench.range(0))), pane);
   for (auto _ : bench) WriteDemFile(State(), Files().Dem(), false, pane);
 }
 

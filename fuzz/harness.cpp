@@ -18,13 +18,6 @@ namespace veloran {
 
 namespace {
 
-class TNullPane final : public IInfoPane {
- public:
-  void SetProgress(int) override {}
-  void ClearPane() override {}
-  void AppendLine(const std::string&) override {}
-};
-
 // Every lookup the readers make, over every tag and label the file describes.
 void LookUpEverything(TStream& stream, const TDataDescription& d) {
   const int fields = StoredCount(d.Directory.Count);

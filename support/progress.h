@@ -20,4 +20,12 @@ class IInfoPane : public IProgress {
   virtual void AppendLine(const std::string& line) = 0;
 };
 
+// Reports to nowhere: for benchmarks and fuzzing.
+class TNullPane final : public IInfoPane {
+ public:
+  void SetProgress(int) override {}
+  void ClearPane() override {}
+  void AppendLine(const std::string&) override {}
+};
+
 }  // namespace veloran

@@ -30,7 +30,7 @@ void WriteRightField(TDemStream& out, std::string_view text, int width) { WriteD
 
 void WriteLeftField(TDemStream& out, std::string_view text, int width) { WriteDemText(out, PadRight(text, width)); }
 
-void WriteIntFieldText(TDemStream& out, int32_t value, int width) {
+void WriteIntField(TDemStream& out, int32_t value, int width) {
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   WriteRightField(out, std::string_view(digits, static_cast<size_t>(end - digits)), width);

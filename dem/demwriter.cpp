@@ -69,14 +69,15 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
   WriteDatumFields(out, info);
   endPiece();
 
-  // Profiles are taken from the row-major grid kTile columns at a time,
-  // reading rows in order, into south-first elevation arrays: reading one
-  // column straight from the grid would stride through memory.
+  // Profiles are taken from the row-major grid kTile columns at a time, in
+  // bands of rows, into south-first columns of cells: reading one column
+  // straight from the grid would stride through memory.
   constexpr int32_t kTile = 128;
-  // Each profile's stride is padded so that the columns do not fall on the
+  constexpr int32_t kBand = 64;
+  // Each column's stride is padded so that the columns do not fall on the
   // same cache sets. The tile never holds more columns than the grid has.
-  const size_t stride = static_cast<size_t>(rows) + 16;
-  std::vector<int32_t> tile(cols > 0 ? stride * static_cast<size_t>(cols < kTile ? cols : kTile) : 0);
+  const size_t stride = static_cast<size_t>(rows) + 32;
+  std::vector<uint16_t> tile(cols > 0 ? stride * static_cast<size_t>(cols < kTile ? cols : kTile) : 0);
   const uint16_t* cells = grid.Cells.get();
   for (int32_t c = 0; c < cols; ++c) {
     progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));
@@ -84,44 +85,40 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
     const int32_t tileStart = c - c % kTile;
     if (c == tileStart) {
       const int32_t width = cols - tileStart < kTile ? cols - tileStart : kTile;
-      // In bands of rows, so that both sides of the copy stay in cache.
-      constexpr int32_t kBand = 64;
       for (int32_t band = 0; band < rows; band += kBand) {
         const int32_t bandEnd = band + kBand < rows ? band + kBand : rows;
         for (int32_t k = 0; k < width; ++k) {
-          int32_t* profileK = tile.data() + static_cast<size_t>(k) * stride;
-          for (int32_t r = band; r < bandEnd; ++r) {
-            const uint16_t cell = cells[int64_t{r} * cols + tileStart + k];
-            profileK[rows - 1 - r] = cell == 0 ? kVoidElevation : cell - kCellOffset;
-          }
+          uint16_t* columnK = tile.data() + static_cast<size_t>(k) * stride;
+          for (int32_t r = band; r < bandEnd; ++r) columnK[rows - 1 - r] = cells[int64_t{r} * cols + tileStart + k];
         }
       }
     }
-    // ProfileElevations: entry 0 is the south end of column c.
-    const int32_t* elevations = tile.data() + static_cast<size_t>(c - tileStart) * stride;
+    // ProfileElevations as cells: entry 0 is the south end of column c; a
+    // cell of 0 is void, any other holds the elevation + 1000.
+    const uint16_t* column = tile.data() + static_cast<size_t>(c - tileStart) * stride;
     // Entries first..last are written; the voids outside them are dropped.
     int32_t last = rows - 1;
-    while (last >= 0 && elevations[last] == kVoidElevation) --last;
+    while (last >= 0 && column[last] == 0) --last;
     int32_t first = 0;
     if (last >= 0)
-      while (elevations[first] == kVoidElevation) ++first;
+      while (column[first] == 0) ++first;
     profile.ElevationCount = last - first + 1;
-    // Voids are below every elevation the grid holds (-999 and up), so the
-    // greatest entry ignores them by itself.
-    int32_t lowest = 2147483647, highest = kVoidElevation;
+    // Void cells are 0: below every other cell for the greatest, and taken
+    // as the top of the range for the least.
+    uint16_t lowest = 0xFFFF, highest = 0;
     for (int32_t i = first; i <= last; ++i) {
-      const int32_t e = elevations[i];
-      highest = e > highest ? e : highest;
-      const int32_t low = e == kVoidElevation ? 2147483647 : e;
+      const uint16_t cell = column[i];
+      highest = cell > highest ? cell : highest;
+      const uint16_t low = cell == 0 ? uint16_t{0xFFFF} : cell;
       lowest = low < lowest ? low : lowest;
     }
-    if (highest == kVoidElevation) {
+    if (highest == 0) {
       profile.ProfileMin = profile.ProfileMax = kVoidElevation;
     } else {
-      profile.ProfileMin = lowest;
-      profile.ProfileMax = highest;
-      if (lowest < totals.Min) totals.Min = lowest;
-      if (highest > totals.Max) totals.Max = highest;
+      profile.ProfileMin = lowest - kCellOffset;
+      profile.ProfileMax = highest - kCellOffset;
+      if (profile.ProfileMin < totals.Min) totals.Min = profile.ProfileMin;
+      if (profile.ProfileMax > totals.Max) totals.Max = profile.ProfileMax;
     }
     profile.FirstX = static_cast<double>(c * static_cast<long double>(info.SpacingX) + startX);
     // Entry `first` lies `first` spacings north of the southern row; the
@@ -129,7 +126,7 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
     profile.FirstY = static_cast<double>((aligned ? first : first - 1.0L) * info.SpacingY + startY);
 
     auto writeEntries = [&](int32_t from, int32_t to) {
-      WriteElevationFields(out, elevations + from, to - from + 1, kVoidElevation, totals.Missing);
+      WriteCellFields(out, column + from, to - from + 1, totals.Missing);
     };
     int32_t end = first + 145 < last ? first + 145 : last;
     WriteProfileHeader(out, profile);

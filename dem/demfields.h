@@ -34,7 +34,7 @@ std::string FormatD24(double value);
 std::string FormatE12(double value);
 
 // The width-6 field of every grid cell: " -9999" for a void cell (0),
-// otherwise its elevation (cell - 1000), built at compile time: the writer
+// otherwise its elevation (cell - 1000), built once before main: the writer
 // then writes each elevation with one copy.
 struct TCellFields {
   char Text[65536][6]{};
@@ -52,7 +52,7 @@ struct TCellFields {
     }
   }
 };
-inline constexpr TCellFields kCellFields{};
+inline const TCellFields kCellFields{};
 
 // Writes a run of cells as elevation fields in width 6, as WriteIntField
 // would one by one, and counts the void ones. The hot loop of the writer:

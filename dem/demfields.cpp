@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sdts/sdtsinfo.h"
 #include "support/errors.h"
 #include "support/numfmt.h"
 #include "support/textutil.h"
@@ -34,6 +35,21 @@ void WriteIntField(TDemStream& out, int32_t value, int width) {
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   WriteRightField(out, std::string_view(digits, static_cast<size_t>(end - digits)), width);
+}
+
+const TCellFields& CellFields() {
+  static const TCellFields fields = [] {
+    TCellFields table;
+    for (int cell = 0; cell < 65536; ++cell) {
+      char digits[16];
+      const auto end = std::to_chars(digits, digits + sizeof digits, cell == 0 ? -9999 : cell - kCellOffset).ptr;
+      const auto length = static_cast<size_t>(end - digits);
+      std::memset(table.Text[cell], ' ', 6 - length);
+      std::memcpy(table.Text[cell] + 6 - length, digits, length);
+    }
+    return table;
+  }();
+  return fields;
 }
 
 namespace {

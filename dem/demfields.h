@@ -34,31 +34,18 @@ std::string FormatD24(double value);
 std::string FormatE12(double value);
 
 // The width-6 field of every grid cell: " -9999" for a void cell (0),
-// otherwise its elevation (cell - 1000), built once before main: the writer
-// then writes each elevation with one copy.
+// otherwise its elevation (cell - 1000). Built on first use; the writer then
+// writes each elevation with one copy.
 struct TCellFields {
-  char Text[65536][6]{};
-  constexpr TCellFields() {
-    for (int cell = 0; cell < 65536; ++cell) {
-      const int elevation = cell == 0 ? -9999 : cell - 1000;
-      int magnitude = elevation < 0 ? -elevation : elevation;
-      int at = 5;
-      do {
-        Text[cell][at--] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-      } while (magnitude > 0);
-      if (elevation < 0) Text[cell][at--] = '-';
-      while (at >= 0) Text[cell][at--] = ' ';
-    }
-  }
+  char Text[65536][6];
 };
-inline const TCellFields kCellFields{};
+const TCellFields& CellFields();
 
 // Writes a run of cells as elevation fields in width 6, as WriteIntField
 // would one by one, and counts the void ones. The hot loop of the writer:
 // the block position stays in a register.
 inline void WriteCellFields(TDemStream& out, const uint16_t* cells, int32_t count, int32_t& voidCount) {
-  const TCellFields& fields = kCellFields;
+  const TCellFields& fields = CellFields();
   TDemBlock& b = out.Block;
   char* const block = b.DemBlock.data();
   int32_t used = b.DemBlockUsed;

@@ -36,7 +36,6 @@ void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IP
                   const std::string& date, TTotals& totals) {
   const TSdtsInfo& info = state.Info;
   const TElevationGrid& grid = state.Grid;
-  CheckGridFits(grid);
   const int32_t rows = grid.RowCount;
   const int32_t cols = grid.ColCount;
 
@@ -153,6 +152,7 @@ double RealRemainder(double value, double step) {
 
 void WriteDemRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date) {
+  CheckGridFits(state.Grid);
   TTotals totals;
   WriteRecords(state, sink, addNewLines, progress, date, totals);
 }

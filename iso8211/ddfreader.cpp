@@ -40,14 +40,20 @@ void ReverseBytes(unsigned char* buffer, int n) {
   for (int k = 0; k < n - 1 - k; ++k) std::swap(buffer[k], buffer[n - 1 - k]);
 }
 
-double ReadSingle(TStream& stream, bool swapFloatBytes) {
-  unsigned char bytes[4] = {0, 0, 0, 0};
-  stream.Read(bytes, 4);
-  if (swapFloatBytes) ReverseBytes(bytes, 4);
-  const uint32_t bits = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+double DecodeSingle(const unsigned char* bytes, bool swapFloatBytes) {
+  unsigned char b[4];
+  std::memcpy(b, bytes, 4);
+  if (swapFloatBytes) ReverseBytes(b, 4);
+  const uint32_t bits = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
   float value;
   std::memcpy(&value, &bits, 4);
   return value;
+}
+
+double ReadSingle(TStream& stream, bool swapFloatBytes) {
+  unsigned char bytes[4] = {0, 0, 0, 0};
+  stream.Read(bytes, 4);
+  return DecodeSingle(bytes, swapFloatBytes);
 }
 
 void ReadDDRLeader(TStream& stream, TDDRLeader& leader) {

@@ -108,5 +108,7 @@ void ReverseBytes(unsigned char* buffer, int n);
 // A 4-byte IEEE single, least significant byte first, or most significant
 // first when swapFloatBytes is set; widened to double.
 double ReadSingle(TStream& stream, bool swapFloatBytes);
+// The same for 4 bytes already read.
+double DecodeSingle(const unsigned char* bytes, bool swapFloatBytes);
 
 }  // namespace veloran

@@ -54,22 +54,26 @@ void TStream::Seek(int64_t pos) {
   Pos = pos;
 }
 
-TFileStream::TFileStream(const std::string& fileName) : TFileStream(fileName, ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)) {}
-
 namespace {
-int64_t SizeOf(int fd) {
-  struct stat st {};
-  return (fd >= 0 && fstat(fd, &st) == 0) ? static_cast<int64_t>(st.st_size) : 0;
-}
-}  // namespace
 
-TFileStream::TFileStream(const std::string& fileName, int fd) : TStream(fileName, SizeOf(fd)), Fd(fd) {
+// Opens a regular file read-only and takes its size, or fails with
+// "Cannot open file %s".
+std::pair<int, int64_t> OpenForReading(const std::string& fileName) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
-  if (Fd < 0 || fstat(Fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (Fd >= 0) ::close(Fd);
+  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
     Fail("Cannot open file " + fileName);
   }
+  return {fd, static_cast<int64_t>(st.st_size)};
 }
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& fileName) : TFileStream(fileName, OpenForReading(fileName)) {}
+
+TFileStream::TFileStream(const std::string& fileName, std::pair<int, int64_t> file)
+    : TStream(fileName, file.second), Fd(file.first) {}
 
 TFileStream::~TFileStream() { ::close(Fd); }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veloran {
@@ -56,7 +57,8 @@ class TFileStream final : public TStream {
   int64_t ReadAt(int64_t pos, void* dst, int64_t n) override;
 
  private:
-  TFileStream(const std::string& fileName, int fd);
+  // An open descriptor and the file's size.
+  TFileStream(const std::string& fileName, std::pair<int, int64_t> file);
   int Fd;
 };
 

@@ -1,7 +1,6 @@
 #include "sdts/cells.h"
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "iso8211/subfields.h"
@@ -126,13 +125,10 @@ void TCellReader::ReadFloatCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 4));
   const int64_t got = Stream->Read(Buffer.data(), count * 4);
   if (got < count * 4) count = got / 4;
-  unsigned char* b = Buffer.data();
+  const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
   for (int64_t i = 0; i < count; ++i, b += 4) {
-    const uint32_t bits = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-    float f;
-    std::memcpy(&f, &bits, 4);
-    const double value = f;
+    const double value = DecodeSingle(b, State.SwapFloatBytes);
     if (std::isnan(value) || value >= 9.2233720368547758e18) Fail(kInvalidOpMessage);
     out[i] = 0;
     if (value < -32765.0) continue;

@@ -4,7 +4,6 @@
 #include <locale.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -54,11 +53,8 @@ double ConvertNumberText(const std::string& number, char sep) {
   std::string text;
   text.reserve(number.size() + 1);
   for (char c : number) text.push_back(c == sep ? '.' : c);
-  if (!text.empty() && (text.back() == 'E' || text.back() == 'e' || text.back() == '-')) {
-    // "1E" or "1E-": an exponent without digits is exponent 0.
-    while (!text.empty() && (text.back() == '-' || text.back() == 'E' || text.back() == 'e')) text.pop_back();
-  }
-  errno = 0;
+  // "1E" or "1E-": an exponent without digits is exponent 0.
+  while (!text.empty() && (text.back() == '-' || text.back() == 'E' || text.back() == 'e')) text.pop_back();
   const double value = strtod_l(text.c_str(), nullptr, cLocale);
   if (std::isinf(value)) Fail("'" + number + "' is beyond the range of a real number");
   return value;

@@ -9,12 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <memory>
 
-#include "app/ChmHelper.h"
 #include "app/driver.h"
-#include "app/scnabout.h"
-#include "app/sdtsmain.h"
+#include "app/program.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -23,20 +20,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* extra = argc == 5 ? argv[4] : "";
-  veloran::THelpManager help;
-  help.HelpFile = "VELORAN.chm";
-  auto state = std::make_unique<veloran::TConversionState>();
-  veloran::TForm1 form(*state, &help);
-  veloran::TAboutDlg about(&form);
-  about.FormCreate();
+  veloran::TProgram program;
+  veloran::TForm1& form = program.Form;
   form.show();
   QApplication::processEvents();
   try {
-    veloran::ConvertSdtsToDem(*state, argv[2], argv[3], false, form);
+    veloran::ConvertSdtsToDem(*program.State, argv[2], argv[3], false, form);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veloran-screenshot: %s\n", e.what());
   }
-  if (std::strcmp(extra, "about") == 0) about.show();
+  if (std::strcmp(extra, "about") == 0) program.About.show();
   if (std::strcmp(extra, "help") == 0) form.Contents1->trigger();
   QTimer::singleShot(500, [&] {
     form.screen()->grabWindow(0).save(argv[1]);

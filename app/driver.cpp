@@ -1,6 +1,6 @@
 #include "app/driver.h"
 
-#include <algorithm>
+#include <new>
 
 #include "dem/demwriter.h"
 #include "sdts/cells.h"
@@ -11,15 +11,42 @@
 
 namespace veloran {
 
-std::string MakeDefaultDemName(TConversionState& state, const std::string& cellPath) {
+namespace {
+
+// Title bytes kept in a default name: 255 less ".dem" and " (NN)".
+constexpr size_t kMaxTitleBytes = 245;
+
+std::string PlainFileName(std::string title) {
+  if (title.size() > kMaxTitleBytes) {
+    size_t cut = kMaxTitleBytes;
+    // Never split a UTF-8 sequence: back up over continuation bytes.
+    while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
+    title.resize(cut);
+  }
+  bool leading = true;
+  for (char& c : title) {
+    const auto u = static_cast<unsigned char>(c);
+    leading = leading && c == '.';
+    if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || leading) c = '_';
+  }
+  return title;
+}
+
+}  // namespace
+
+std::string MakeDefaultDemName(const std::string& cellPath) {
   std::string name = "New";
+  TConversionState state;
+  CheckCellFile(cellPath);
   SplitCellFileName(state.ModuleSet, cellPath);
   ReadIden(state);
-  if (!state.Info.Title.empty()) name = state.Info.Title;
+  if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
   return name + ".dem";
 }
 
-int64_t ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress) {
+void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress) {
+  state = TConversionState();
+  CheckCellFile(cellPath);
   SplitCellFileName(state.ModuleSet, cellPath);
   ReadDdsh(state);
   ReadIden(state);
@@ -29,25 +56,31 @@ int64_t ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, I
   ReadRsdf(state);
   ReadSpdm(state);
   ReadLdef(state);
-  return ReadCells(state, progress);
-}
-
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane) {
-  pane.ClearPane();
-  pane.SetProgress(0);
-  const int64_t cells = ReadSdtsTransfer(state, cellPath, pane);
-  // A grid needs every one of its cells from this transfer: cells left from
-  // an earlier conversion must never reach the DEM. Each column costs a
-  // block of the DEM, so a grid without rows still needs a cell per column;
-  // a few bytes can then never announce a DEM of gigabytes.
+  const int64_t cells = ReadCells(state, progress);
+  // A grid needs every one of its cells from this transfer, and a grid
+  // without rows or columns has nothing to write.
   const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
-  if (cells < std::max(rows * cols, cols))
+  if (rows == 0 || cols == 0) Fail(kNoElevationsMessage);
+  if (cells < rows * cols)
     Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
          FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
          " columns");
-  ShowSdtsInfo(state, pane);
-  WriteDemFile(state, demPath, addNewLines, pane);
+}
+
+void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
+                      bool addNewLines, IInfoPane& pane, bool sync) {
+  pane.ClearPane();
+  pane.SetProgress(0);
+  try {
+    TModuleSet transfer;
+    SplitCellFileName(transfer, cellPath);
+    CheckNotTransferFile(transfer, cellPath, demPath);
+    ReadSdtsTransfer(state, cellPath, pane);
+    ShowSdtsInfo(state, pane);
+    WriteDemFile(state, demPath, addNewLines, pane, sync);
+  } catch (const std::bad_alloc&) {
+    Fail("Out of memory while converting " + cellPath);
+  }
 }
 
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane) {

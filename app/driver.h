@@ -2,7 +2,6 @@
 // name proposed for it. Used by the desktop program and the command line.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "sdts/sdtsinfo.h"
@@ -11,17 +10,22 @@
 namespace veloran {
 
 // The transfer's IDEN title followed by ".dem", or New.dem without a title.
-std::string MakeDefaultDemName(TConversionState& state, const std::string& cellPath);
+// The name is a plain visible file name: control characters, slashes and
+// leading dots of the title become "_", and a very long title is cut so
+// that the name, with " (NN)" added, stays within 255 bytes.
+std::string MakeDefaultDemName(const std::string& cellPath);
 
-// Reads the eight metadata modules and the cell module of the transfer whose
-// cell file is `cellPath`; the progress runs to 50. Returns the cells read.
-int64_t ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress);
+// Starts `state` afresh, then reads the eight metadata modules and the cell
+// module of the transfer whose cell file is `cellPath`; the progress runs to
+// 50. Fails when the grid has no elevations or more cells than were read.
+void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress);
 
-// Reads the eight metadata modules and the cells, lists the report in the
-// pane and writes the DEM. A failure ends the conversion with its message;
-// the DEM path is never left holding a partial file.
+// Reads the transfer into a fresh `state`, lists the report in the pane and
+// writes the DEM. A failure ends the conversion with its message; the DEM
+// path is never left holding a partial file, and a file of the transfer is
+// never written over. `sync` makes the DEM durable before this returns.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane);
+                      bool addNewLines, IInfoPane& pane, bool sync = true);
 
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/program.h"
+#include "support/tempfiles.h"
 #include "support/textutil.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   // the program's parts (help file, conversion state, main window with its
   // help component, About box).
   veloran::IndeSystemData();
+  veloran::InstallTempFileCleanup();
   QApplication app(argc, argv);
   app.setApplicationName(veloran::ApplicationTitle(QApplication::applicationFilePath()));
   veloran::TProgram program;

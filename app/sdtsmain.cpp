@@ -186,9 +186,10 @@ void TForm1::SelectAndConvert() {
   const QString cellPath = OpenDialog1->selectedFiles().value(0);
   LastCellPath = cellPath;
   const std::string cell = cellPath.toLocal8Bit().toStdString();
-  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(State, cell)));
+  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(cell)));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
+  // The conversion starts the state afresh: nothing of an earlier one stays.
   ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this);
 }
 

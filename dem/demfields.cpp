@@ -31,10 +31,21 @@ void WriteRightField(TDemStream& out, std::string_view text, int width) { WriteD
 
 void WriteLeftField(TDemStream& out, std::string_view text, int width) { WriteDemText(out, PadRight(text, width)); }
 
-void WriteIntField(TDemStream& out, int32_t value, int width) {
+namespace {
+
+[[noreturn]] void DoesNotFit(std::string_view field, const std::string& value, int width) {
+  Fail("The " + std::string(field) + " " + value + " does not fit its DEM field of " + std::to_string(width) +
+       " characters");
+}
+
+}  // namespace
+
+void WriteIntField(TDemStream& out, int32_t value, int width, std::string_view field) {
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  WriteRightField(out, std::string_view(digits, static_cast<size_t>(end - digits)), width);
+  const std::string_view text(digits, static_cast<size_t>(end - digits));
+  if (static_cast<int>(text.size()) > width) DoesNotFit(field, std::string(text), width);
+  WriteRightField(out, text, width);
 }
 
 const TCellFields& CellFields() {
@@ -93,6 +104,10 @@ std::string FormatE12(double value) {
 
 void WriteD24Field(TDemStream& out, double value) { WriteDemText(out, FormatD24(value)); }
 
-void WriteE12Field(TDemStream& out, double value) { WriteDemText(out, FormatE12(value)); }
+void WriteE12Field(TDemStream& out, double value, std::string_view field) {
+  const std::string text = FormatE12(value);
+  if (text.size() > 12) DoesNotFit(field, FormatGeneralReal(value, '.'), 12);
+  WriteDemText(out, text);
+}
 
 }  // namespace veloran

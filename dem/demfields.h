@@ -13,10 +13,11 @@
 
 namespace veloran {
 
-// The file being written together with the block being assembled.
+// The file being written together with the block being assembled; the
+// writer owns the block.
 struct TDemStream {
   IByteSink& Sink;
-  TDemBlock& Block;
+  TDemBlock Block{};
 };
 
 void FlushDemBlock(TDemStream& out);
@@ -24,9 +25,12 @@ void FlushDemBlock(TDemStream& out);
 void WriteDemText(TDemStream& out, std::string_view text);
 void WriteRightField(TDemStream& out, std::string_view text, int width);
 void WriteLeftField(TDemStream& out, std::string_view text, int width);
-void WriteIntField(TDemStream& out, int32_t value, int width);
+// Fixed-width number fields. A value whose text is wider than its field
+// fails with a message naming `field` and the value: a DEM whose columns
+// slide is read wrongly by every other program.
+void WriteIntField(TDemStream& out, int32_t value, int width, std::string_view field);
 void WriteD24Field(TDemStream& out, double value);
-void WriteE12Field(TDemStream& out, double value);
+void WriteE12Field(TDemStream& out, double value, std::string_view field);
 
 // The D24.15 and E12.6 texts, "." as decimal point whatever the locale.
 // A non-finite value fails as the arithmetic that made it would have.

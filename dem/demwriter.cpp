@@ -15,7 +15,8 @@ namespace {
 
 // x / y with the faults the user knows instead of an infinity or a NaN.
 long double Divide(long double x, long double y) {
-  if (y == 0) Fail(x == 0 || std::isnan(x) ? kInvalidOpMessage : kDivByZeroMessage);
+  if (std::isnan(x) || std::isnan(y)) Fail(kInvalidOpMessage);
+  if (y == 0) Fail(x == 0 ? kInvalidOpMessage : kDivByZeroMessage);
   return x / y;
 }
 
@@ -30,17 +31,17 @@ void CheckGridFits(const TElevationGrid& grid) {
       int64_t{grid.RowCount} * grid.ColCount > kCellCount)
     Fail("A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
          " columns does not fit in the 4,000,001 cells the converter holds");
+  if (grid.RowCount == 0 || grid.ColCount == 0) Fail(kNoElevationsMessage);
 }
 
-void WriteRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                   const std::string& date, TTotals& totals) {
   const TSdtsInfo& info = state.Info;
   const TElevationGrid& grid = state.Grid;
   const int32_t rows = grid.RowCount;
   const int32_t cols = grid.ColCount;
 
-  TDemStream out{sink, state.Block};
-  out.Block.DemBlockUsed = 0;
+  TDemStream out{sink};
   auto endPiece = [&] {
     FlushDemBlock(out);
     if (addNewLines) sink.Write("\r\n", 2);
@@ -150,16 +151,17 @@ double RealRemainder(double value, double step) {
   return static_cast<double>(value - step * std::trunc(quotient));
 }
 
-void WriteDemRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date) {
   CheckGridFits(state.Grid);
   TTotals totals;
   WriteRecords(state, sink, addNewLines, progress, date, totals);
 }
 
-void WriteDemFile(TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane) {
+void WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane,
+                  bool sync) {
   CheckGridFits(state.Grid);
-  TAtomicFileSink sink(demFileName);
+  TDemFileSink sink(demFileName, sync);
   TTotals totals;
   WriteRecords(state, sink, addNewLines, pane, DemDateText(), totals);
   sink.Commit();

@@ -12,18 +12,21 @@
 namespace veloran {
 
 inline constexpr int32_t kVoidElevation = -9999;
+inline constexpr const char* kNoElevationsMessage = "The transfer holds no elevations";
 
 // value - step * trunc(value / step), in extended precision. Fails with the
 // runtime's messages for a zero step.
 double RealRemainder(double value, double step);
 
 // Writes the whole file to `sink` and moves the progress from 50 towards 100.
-void WriteDemRecords(TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
+void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date);
 
-// Writes `demFileName` atomically and appends the 11 summary lines to the
-// pane on success. A grid that does not fit the cell store is refused
-// before any file is created.
-void WriteDemFile(TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane);
+// Writes `demFileName` safely (see TDemFileSink; `sync` makes it durable)
+// and appends the 11 summary lines to the pane on success. A grid that does
+// not fit the cell store, or has no rows or no columns, is refused before
+// any file is created.
+void WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane,
+                  bool sync = true);
 
 }  // namespace veloran

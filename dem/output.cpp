@@ -1,6 +1,7 @@
 #include "dem/output.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,48 +10,117 @@
 #include <random>
 
 #include "support/errors.h"
+#include "support/tempfiles.h"
 
 namespace veloran {
 
 namespace {
+
 constexpr size_t kSinkBufferSize = 256 * 1024;
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-TAtomicFileSink::TAtomicFileSink(std::string targetPath) : TargetPath(std::move(targetPath)) {
+// The path that a chain of symbolic links ends in, whether or not that file
+// exists; 0 or the errno of the failure (ELOOP for a loop).
+int FollowLinks(std::string& path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+    if (!S_ISLNK(st.st_mode)) return 0;
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0) return errno;
+    const std::string link(target, static_cast<size_t>(n));
+    path = link.front() == '/' ? link : DirectoryOf(path) + link;
+  }
+  return ELOOP;
+}
+
+// Whether the user may write the existing file: as `access` says, and, for
+// root, only when the file has a write permission bit at all, so that a
+// read-only DEM is never replaced without a word.
+int WriteDenied(const std::string& path, const struct stat& st) {
+  if (access(path.c_str(), W_OK) != 0) return errno;
+  if ((st.st_mode & 0222) == 0) return EACCES;
+  return 0;
+}
+
+}  // namespace
+
+TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
+    : TargetPath(std::move(targetPath)), FinalPath(TargetPath), Sync(sync) {
+  if (TargetPath.empty()) CreateFailed(ENOENT);
   struct stat st {};
-  if (TargetPath.empty() || (stat(TargetPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-    Fail("Cannot create file " + TargetPath);
-  const size_t slash = TargetPath.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : TargetPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? TargetPath : TargetPath.substr(slash + 1);
+  const bool exists = stat(TargetPath.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) CreateFailed(errno);
+  if (exists && S_ISDIR(st.st_mode)) CreateFailed(EISDIR);
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A FIFO, a terminal or another device takes the bytes as they come.
+    Fd = ::open(TargetPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (Fd < 0) CreateFailed(errno);
+    Buffer.resize(kSinkBufferSize);
+    return;
+  }
+  if (const int error = FollowLinks(FinalPath)) CreateFailed(error);
+  if (exists)
+    if (const int error = WriteDenied(FinalPath, st)) CreateFailed(error);
+
+  // A short fixed prefix and a random part: the temporary name is never
+  // longer than any valid target name.
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
+  const std::string dir = DirectoryOf(FinalPath);
   for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
-    TempPath = dir + "." + name + "." + std::to_string(random() % 1000000000u) + ".tmp";
+    std::string name = ".vlr";
+    for (int i = 0; i < 8; ++i) name += kAlphabet[random() % (sizeof kAlphabet - 1)];
+    TempPath = dir + name;
+    Slot = RegisterTempFile(TempPath.c_str());
     // Mode 0666 under the umask: the permissions of a newly created file.
     Fd = ::open(TempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (Fd < 0 && errno != EEXIST) break;
+    if (Fd < 0) {
+      const int error = errno;
+      UnregisterTempFile(Slot);
+      Slot = -1;
+      if (error != EEXIST) CreateFailed(error);
+    }
   }
-  if (Fd < 0) Fail("Cannot create file " + TargetPath);
+  if (Fd < 0) CreateFailed(EEXIST);
+  if (exists) {
+    // The replacement keeps the permissions and, where allowed, the group.
+    if (fchown(Fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+      // Not a member of the group: the file keeps the user's own group.
+    }
+    if (fchmod(Fd, st.st_mode & 07777) != 0) {
+      const int error = errno;
+      Discard();
+      CreateFailed(error);
+    }
+  }
   Buffer.resize(kSinkBufferSize);
 }
 
-TAtomicFileSink::~TAtomicFileSink() {
-  if (Fd >= 0) {
-    ::close(Fd);
-    ::unlink(TempPath.c_str());
-  }
+TDemFileSink::~TDemFileSink() { Discard(); }
+
+void TDemFileSink::Discard() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
+  if (!TempPath.empty()) ::unlink(TempPath.c_str());
+  TempPath.clear();
+  UnregisterTempFile(Slot);
+  Slot = -1;
 }
 
-void TAtomicFileSink::Write(const char* bytes, size_t count) {
+void TDemFileSink::Write(const char* bytes, size_t count) {
   if (Used + count > Buffer.size()) FlushBuffer();
-  if (count > Buffer.size()) {
-    Buffer.resize(count);
-  }
+  if (count > Buffer.size()) Buffer.resize(count);
   std::memcpy(Buffer.data() + Used, bytes, count);
   Used += count;
 }
 
-void TAtomicFileSink::FlushBuffer() {
+void TDemFileSink::FlushBuffer() {
   size_t done = 0;
   while (done < Used) {
     const ssize_t n = ::write(Fd, Buffer.data() + done, Used - done);
@@ -63,20 +133,43 @@ void TAtomicFileSink::FlushBuffer() {
   Used = 0;
 }
 
-void TAtomicFileSink::WriteFailed(int error) { Fail("Cannot write file " + TargetPath + ": " + std::strerror(error)); }
+void TDemFileSink::CreateFailed(int error) const {
+  Fail("Cannot create file " + TargetPath + ": " + std::strerror(error));
+}
 
-void TAtomicFileSink::Commit() {
+void TDemFileSink::WriteFailed(int error) {
+  Discard();
+  Fail("Cannot write file " + TargetPath + ": " + std::strerror(error));
+}
+
+void TDemFileSink::Commit() {
   FlushBuffer();
+  if (TempPath.empty()) {  // written directly
+    const int fd = Fd;
+    Fd = -1;
+    if (::close(fd) != 0) WriteFailed(errno);
+    return;
+  }
+  if (Sync && ::fsync(Fd) != 0) WriteFailed(errno);
   const int fd = Fd;
   Fd = -1;
-  if (::close(fd) != 0) {
+  if (::close(fd) != 0) WriteFailed(errno);
+  if (::rename(TempPath.c_str(), FinalPath.c_str()) != 0) {
     const int error = errno;
-    ::unlink(TempPath.c_str());
-    WriteFailed(error);
+    Discard();
+    CreateFailed(error);
   }
-  if (::rename(TempPath.c_str(), TargetPath.c_str()) != 0) {
-    ::unlink(TempPath.c_str());
-    Fail("Cannot create file " + TargetPath);
+  TempPath.clear();
+  UnregisterTempFile(Slot);
+  Slot = -1;
+  if (Sync) {
+    // The rename itself reaches the disk with its directory.
+    const std::string dir = DirectoryOf(FinalPath);
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      ::fsync(dirFd);
+      ::close(dirFd);
+    }
   }
 }
 

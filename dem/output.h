@@ -1,4 +1,4 @@
-// Where the DEM bytes go: a file written atomically, or memory for tests.
+// Where the DEM bytes go: a file written safely, or memory for tests.
 #pragma once
 
 #include <cstddef>
@@ -19,28 +19,38 @@ class TStringSink final : public IByteSink {
   std::string Bytes;
 };
 
-// Writes to a temporary file beside the target and renames it over the
-// target on Commit, so a failed conversion never leaves a partial DEM and
-// never harms an existing file. Without Commit the temporary file is removed.
-class TAtomicFileSink final : public IByteSink {
+// Writes a DEM file so that a failure never loses or harms an existing one.
+// A regular file (or a path that does not exist yet) is written to a
+// temporary file beside it and renamed over it on Commit: the existing
+// file's permission bits and group are kept, a symbolic link keeps pointing
+// to the new file, and with `sync` the data and the directory reach the disk
+// before Commit returns, so a power loss leaves the old DEM or the new one.
+// Without Commit the temporary file is removed, also by a fatal signal. A
+// FIFO or a device (such as /dev/stdout) is written to directly.
+class TDemFileSink final : public IByteSink {
  public:
-  // Fails with "Cannot create file %s" naming the target.
-  explicit TAtomicFileSink(std::string targetPath);
-  ~TAtomicFileSink() override;
-  TAtomicFileSink(const TAtomicFileSink&) = delete;
-  TAtomicFileSink& operator=(const TAtomicFileSink&) = delete;
+  // Fails with "Cannot create file %s: <reason>" naming the target.
+  TDemFileSink(std::string targetPath, bool sync);
+  ~TDemFileSink() override;
+  TDemFileSink(const TDemFileSink&) = delete;
+  TDemFileSink& operator=(const TDemFileSink&) = delete;
 
   void Write(const char* bytes, size_t count) override;
-  // Flushes, closes and renames; fails with a message naming the target.
+  // Flushes, syncs, closes and renames; fails with a message naming the target.
   void Commit();
 
  private:
   void FlushBuffer();
+  [[noreturn]] void CreateFailed(int error) const;
   [[noreturn]] void WriteFailed(int error);
+  void Discard();
 
-  std::string TargetPath;
-  std::string TempPath;
+  std::string TargetPath;  // as the user gave it, for messages
+  std::string FinalPath;   // the file replaced: TargetPath with its links followed
+  std::string TempPath;    // empty when writing directly
+  bool Sync;
   int Fd = -1;
+  int Slot = -1;  // the temporary file's signal-cleanup slot
   std::vector<char> Buffer;
   size_t Used = 0;
 };

@@ -91,7 +91,7 @@ void FuzzTransfer(const uint8_t* data, size_t size) {
   workspace.Put(code, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   TNullPane pane;
   try {
-    MakeDefaultDemName(*workspace.State, workspace.Dir + "/1234CEL0.DDF");
+    MakeDefaultDemName(workspace.Dir + "/1234CEL0.DDF");
     ConvertSdtsToDem(*workspace.State, workspace.Dir + "/1234CEL0.DDF", workspace.Dir + "/out.dem", data[0] >= 128,
                      pane);
   } catch (const TConvertError&) {

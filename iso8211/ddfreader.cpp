@@ -1,5 +1,6 @@
 #include "iso8211/ddfreader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/errors.h"
@@ -16,11 +17,16 @@ std::string ReadFixedText(TStream& stream, int n) {
 
 int32_t ReadFixedInt(TStream& stream, int n) { return StrToInt(ReadFixedText(stream, n)); }
 
-std::string ReadToTerminator(TStream& stream, char& terminator) {
+std::string ReadToTerminator(TStream& stream, char& terminator, int64_t end) {
   std::string result;
-  for (int c = stream.ReadByte(); c >= 0; c = stream.ReadByte()) {
+  while (stream.Position() < end) {
+    const int c = stream.ReadByte();
+    if (c < 0) break;
     terminator = static_cast<char>(c);
     if (terminator == kUnitTerminator || terminator == kFieldTerminator) break;
+    if (static_cast<int64_t>(result.size()) >= kMaxText)
+      Fail("The file " + stream.Name() + " is malformed: a value of more than " + std::to_string(kMaxText) +
+           " bytes");
     result.push_back(terminator);
   }
   return result;
@@ -117,24 +123,47 @@ void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader&
                 leader.SizeOfFieldTag);
 }
 
-void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory) {
+void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory,
+                          int fieldControlLength) {
+  // Only the stored entries have a place to read from; the others stay empty.
   area.Count = directory.Count;
-  TDataDescriptItem spare;
   char terminator = 0;
-  for (int32_t i = 0; i < area.Count; ++i) {
-    TDataDescriptItem& item = i < kMaxEntries ? area.Items[static_cast<size_t>(i)] : spare;
-    item.FieldControls = ReadFixedText(stream, 6);
-    item.FieldName = ReadToTerminator(stream, terminator);
-    item.ArrayDescriptor = ReadToTerminator(stream, terminator);
-    item.FormatControls = ReadToTerminator(stream, terminator);
+  for (int i = 0; i < StoredCount(directory.Count); ++i) {
+    const TDDRDirItem& entry = directory.Items[static_cast<size_t>(i)];
+    TDataDescriptItem& item = area.Items[static_cast<size_t>(i)];
+    const int64_t start = directory.FieldAreaStart + entry.Position;
+    const int64_t end = start + entry.Length;
+    stream.Seek(start);
+    item.FieldControls = ReadFixedText(stream, static_cast<int>(std::min<int64_t>(fieldControlLength, entry.Length)));
+    item.FieldName = ReadToTerminator(stream, terminator, end);
+    item.ArrayDescriptor = ReadToTerminator(stream, terminator, end);
+    item.FormatControls = ReadToTerminator(stream, terminator, end);
+  }
+}
+
+void CheckDirectoryBounds(const TStream& stream, const TDDRDirectory& directory, int64_t end,
+                          const std::string& recordName) {
+  end = std::min(end, stream.Size());
+  for (int i = 0; i < StoredCount(directory.Count); ++i) {
+    const TDDRDirItem& entry = directory.Items[static_cast<size_t>(i)];
+    if (entry.Position < 0 || entry.Length < 0 || directory.FieldAreaStart + entry.Position + entry.Length > end)
+      Fail("The file " + stream.Name() + " is malformed: the field " + entry.Tag + " of " + recordName +
+           " reaches beyond its record");
   }
 }
 
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords) {
   const int n = maxRecords > kMaxEntries ? kMaxEntries : maxRecords;
+  const int64_t ddrStart = stream.Position();
   ReadDDRLeader(stream, description.Leader);
   ReadDDRDirectory(stream, description.Directory, description.Leader);
-  ReadDataDescriptArea(stream, description.DescriptArea, description.Directory);
+  const int64_t ddrEnd = ddrStart + description.Leader.RecordLength;
+  CheckDirectoryBounds(stream, description.Directory, description.Leader.RecordLength > 0 ? ddrEnd : INT64_MAX,
+                       "the descriptive record");
+  ReadDataDescriptArea(stream, description.DescriptArea, description.Directory,
+                       description.Leader.FieldControlLength);
+  // The data records follow the descriptive record.
+  if (description.Leader.RecordLength > 0) stream.Seek(ddrEnd);
 
   TDataRecordArray& records = description.Records;
   records.Count = 0;
@@ -145,6 +174,8 @@ void ReadDataDescription(TStream& stream, TDataDescription& description, int max
     ReadDRLeader(stream, records.Leaders[i]);
     ReadDRDirectory(stream, records.Directories[i], records.Leaders[i]);
     const int32_t length = records.Leaders[i].RecordLength;
+    CheckDirectoryBounds(stream, records.Directories[i], length > 0 ? recordStart + length : INT64_MAX,
+                         "data record " + std::to_string(i + 1));
     ++records.Count;
     // A record length of 0 or less gives no place for a next record.
     if (length <= 0) break;

@@ -1,6 +1,7 @@
 // Reading of ISO 8211 ("DDF") files: the descriptive record with its field
 // descriptions, and the leaders and directories of the first data records.
-// Data fields are not loaded; the lookups read them from the stream.
+// Data fields are not loaded; the lookups read them from the stream, each
+// within the bounds its directory entry gives.
 #pragma once
 
 #include <array>
@@ -89,7 +90,14 @@ inline int StoredCount(int32_t count) { return count <= 0 ? 0 : (count < kMaxEnt
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords);
 void ReadDDRLeader(TStream& stream, TDDRLeader& leader);
 void ReadDDRDirectory(TStream& stream, TDDRDirectory& directory, const TDDRLeader& leader);
-void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory);
+// Each description is read within its directory entry; the first
+// fieldControlLength characters are its field controls.
+void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory,
+                          int fieldControlLength = 6);
+// Fails when a stored entry of the directory lies outside the bytes from its
+// field area to `end` (the end of its record or of the file).
+void CheckDirectoryBounds(const TStream& stream, const TDDRDirectory& directory, int64_t end,
+                          const std::string& recordName);
 void ReadDRLeader(TStream& stream, TDRLeader& leader);
 void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader& leader);
 
@@ -98,9 +106,11 @@ std::string ReadFixedText(TStream& stream, int n);
 // n bytes as a strict decimal integer; fails with "'%s' is not a valid integer value".
 int32_t ReadFixedInt(TStream& stream, int n);
 // The bytes up to the next UT or FT, which is consumed and stored in
-// `terminator`; at the end of the stream what was read, terminator unchanged
-// when nothing was.
-std::string ReadToTerminator(TStream& stream, char& terminator);
+// `terminator`; at `end` or at the end of the stream what was read,
+// terminator unchanged when nothing was. A text longer than kMaxText fails:
+// no metadata value is that long, and memory must not follow a file's size.
+inline constexpr int64_t kMaxText = 1 << 20;
+std::string ReadToTerminator(TStream& stream, char& terminator, int64_t end = INT64_MAX);
 // w bytes (1 to 4), most significant first; width 4 is signed. Missing bytes
 // at the end of the stream count as 0.
 int32_t ReadBigEndianInt(TStream& stream, int width);

@@ -1,5 +1,7 @@
 #include "iso8211/subfields.h"
 
+#include <algorithm>
+
 namespace veloran {
 
 std::string NextToken(std::string_view text, char delimiter, int& position) {
@@ -60,15 +62,18 @@ void LocateSubfield(std::string_view tag, std::string_view label, int recordNumb
 
 namespace {
 
-// Locates the subfield and moves the stream to the start of its field.
-// Returns the subfield index, or -1 when not found.
+// Locates the subfield and moves the stream to the start of its field,
+// whose end is stored in `end`: no lookup reads past it. Returns the
+// subfield index, or -1 when not found.
 int SeekField(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
-              const TDataDescription& description) {
+              const TDataDescription& description, int64_t& end) {
   int subfieldIndex = -1, fieldIndex = -1;
   LocateSubfield(tag, label, recordNumber, description, subfieldIndex, fieldIndex);
   if (subfieldIndex < 0 || fieldIndex < 0) return -1;
   const TDDRDirectory& directory = description.Records.Directories[static_cast<size_t>(recordNumber)];
-  stream.Seek(directory.FieldAreaStart + directory.Items[static_cast<size_t>(fieldIndex)].Position);
+  const TDDRDirItem& item = directory.Items[static_cast<size_t>(fieldIndex)];
+  stream.Seek(directory.FieldAreaStart + item.Position);
+  end = stream.Position() + item.Length;
   return subfieldIndex;
 }
 
@@ -77,9 +82,10 @@ int SeekField(TStream& stream, std::string_view tag, std::string_view label, int
 std::string GetSubfieldText(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
                             const TDataDescription& description) {
   std::string result;
-  const int k = SeekField(stream, tag, label, recordNumber, description);
+  int64_t end = 0;
+  const int k = SeekField(stream, tag, label, recordNumber, description, end);
   char terminator = 0;
-  for (int i = 0; i <= k; ++i) result = ReadToTerminator(stream, terminator);
+  for (int i = 0; i <= k; ++i) result = ReadToTerminator(stream, terminator, end);
   return result;
 }
 
@@ -96,24 +102,30 @@ double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view l
 
 int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
                           int recordNumber, const TDataDescription& description) {
-  const int k = SeekField(stream, tag, label, recordNumber, description);
+  int64_t end = 0;
+  const int k = SeekField(stream, tag, label, recordNumber, description, end);
   if (k < 0) return 0;
-  // The k-th value lies k widths from the field's start.
-  stream.Seek(stream.Position() + int64_t{k} * width);
+  // The k-th value lies k widths from the field's start; one that the field
+  // does not hold is not found.
+  const int64_t at = stream.Position() + int64_t{k} * width;
+  if (at + width > end) return 0;
+  stream.Seek(at);
   return ReadBigEndianInt(stream, width);
 }
 
 void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
                        const TDataDescription& description, TStringArray& values) {
   values.Count = 0;
-  const int k = SeekField(stream, tag, label, recordNumber, description);
+  int64_t end = 0;
+  const int k = SeekField(stream, tag, label, recordNumber, description, end);
   if (k < 0) return;
+  end = std::min(end, stream.Size());
   char terminator = 0;
-  for (int i = 0; i < k; ++i) ReadToTerminator(stream, terminator);
-  // Collect up to the field terminator, or to the end of the stream.
-  while (stream.Position() < stream.Size()) {
+  for (int i = 0; i < k; ++i) ReadToTerminator(stream, terminator, end);
+  // Collect up to the field terminator, or to the end of the field.
+  while (stream.Position() < end) {
     terminator = 0;
-    std::string value = ReadToTerminator(stream, terminator);
+    std::string value = ReadToTerminator(stream, terminator, end);
     if (values.Count < kMaxEntries) values.Items[static_cast<size_t>(values.Count++)] = std::move(value);
     if (terminator == kFieldTerminator) break;
   }

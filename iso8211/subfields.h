@@ -51,7 +51,7 @@ inline double GetSubfieldReal(TStream& stream, std::string_view tag, std::string
 }
 int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
                           int recordNumber, const TDataDescription& description);
-// Values past the 20th are read and dropped.
+// Values past the 20th are read and dropped; values end with the field.
 void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
                        const TDataDescription& description, TStringArray& values);
 

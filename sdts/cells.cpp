@@ -19,6 +19,7 @@ class TCellReader {
   int64_t Run();
 
  private:
+  void Walk();
   void ReadIntegerCells(int64_t count);
   void ReadFloatCells(int64_t count);
   void TrackExtremes(int32_t elevation) {
@@ -42,6 +43,14 @@ int64_t TCellReader::Run() {
   Info.ActualMin = 32766;
   Info.ActualMax = -32765;
   Stream = OpenModule(State.ModuleSet, "CE" + State.ModuleSet.CellModuleSuffix);
+  NameFileOnFailure(Stream->Name(), [&] { Walk(); });
+  return Count;
+}
+
+// Walks the CVLS fields record after record. Every field must lie inside
+// the file and hold a cell, and every record must lie after the one before
+// it, so the work follows the file's real size, never a count it claims.
+void TCellReader::Walk() {
   TDataDescription description;
   ReadDataDescription(*Stream, description, 1);
 
@@ -59,15 +68,15 @@ int64_t TCellReader::Run() {
   TDRLeader leader;
   TDDRDirectory directory;
   for (;;) {
-    if (length < 0) Malformed("a CVLS field of negative length");
     if (start >= size) break;
-    Stream->Seek(start);
-    // A field cut short by the end of the file yields its complete cells.
-    const int64_t available = (size - start) / cellSize;
-    const int64_t wanted = length / cellSize;
-    const int64_t cells = wanted < available ? wanted : available;
+    if (length < 0) Malformed("a CVLS field of negative length");
+    if (length > size - start)
+      Malformed("the CVLS field at byte " + std::to_string(start) + " reaches beyond the end of the file");
+    const int64_t cells = length / cellSize;
+    if (cells == 0) Malformed("the CVLS field at byte " + std::to_string(start) + " holds no cells");
     if (Count + cells > kCellCount)
       Fail("The cell module " + Stream->Name() + " holds more cells than the grid can take (4,000,001)");
+    Stream->Seek(start);
     if (floats) {
       ReadFloatCells(cells);
     } else {
@@ -75,7 +84,6 @@ int64_t TCellReader::Run() {
     }
     Progress.SetProgress(static_cast<int>(std::nearbyint(50.0 * static_cast<double>(Stream->Position()) /
                                                          static_cast<double>(size))));
-    if (cells < wanted) break;
 
     int64_t next;
     if (repeat) {
@@ -87,8 +95,11 @@ int64_t TCellReader::Run() {
       Stream->Seek(recordStart);
       ReadDRLeader(*Stream, leader);
       ReadDRDirectory(*Stream, directory, leader);
+      const std::string where = "the record at byte " + std::to_string(recordStart);
+      CheckDirectoryBounds(*Stream, directory, leader.RecordLength > 0 ? recordStart + leader.RecordLength : size,
+                           where);
       const int at = FindDirItem("CVLS", directory);
-      if (at < 0) Malformed("the record at byte " + std::to_string(recordStart) + " has no CVLS field");
+      if (at < 0) Malformed(where + " has no CVLS field");
       next = directory.FieldAreaStart + directory.Items[static_cast<size_t>(at)].Position;
       length = directory.Items[static_cast<size_t>(at)].Length;
     }
@@ -97,13 +108,11 @@ int64_t TCellReader::Run() {
     if (next <= start) Malformed("the record after byte " + std::to_string(start) + " does not advance");
     start = next;
   }
-  return Count;
 }
 
 void TCellReader::ReadIntegerCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 2));
-  const int64_t got = Stream->Read(Buffer.data(), count * 2);
-  if (got < count * 2) count = got / 2;
+  if (Stream->Read(Buffer.data(), count * 2) < count * 2) Malformed("a CVLS field cut short");
   const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
   for (int64_t i = 0; i < count; ++i, b += 2) {
@@ -123,8 +132,7 @@ void TCellReader::ReadFloatCells(int64_t count) {
   // significant byte first.
   State.SwapFloatBytes = true;
   Buffer.resize(static_cast<size_t>(count * 4));
-  const int64_t got = Stream->Read(Buffer.data(), count * 4);
-  if (got < count * 4) count = got / 4;
+  if (Stream->Read(Buffer.data(), count * 4) < count * 4) Malformed("a CVLS field cut short");
   const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
   for (int64_t i = 0; i < count; ++i, b += 4) {

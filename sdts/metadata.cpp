@@ -18,10 +18,6 @@ struct TModule {
   std::unique_ptr<TStream> Stream;
   TDataDescription Description;
 
-  TModule(const TConversionState& state, std::string_view code, int maxRecords)
-      : Stream(OpenModule(state.ModuleSet, code)) {
-    ReadDataDescription(*Stream, Description, maxRecords);
-  }
   std::string Text(std::string_view tag, std::string_view label, int record = 0) {
     return GetSubfieldText(*Stream, tag, label, record, Description);
   }
@@ -32,6 +28,17 @@ struct TModule {
     return GetSubfieldReal(*Stream, tag, label, 0, Description, kPoint);
   }
 };
+
+// Opens the module, parses it and hands it to `read`; a failure on the way
+// names the module's file.
+template <class F>
+void WithModule(const TConversionState& state, std::string_view code, int maxRecords, F&& read) {
+  TModule m{OpenModule(state.ModuleSet, code), {}};
+  NameFileOnFailure(m.Stream->Name(), [&] {
+    ReadDataDescription(*m.Stream, m.Description, maxRecords);
+    read(m);
+  });
+}
 
 // Truncates toward zero to a 32-bit integer; a value outside that range
 // cannot be an address and fails as the runtime's truncation would.
@@ -50,95 +57,103 @@ double Finite(double value) {
 void ReadDdsh(TConversionState& state) {
   TSdtsInfo& info = state.Info;
   info.UnitsCode = 2;
-  TModule m(state, "DDSH", 1);
-  if (m.Text("DDSH", "UNIT") == "FEET") info.UnitsCode = 1;
-  const std::string fmt = m.Text("DDSH", "FMT");
-  info.CellFormat = CellFormatCode(fmt);
-  info.VerticalScale = fmt == "BFP32" ? 10 : 1;
-  if (info.UnitsCode == 1) info.VerticalScale = 1;
+  WithModule(state, "DDSH", 1, [&](TModule& m) {
+    if (m.Text("DDSH", "UNIT") == "FEET") info.UnitsCode = 1;
+    const std::string fmt = m.Text("DDSH", "FMT");
+    info.CellFormat = CellFormatCode(fmt);
+    info.VerticalScale = fmt == "BFP32" ? 10 : 1;
+    if (info.UnitsCode == 1) info.VerticalScale = 1;
+  });
 }
 
 void ReadIden(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "IDEN", 1);
-  info.Title = m.Text("IDEN", "TITL");
-  info.Scale = m.Int("IDEN", "SCAL");
-  info.DataId = m.Text("IDEN", "DAID");
-  info.DataDate = m.Text("IDEN", "DCDT");
+  WithModule(state, "IDEN", 1, [&](TModule& m) {
+    info.Title = m.Text("IDEN", "TITL");
+    info.Scale = m.Int("IDEN", "SCAL");
+    info.DataId = m.Text("IDEN", "DAID");
+    info.DataDate = m.Text("IDEN", "DCDT");
+  });
 }
 
 void ReadDdom(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "DDOM", 4);
-  for (int r = 0; r < m.Description.Records.Count; ++r) {
-    const int32_t rcid = m.Int("DDOM", "RCID", r);
-    const int32_t dval = m.Int("DDOM", "DVAL", r);
-    switch (rcid) {
-      case 1: info.VoidValue = dval; break;
-      case 2: info.FillValue = dval; break;
-      case 3: info.MinElevation = dval; break;
-      case 4: info.MaxElevation = dval; break;
-      default: break;
+  WithModule(state, "DDOM", 4, [&](TModule& m) {
+    for (int r = 0; r < m.Description.Records.Count; ++r) {
+      const int32_t rcid = m.Int("DDOM", "RCID", r);
+      const int32_t dval = m.Int("DDOM", "DVAL", r);
+      switch (rcid) {
+        case 1: info.VoidValue = dval; break;
+        case 2: info.FillValue = dval; break;
+        case 3: info.MinElevation = dval; break;
+        case 4: info.MaxElevation = dval; break;
+        default: break;
+      }
     }
-  }
+  });
 }
 
 void ReadIref(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "IREF", 1);
-  info.ScaleX = m.Real("IREF", "SFAX");
-  info.ScaleY = m.Real("IREF", "SFAY");
-  info.OriginX = m.Real("IREF", "XORG");
-  info.OriginY = m.Real("IREF", "YORG");
-  info.ResolutionX = m.Real("IREF", "XHRS");
-  info.ResolutionY = m.Real("IREF", "YHRS");
-  info.SpacingX = info.ResolutionX;
-  info.SpacingY = info.ResolutionY;
+  WithModule(state, "IREF", 1, [&](TModule& m) {
+    info.ScaleX = m.Real("IREF", "SFAX");
+    info.ScaleY = m.Real("IREF", "SFAY");
+    info.OriginX = m.Real("IREF", "XORG");
+    info.OriginY = m.Real("IREF", "YORG");
+    info.ResolutionX = m.Real("IREF", "XHRS");
+    info.ResolutionY = m.Real("IREF", "YHRS");
+    info.SpacingX = info.ResolutionX;
+    info.SpacingY = info.ResolutionY;
+  });
 }
 
 void ReadXref(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "XREF", 1);
-  info.RefSysName = m.Text("XREF", "RSNM");
-  info.Zone = m.Int("XREF", "ZONE");
-  const std::string hdat = m.Text("XREF", "HDAT");
-  if (hdat == "NAS") info.Datum = 1;
-  else if (hdat == "WGS72") info.Datum = 2;
-  else if (hdat == "WGS84" || hdat == "NAX") info.Datum = 3;
+  WithModule(state, "XREF", 1, [&](TModule& m) {
+    info.RefSysName = m.Text("XREF", "RSNM");
+    info.Zone = m.Int("XREF", "ZONE");
+    const std::string hdat = m.Text("XREF", "HDAT");
+    if (hdat == "NAS") info.Datum = 1;
+    else if (hdat == "WGS72") info.Datum = 2;
+    else if (hdat == "WGS84" || hdat == "NAX") info.Datum = 3;
+  });
 }
 
 void ReadRsdf(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "RSDF", 1);
-  // Binary addresses are counted in 4-byte values; an RSDF without a SADR
-  // description takes the text path and finds nothing.
-  if (GetFormatControls("SADR", m.Description).find('B') != std::string::npos) {
-    info.SadrX = GetSubfieldBinInt(*m.Stream, "SADR", "X", 4, 0, m.Description);
-    info.SadrY = GetSubfieldBinInt(*m.Stream, "SADR", "Y", 4, 0, m.Description);
-  } else {
-    info.SadrX = TruncToInt32(m.Real("SADR", "X"));
-    info.SadrY = TruncToInt32(m.Real("SADR", "Y"));
-  }
-  info.UpperLeftX = Finite(info.SadrX * info.ScaleX + info.OriginX);
-  info.UpperLeftY = Finite(info.SadrY * info.ScaleY + info.OriginY);
+  WithModule(state, "RSDF", 1, [&](TModule& m) {
+    // Binary addresses are counted in 4-byte values; an RSDF without a SADR
+    // description takes the text path and finds nothing.
+    if (GetFormatControls("SADR", m.Description).find('B') != std::string::npos) {
+      info.SadrX = GetSubfieldBinInt(*m.Stream, "SADR", "X", 4, 0, m.Description);
+      info.SadrY = GetSubfieldBinInt(*m.Stream, "SADR", "Y", 4, 0, m.Description);
+    } else {
+      info.SadrX = TruncToInt32(m.Real("SADR", "X"));
+      info.SadrY = TruncToInt32(m.Real("SADR", "Y"));
+    }
+    info.UpperLeftX = Finite(info.SadrX * info.ScaleX + info.OriginX);
+    info.UpperLeftY = Finite(info.SadrY * info.ScaleY + info.OriginY);
+  });
 }
 
 void ReadSpdm(TConversionState& state) {
   TSdtsInfo& info = state.Info;
-  TModule m(state, "SPDM", 1);
-  TStringArray values;
-  GetSubfieldValues(*m.Stream, "DMSA", "X", 0, m.Description, values);
-  if (values.Count == 0) GetSubfieldValues(*m.Stream, "DMSA", "*X", 0, m.Description, values);
-  double* const destinations[8] = {&info.SW.X, &info.SW.Y, &info.NW.X, &info.NW.Y,
-                                   &info.NE.X, &info.NE.Y, &info.SE.X, &info.SE.Y};
-  for (int i = 0; i < 8; ++i)
-    *destinations[i] = i < values.Count ? FirstNumber(values.Items[static_cast<size_t>(i)], kPoint) : 0.0;
+  WithModule(state, "SPDM", 1, [&](TModule& m) {
+    TStringArray values;
+    GetSubfieldValues(*m.Stream, "DMSA", "X", 0, m.Description, values);
+    if (values.Count == 0) GetSubfieldValues(*m.Stream, "DMSA", "*X", 0, m.Description, values);
+    double* const destinations[8] = {&info.SW.X, &info.SW.Y, &info.NW.X, &info.NW.Y,
+                                     &info.NE.X, &info.NE.Y, &info.SE.X, &info.SE.Y};
+    for (int i = 0; i < 8; ++i)
+      *destinations[i] = i < values.Count ? FirstNumber(values.Items[static_cast<size_t>(i)], kPoint) : 0.0;
+  });
 }
 
 void ReadLdef(TConversionState& state) {
-  TModule m(state, "LDEF", 1);
-  state.Grid.RowCount = m.Int("LDEF", "NROW");
-  state.Grid.ColCount = m.Int("LDEF", "NCOL");
+  WithModule(state, "LDEF", 1, [&](TModule& m) {
+    state.Grid.RowCount = m.Int("LDEF", "NROW");
+    state.Grid.ColCount = m.Int("LDEF", "NCOL");
+  });
 }
 
 }  // namespace veloran

@@ -63,6 +63,39 @@ std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_vie
   return std::make_unique<TFileStream>(path);
 }
 
+void CheckCellFile(const std::string& cellPath) {
+  struct stat st {};
+  if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath);
+  if (!S_ISREG(st.st_mode)) Fail(cellPath + " is not a regular file");
+}
+
+void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath) {
+  struct stat target {};
+  if (stat(demPath.c_str(), &target) != 0) return;  // a new file cannot be an input
+  auto same = [&](const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
+  };
+  auto refuse = [&](const std::string& path) {
+    Fail("Cannot create file " + demPath + ": it is " + path + ", a file of the transfer being converted");
+  };
+  if (same(cellPath)) refuse(cellPath);
+  const std::string& dir = moduleSet.TransferDir;
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return;
+  std::vector<std::string> names;
+  const std::string& prefix = moduleSet.TransferPrefix;
+  while (const dirent* e = readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name.size() == prefix.size() + 8 && SameIgnoringCase(name.substr(0, prefix.size()), prefix) &&
+        SameIgnoringCase(name.substr(name.size() - 4), ".DDF"))
+      names.emplace_back(name);
+  }
+  closedir(d);
+  for (const std::string& name : names)
+    if (same(dir + name)) refuse(dir + name);
+}
+
 uint8_t CellFormatCode(std::string_view fmt) {
   static constexpr std::string_view kFormats[] = {"BI8",  "BI16",  "BI24",  "BI32",  "BUI",  "BUI8",
                                                   "BUI16", "BUI24", "BUI32", "BFP32", "BFP64"};

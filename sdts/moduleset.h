@@ -22,6 +22,15 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 // "Cannot open file %s" naming the formed path.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
+// Fails with "Cannot open file %s" unless the chosen cell file exists and is
+// a regular file: a missing name must never lead to a sibling transfer.
+void CheckCellFile(const std::string& cellPath);
+
+// Fails with "Cannot create file %s: ..." when `demPath` is, after following
+// links, the cell file or any file of the transfer (a file in TransferDir
+// named prefix + code + ".DDF", in any letter case).
+void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath);
+
 // Codes 0 to 10 for "BI8" ... "BFP64"; any other text gets kUnknownCellFormat.
 inline constexpr uint8_t kFloatCellFormat = 9;
 inline constexpr uint8_t kUnknownCellFormat = 255;

@@ -1,12 +1,11 @@
-// The metadata record, the elevation grid and the module set of the current
-// transfer, and the conversion state that holds them for the program's life.
+// The metadata record, the elevation grid and the module set of one
+// transfer, and the conversion state that holds them for one conversion.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "dem/demblock.h"
+#include "sdts/cellstore.h"
 
 namespace veloran {
 
@@ -62,19 +61,19 @@ inline constexpr int32_t kCellOffset = 1000;
 // Cells hold 0 for no elevation, otherwise elevation + 1000 (16 bits),
 // row-major with row 0 at the north.
 struct TElevationGrid {
-  std::unique_ptr<uint16_t[]> Cells{new uint16_t[kCellCount]()};
+  TCellStore Cells{kCellCount};
   int32_t RowCount = 0;
   int32_t ColCount = 0;
 };
 
-// Everything a conversion reads and writes, kept from one conversion to the
-// next while the program runs.
+// Everything one conversion reads: a fresh state starts from the start-up
+// values, so nothing of one conversion can reach another, and several
+// states can be converted at once on different threads.
 struct TConversionState {
   TModuleSet ModuleSet;
   TSdtsInfo Info;
   TElevationGrid Grid;
   bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
-  TDemBlock Block;
 };
 
 }  // namespace veloran

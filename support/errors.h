@@ -19,4 +19,17 @@ inline constexpr const char* kOverflowMessage = "Floating point overflow";
 
 [[noreturn]] inline void Fail(const std::string& message) { throw TConvertError(message); }
 
+// Runs `f`; a failure whose message does not already name `fileName` gets
+// " in FILE" added, so that every message says which file it comes from.
+template <class F>
+void NameFileOnFailure(const std::string& fileName, F&& f) {
+  try {
+    f();
+  } catch (const TConvertError& e) {
+    const std::string message = e.what();
+    if (message.find(fileName) != std::string::npos) throw;
+    Fail(message + " in " + fileName);
+  }
+}
+
 }  // namespace veloran

@@ -33,16 +33,32 @@ TEST_F(Driver, ProposesTheTitleAsTheDemName) {
   const struct {
     const char* title;
     const char* name;
-  } cases[] = {{"CASCADE", "CASCADE.dem"}, {"", "New.dem"}, {"PEAK  ", "PEAK  .dem"}, {"A/B", "A/B.dem"}};
+  } cases[] = {{"CASCADE", "CASCADE.dem"},
+               {"", "New.dem"},
+               {"PEAK  ", "PEAK  .dem"},
+               // A plain visible file name in the chosen folder, whatever the title holds.
+               {"A/B\\C", "A_B_C.dem"},
+               {"..", "__.dem"},
+               {".", "_.dem"},
+               {"..x.y", "__x.y.dem"},
+               {"RED\x1B[31m\tX\x7F", "RED_[31m_X_.dem"},
+               {"MONT \xC3\x89TOILE", "MONT \xC3\x89TOILE.dem"}};
   for (const auto& c : cases) {
     TTransferSpec spec;
     spec.Title = c.title;
     const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
-    EXPECT_EQ(MakeDefaultDemName(State, cell), c.name);
+    EXPECT_EQ(MakeDefaultDemName(cell), c.name);
   }
+  // A long title is cut on a character boundary: room for " (NN).dem".
+  TTransferSpec spec;
+  spec.Title = std::string(244, 'a') + "\xC3\x89" + std::string(20, 'b');
+  EXPECT_EQ(MakeDefaultDemName(testing::WriteTransfer(Dir.Path(), spec)), std::string(244, 'a') + ".dem");
   std::filesystem::remove(Dir / "1234IDEN.DDF");
-  EXPECT_EQ(Error([&] { MakeDefaultDemName(State, Dir / "1234CEL0.DDF"); }),
+  EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF"); }),
             "Cannot open file " + Dir.Path() + "/1234IDEN.DDF");
+  // A cell file that does not exist never leads to a sibling transfer.
+  EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF.old"); }),
+            "Cannot open file " + Dir.Path() + "/1234CEL0.DDF.old");
 }
 
 TEST_F(Driver, ConvertsAndReports) {
@@ -108,27 +124,67 @@ TEST_F(Driver, AMetadataModuleAsCellFileFailsAtTheCellStep) {
 TEST_F(Driver, WriterFailureKeepsTheReportAndLeavesNoDem) {
   const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
   const std::string dem = Dir / "missing/out.dem";
-  EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dem, false, Pane); }), "Cannot create file " + dem);
+  EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dem, false, Pane); }),
+            "Cannot create file " + dem + ": No such file or directory");
   EXPECT_EQ(Pane.Lines.size(), 32u);
   EXPECT_FALSE(std::filesystem::exists(dem));
 }
 
-TEST_F(Driver, FieldsPersistAcrossConversions) {
-  TTransferSpec first;
-  first.Hdat = "NAX";
-  first.Rows = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}, {13, 14, 15, 16}};
-  ConvertSdtsToDem(State, testing::WriteTransfer(Dir.Path(), first), Dir / "a.dem", false, Pane);
-  TTransferSpec second;
-  second.Hdat = "OTHER";
-  second.Domain = {{1, "-5"}};
-  second.Nrow = "1";
-  second.Rows = {{40, 41, 42, 43}};
-  ConvertSdtsToDem(State, testing::WriteTransfer(Dir.Path(), second), Dir / "b.dem", false, Pane);
-  EXPECT_EQ(State.Info.Datum, 3);
-  EXPECT_EQ(State.Info.VoidValue, -5);
-  EXPECT_EQ(State.Info.FillValue, -32766);
-  EXPECT_EQ(State.Grid.Cells[4], 1005);  // beyond the cells read this time
-  EXPECT_EQ(Pane.Lines[7], "Fill Value: -32766");
+// Every conversion starts from the start-up state: a value that a module
+// lacks never comes from the transfer converted before.
+TEST_F(Driver, NothingOfOneConversionReachesTheNext) {
+  setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
+  TTransferSpec a;
+  a.Title = "A";
+  a.Hdat = "NAX";
+  a.Rows = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}, {13, 14, 15, 16}};
+  TTransferSpec b;
+  b.Prefix = "5678";
+  b.Title = "B";
+  b.Hdat = "OTHER";          // no known datum
+  b.Domain = {{1, "-5"}};    // no fill, minimum or maximum
+  b.Fmt = "BFP32";
+  b.Nrow = "1";
+  b.FloatRows = {{40, 41, 42, 43}};
+  const std::string cellA = testing::WriteTransfer(Dir.Path(), a);
+  const std::string cellB = testing::WriteTransfer(Dir.Path(), b);
+
+  auto convertAlone = [&](const std::string& cell, const std::string& dem) {
+    TConversionState state;
+    testing::TRecorder pane;
+    ConvertSdtsToDem(state, cell, dem, false, pane);
+    return std::make_pair(pane.Lines, testing::ReadFileBytes(dem));
+  };
+  const auto aloneA = convertAlone(cellA, Dir / "a.dem");
+  const auto aloneB = convertAlone(cellB, Dir / "b.dem");
+  EXPECT_NE(aloneA.second, aloneB.second);
+  for (const auto& order : {std::vector<std::string>{cellA, cellB}, std::vector<std::string>{cellB, cellA}}) {
+    for (const std::string& cell : order) {
+      ConvertSdtsToDem(State, cell, Dir / "shared.dem", false, Pane);
+      const auto& alone = cell == cellA ? aloneA : aloneB;
+      EXPECT_EQ(Pane.Lines, alone.first) << cell;
+      EXPECT_TRUE(testing::ReadFileBytes(Dir / "shared.dem") == alone.second) << cell;
+    }
+  }
+  unsetenv("SOURCE_DATE_EPOCH");
+}
+
+// The DEM path is compared, after following links, with every file of the
+// transfer: none of them is ever written over.
+TEST_F(Driver, NeverWritesOverAFileOfTheTransfer) {
+  TTransferSpec spec;
+  spec.LowerCaseNames = true;
+  const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
+  std::filesystem::create_symlink(Dir / "1234iden.ddf", Dir / "link.dem");
+  std::filesystem::create_hard_link(Dir / "1234ldef.ddf", Dir / "hard.dem");
+  for (const std::string& target : std::vector<std::string>{cell, Dir / "1234ddsh.ddf", Dir / "1234catd.ddf", Dir / "link.dem",
+                                   Dir / "hard.dem", Dir.Path() + "/./1234cel0.ddf"}) {
+    const std::string before = testing::ReadFileBytes(target);
+    const std::string message = Error([&] { ConvertSdtsToDem(State, cell, target, false, Pane); });
+    EXPECT_EQ(message.rfind("Cannot create file " + target + ": it is ", 0), 0u) << message;
+    EXPECT_TRUE(testing::ReadFileBytes(target) == before) << target;
+  }
+  ConvertSdtsToDem(State, cell, Dir / "1234other.dem", false, Pane);  // a new file beside them is fine
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(Golden, SmallTransferGivesTheCheckedDemAndPane) {
   testing::TRecorder pane;
   setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
   const std::string cell = kGolden + "small/1234CEL0.DDF";
-  EXPECT_EQ(MakeDefaultDemName(state, cell), "VELORAN TEST CORNER, WA.dem");
+  EXPECT_EQ(MakeDefaultDemName(cell), "VELORAN TEST CORNER, WA.dem");
   ConvertSdtsToDem(state, cell, dir / "small.dem", false, pane);
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_TRUE(testing::ReadFileBytes(dir / "small.dem") == testing::ReadFileBytes(kGolden + "small.dem"));

@@ -29,6 +29,8 @@ struct TBadCase {
   const char* Name;
   std::function<void(TTransferSpec&)> Spec;                          // before writing
   std::function<std::string(const std::string& dir)> Damage;          // after writing; returns the expected message
+  // For a case that converts: what it must have produced.
+  std::function<void(const std::string& cell, const std::vector<std::string>& pane)> Then = nullptr;
 };
 
 std::string Read(const std::string& dir, const std::string& code) { return testing::ReadFileBytes(dir + "/1234" + code + ".DDF"); }
@@ -58,68 +60,75 @@ std::vector<TBadCase> Cases() {
       {"EmptyModule", nullptr,
        [](const std::string& d) {
          Write(d, "DDSH", "");
-         return std::string("'' is not a valid integer value");
+         return "'' is not a valid integer value in " + PathOf(d, "DDSH");
        }},
       {"TruncatedLeader", nullptr,
        [](const std::string& d) {
          Write(d, "IDEN", Read(d, "IDEN").substr(0, 10));
-         return std::string("'' is not a valid integer value");
+         return "'' is not a valid integer value in " + PathOf(d, "IDEN");
        }},
       {"TruncatedInTheDirectory", nullptr,
        [](const std::string& d) {
          // Entry 1 keeps its tag and two digits of its length ("06", valid);
          // its position is missing.
          Write(d, "XREF", Read(d, "XREF").substr(0, 24 + 11 + 6));
-         return std::string("'' is not a valid integer value");
+         return "'' is not a valid integer value in " + PathOf(d, "XREF");
        }},
       {"LetterInTheLeader", nullptr,
        [](const std::string& d) {
          Patch(d, "DDOM", 0, "0a");
-         return "'0a" + Read(d, "DDOM").substr(2, 3) + "' is not a valid integer value";
+         return "'0a" + Read(d, "DDOM").substr(2, 3) + "' is not a valid integer value in " + PathOf(d, "DDOM");
        }},
       {"LetterInTheDirectory", nullptr,
        [](const std::string& d) {
          Patch(d, "IREF", 24 + 4, "x");
-         return "'x" + Read(d, "IREF").substr(24 + 5, 2) + "' is not a valid integer value";
+         return "'x" + Read(d, "IREF").substr(24 + 5, 2) + "' is not a valid integer value in " + PathOf(d, "IREF");
        }},
       {"TrailingBlankInADataRecordLeader", nullptr,
        [](const std::string& d) {
          const size_t at = FirstRecord(d, "LDEF");
          Patch(d, "LDEF", at + 16, " ");
-         return "'" + Read(d, "LDEF").substr(at + 12, 4) + " ' is not a valid integer value";
+         return "'" + Read(d, "LDEF").substr(at + 12, 4) + " ' is not a valid integer value in " + PathOf(d, "LDEF");
        }},
       {"ZeroEntryMapSizes", nullptr,
        [](const std::string& d) {
          Patch(d, "XREF", 20, "0000");
-         return std::string("Division by zero");
+         return "Division by zero in " + PathOf(d, "XREF");
        }},
       {"ZeroEntryMapSizesInARecord", nullptr,
        [](const std::string& d) {
          Patch(d, "SPDM", FirstRecord(d, "SPDM") + 20, "0000");
-         return std::string("Division by zero");
+         return "Division by zero in " + PathOf(d, "SPDM");
        }},
       {"NegativeFieldPosition", nullptr,
        [](const std::string& d) {
          // The IREF field's position in the record directory (entry 1).
          const size_t at = FirstRecord(d, "IREF");
          Patch(d, "IREF", at + 24 + 13 + 8, "-9999");
-         const int64_t start = static_cast<int64_t>(at) + 24 + 2 * 13 + 1;
-         return "'" + std::to_string(start - 9999) + "' is not a valid stream position in " + PathOf(d, "IREF");
+         return "The file " + PathOf(d, "IREF") + " is malformed: the field IREF of data record 1 reaches beyond its record";
        }},
-      {"HugeFieldPositionReadsNothing", nullptr,
+      {"FieldPositionBeyondTheRecord", nullptr,
        [](const std::string& d) {
          Patch(d, "IDEN", FirstRecord(d, "IDEN") + 24 + 13 + 8, "99999");
-         return std::string();  // the title is simply not found: New.dem
+         return "The file " + PathOf(d, "IDEN") + " is malformed: the field IDEN of data record 1 reaches beyond its record";
        }},
-      {"HugeCellLengthStopsAtTheEnd", nullptr,
+      {"CellLengthBeyondTheFile", nullptr,
        [](const std::string& d) {
          Patch(d, "CEL0", FirstRecord(d, "CEL0") + 24 + 2 * 13 + 4, "9999");
-         return std::string();
+         return "The file " + PathOf(d, "CEL0") + " is malformed: the field CVLS of data record 1 reaches beyond its record";
        }},
       {"NegativeCellLength", nullptr,
        [](const std::string& d) {
          Patch(d, "CEL0", FirstRecord(d, "CEL0") + 24 + 2 * 13 + 4, "-001");
-         return "The cell module " + PathOf(d, "CEL0") + " is malformed: a CVLS field of negative length";
+         return "The file " + PathOf(d, "CEL0") + " is malformed: the field CVLS of data record 1 reaches beyond its record";
+       }},
+      {"DescriptionBeyondItsRecord", nullptr,
+       [](const std::string& d) {
+         // The DDR's record length cuts its last field description short.
+         const std::string ddr = Read(d, "LDEF").substr(0, FirstRecord(d, "LDEF"));
+         std::string length = std::to_string(ddr.size() - 5);
+         Patch(d, "LDEF", 0, std::string(5 - length.size(), '0') + length);
+         return "The file " + PathOf(d, "LDEF") + " is malformed: the field LDEF of the descriptive record reaches beyond its record";
        }},
       {"NoCvlsField",
        [](TTransferSpec&) {},
@@ -134,8 +143,8 @@ std::vector<TBadCase> Cases() {
          testing::TDdfWriter cells({{"CVLS", "CELL VALUES", "*ELEVATION", "(B(16))"}});
          cells.Record({{"CVLS", ""}}, 'R').Raw("zzzz");
          cells.WriteFile(PathOf(d, "CEL0"));
-         return "The cell module " + PathOf(d, "CEL0") + " is malformed: the record after byte " +
-                std::to_string(cells.Ddr().size() + 24 + 14) + " does not advance";
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: the CVLS field at byte " +
+                std::to_string(cells.Ddr().size() + 24 + 14) + " holds no cells";
        }},
       {"MoreCellsThanTheGrid",
        [](TTransferSpec& s) {
@@ -158,8 +167,28 @@ std::vector<TBadCase> Cases() {
          s.Nrow = "0";
          s.Ncol = "300391";
        },
-       [](const std::string& d) {
-         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, too few for a grid of 0 rows by 300391 columns";
+       [](const std::string&) { return std::string("The transfer holds no elevations"); }},
+      {"CountsThatAreNoNumbers",
+       [](TTransferSpec& s) {
+         s.Nrow = "four";
+         s.Ncol = "4.0";
+       },
+       [](const std::string&) { return std::string("The transfer holds no elevations"); }},
+      {"ZoneWiderThanItsField", [](TTransferSpec& s) { s.Zone = "1234567"; },
+       [](const std::string&) { return std::string("The zone 1234567 does not fit its DEM field of 6 characters"); }},
+      {"NegativeSpacing", [](TTransferSpec& s) { s.Xhrs = "-30"; },
+       [](const std::string&) { return std::string("The x resolution -30 does not fit its DEM field of 12 characters"); }},
+      {"HugeSpacing", [](TTransferSpec& s) { s.Yhrs = "1e150"; },
+       [](const std::string&) { return std::string("The y resolution 1E150 does not fit its DEM field of 12 characters"); }},
+      {"MoreColumnsThanTheFieldHolds",
+       [](TTransferSpec& s) {
+         s.RepeatRecords = true;
+         s.Nrow = "1";
+         s.Ncol = "1000000";
+         s.Rows = {std::vector<int16_t>(1000000, 3)};
+       },
+       [](const std::string&) {
+         return std::string("The number of columns 1000000 does not fit its DEM field of 6 characters");
        }},
       {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
        [](const std::string&) {
@@ -170,13 +199,13 @@ std::vector<TBadCase> Cases() {
          s.Fmt = "BFP32";
          s.FloatRows = {{1.0f, std::numeric_limits<float>::quiet_NaN()}};
        },
-       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+       [](const std::string& d) { return kInvalidOpMessage + std::string(" in ") + PathOf(d, "CEL0"); }},
       {"InfiniteCell",
        [](TTransferSpec& s) {
          s.Fmt = "BFP32";
          s.FloatRows = {{std::numeric_limits<float>::infinity()}};
        },
-       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+       [](const std::string& d) { return kInvalidOpMessage + std::string(" in ") + PathOf(d, "CEL0"); }},
       {"ZeroSpacing", [](TTransferSpec& s) { s.Xhrs = ""; },
        [](const std::string&) { return std::string(kDivByZeroMessage); }},
       {"ZeroSpacingAtTheOrigin",
@@ -186,9 +215,9 @@ std::vector<TBadCase> Cases() {
        },
        [](const std::string&) { return std::string(kInvalidOpMessage); }},
       {"AddressBeyondADouble", [](TTransferSpec& s) { s.SadrY = "1E400"; },
-       [](const std::string&) { return std::string("'1E400' is beyond the range of a real number"); }},
+       [](const std::string& d) { return "'1E400' is beyond the range of a real number in " + PathOf(d, "RSDF"); }},
       {"AddressBeyond32Bits", [](TTransferSpec& s) { s.SadrX = "3000000000"; },
-       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+       [](const std::string& d) { return kInvalidOpMessage + std::string(" in ") + PathOf(d, "RSDF"); }},
       {"MoreThanTwentyValuesLabelsAndFields",
        [](TTransferSpec& s) {
          for (int i = 0; i < 30; ++i) s.Corners.push_back(std::to_string(i));
@@ -207,10 +236,16 @@ std::vector<TBadCase> Cases() {
          testing::TDdfWriter ddsh(defs);
          ddsh.Record(fields);
          ddsh.WriteFile(PathOf(d, "DDSH"));
-         return std::string();  // entries past the 20th are dropped: DDSH is not found, metres
-       }},
+         return std::string();
+       },
+       // Entries past the 20th are dropped: DDSH is not found, metres.
+       [](const std::string&, const std::vector<std::string>& pane) { EXPECT_EQ(pane[0], "Units: Meters"); }},
       {"TitleOf2000Characters", [](TTransferSpec& s) { s.Title = std::string(2000, 'T'); },
-       [](const std::string&) { return std::string(); }},
+       [](const std::string&) { return std::string(); },
+       [](const std::string& cell, const std::vector<std::string>& pane) {
+         EXPECT_EQ(pane[2], "Title: " + std::string(2000, 'T'));
+         EXPECT_EQ(MakeDefaultDemName(cell), std::string(245, 'T') + ".dem");
+       }},
   });
   return cases;
 }
@@ -239,7 +274,9 @@ TEST_P(Malformed, ClearMessageAndTheOldDemStays) {
     EXPECT_EQ(testing::ReadFileBytes(dem), kPrevious);
   } else {
     EXPECT_EQ(testing::ReadFileBytes(dem).size() % 1024, 0u);
-    EXPECT_EQ(pane.Lines.size(), 43u);
+    ASSERT_EQ(pane.Lines.size(), 43u);
+    ASSERT_TRUE(c.Then) << "a case that converts checks what it produced";
+    c.Then(cell, pane.Lines);
   }
   for (const auto& e : fs::directory_iterator(dir.Path()))
     EXPECT_EQ(e.path().extension(), e.path().filename() == "out.dem" ? ".dem" : ".DDF") << e.path();
@@ -265,9 +302,10 @@ class BadTarget : public ::testing::Test {
 };
 
 TEST_F(BadTarget, MissingDirectoryAndDirectoryPath) {
-  EXPECT_EQ(Convert(Dir / "nowhere/out.dem"), "Cannot create file " + Dir.Path() + "/nowhere/out.dem");
+  EXPECT_EQ(Convert(Dir / "nowhere/out.dem"),
+            "Cannot create file " + Dir.Path() + "/nowhere/out.dem: No such file or directory");
   fs::create_directory(Dir / "out.dem");
-  EXPECT_EQ(Convert(Dir / "out.dem"), "Cannot create file " + Dir.Path() + "/out.dem");
+  EXPECT_EQ(Convert(Dir / "out.dem"), "Cannot create file " + Dir.Path() + "/out.dem: Is a directory");
   EXPECT_TRUE(fs::is_directory(Dir / "out.dem"));
 }
 
@@ -276,7 +314,7 @@ TEST_F(BadTarget, DirectoryWithoutWritePermission) {
   fs::create_directory(Dir / "locked");
   testing::WriteFileBytes(Dir / "locked/out.dem", kPrevious);
   fs::permissions(Dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(Convert(Dir / "locked/out.dem"), "Cannot create file " + Dir.Path() + "/locked/out.dem");
+  EXPECT_EQ(Convert(Dir / "locked/out.dem"), "Cannot create file " + Dir.Path() + "/locked/out.dem: Permission denied");
   EXPECT_EQ(testing::ReadFileBytes(Dir / "locked/out.dem"), kPrevious);
 }
 

@@ -85,7 +85,7 @@ TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {
   const std::string missing = Dir / "none/1234CEL0.DDF";
   const TRun run = Run("-q -o . " + Quote(missing) + " " + Quote(Cell));
   EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + Dir.Path() + "/none/1234IDEN.DDF\n");
+  EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + missing + "\n");
   EXPECT_TRUE(std::filesystem::exists(Dir / "VELORAN TEST CORNER, WA.dem"));
 }
 
@@ -95,7 +95,7 @@ TEST_F(Cli, TitlesCannotSendTheOutputElsewhere) {
   spec.Title = "../../etc/x";
   const std::string cell = testing::WriteTransfer(transfer.Path(), spec);
   EXPECT_EQ(Run("-q " + Quote(cell)).Status, 0);
-  EXPECT_TRUE(std::filesystem::exists(Dir / ".._.._etc_x.dem"));
+  EXPECT_TRUE(std::filesystem::exists(Dir / "___.._etc_x.dem"));
   spec.Title = "";
   testing::WriteTransfer(transfer.Path(), spec);
   EXPECT_EQ(Run("-q " + Quote(cell)).Status, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "support/errors.h"
@@ -14,8 +15,8 @@ namespace {
 class Fields : public ::testing::Test {
  protected:
   TStringSink Sink;
-  TDemBlock Block;
-  TDemStream Out{Sink, Block};
+  TDemStream Out{Sink};
+  TDemBlock& Block = Out.Block;
 };
 
 TEST_F(Fields, ATextThatDoesNotFitStartsTheNextBlock) {
@@ -54,16 +55,45 @@ TEST_F(Fields, NothingPassesTheBlockEnd) {
 }
 
 TEST_F(Fields, IntegerAndTextFields) {
-  WriteIntField(Out, -9999, 6);
-  WriteIntField(Out, 1, 6);
-  WriteIntField(Out, 1234567, 6);
-  WriteIntField(Out, 3, 2);
-  WriteIntField(Out, -2147483647 - 1, 6);
+  WriteIntField(Out, -9999, 6, "a");
+  WriteIntField(Out, 1, 6, "b");
+  WriteIntField(Out, 123456, 6, "c");
+  WriteIntField(Out, 3, 2, "d");
+  WriteIntField(Out, -99999, 6, "e");
   WriteRightField(Out, "ab", 4);
   WriteLeftField(Out, "cd", 4);
   WriteLeftField(Out, "toolong", 4);
   FlushDemBlock(Out);
-  EXPECT_EQ(Sink.Bytes.substr(0, 48), " -9999     11234567 3-2147483648  abcd  toolong ");
+  EXPECT_EQ(Sink.Bytes.substr(0, 42), " -9999     1123456 3-99999  abcd  toolong ");
+}
+
+TEST_F(Fields, ANumberWiderThanItsFieldFailsNamingFieldAndValue) {
+  const struct {
+    std::function<void()> write;
+    std::string message;
+  } cases[] = {
+      {[&] { WriteIntField(Out, 1234567, 6, "zone"); }, "The zone 1234567 does not fit its DEM field of 6 characters"},
+      {[&] { WriteIntField(Out, -100000, 6, "zone"); }, "The zone -100000 does not fit its DEM field of 6 characters"},
+      {[&] { WriteIntField(Out, 100, 2, "horizontal datum"); },
+       "The horizontal datum 100 does not fit its DEM field of 2 characters"},
+      {[&] { WriteE12Field(Out, -30, "x resolution"); },
+       "The x resolution -30 does not fit its DEM field of 12 characters"},
+      {[&] { WriteE12Field(Out, 1e150, "y resolution"); },
+       "The y resolution 1E150 does not fit its DEM field of 12 characters"},
+  };
+  for (const auto& c : cases) {
+    std::string message = "no error";
+    try {
+      c.write();
+    } catch (const TConvertError& e) {
+      message = e.what();
+    }
+    EXPECT_EQ(message, c.message);
+  }
+  EXPECT_EQ(Block.DemBlockUsed, 0);  // nothing of a field that does not fit is written
+  WriteE12Field(Out, 1e99, "x resolution");
+  WriteE12Field(Out, 1e-99, "x resolution");
+  EXPECT_EQ(std::string(Block.DemBlock.data(), 24), "1.000000E+991.000000E-99");
 }
 
 TEST(FormatD24, SixteenDigitsWithD) {

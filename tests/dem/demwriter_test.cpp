@@ -205,22 +205,19 @@ TEST_F(Writer, NewLinesFollowEveryBlock) {
   }
 }
 
-TEST_F(Writer, RecordCAndEmptyGrids) {
-  Grid({});
-  State.Grid.RowCount = 0;
-  State.Grid.ColCount = 0;
+TEST_F(Writer, RecordCAndGridsWithoutElevations) {
+  Grid({{7}});
   const std::string dem = Write();
-  ASSERT_EQ(dem.size(), 2048u);
+  ASSERT_EQ(dem.size(), 3072u);
   std::string recordC = " ";
   for (int i = 0; i < 10; ++i) recordC += "     0";
-  EXPECT_EQ(BlockOf(dem, 1), recordC + std::string(1024 - 61, ' '));
-  EXPECT_TRUE(Gauge.Progress.empty());
-  // RowCount 0: every profile is empty.
-  State.Grid.RowCount = 0;
-  State.Grid.ColCount = 3;
-  const std::string noRows = Write();
-  ASSERT_EQ(noRows.size(), 5u * 1024);
-  EXPECT_EQ(BlockOf(noRows, 3).substr(0, 24), "     1     3     0     1");
+  EXPECT_EQ(BlockOf(dem, 2), recordC + std::string(1024 - 61, ' '));
+  // No rows or no columns: nothing to write, and no file either.
+  for (const auto& [rows, cols] : {std::pair{0, 0}, std::pair{0, 3}, std::pair{3, 0}}) {
+    State.Grid.RowCount = rows;
+    State.Grid.ColCount = cols;
+    EXPECT_EQ(Error([&] { Write(); }), "The transfer holds no elevations") << rows << " x " << cols;
+  }
 }
 
 TEST_F(Writer, GaugeMovesOncePerColumnFromFifty) {
@@ -320,9 +317,10 @@ TEST_F(WriterFile, NoElevationGivesTheStartingTotals) {
 TEST_F(WriterFile, TargetsThatCannotBeCreated) {
   Grid({{1}});
   const std::string missing = Dir / "no/such/dir/out.dem";
-  EXPECT_EQ(Error([&] { WriteDemFile(State, missing, false, Gauge); }), "Cannot create file " + missing);
+  EXPECT_EQ(Error([&] { WriteDemFile(State, missing, false, Gauge); }),
+            "Cannot create file " + missing + ": No such file or directory");
   std::filesystem::create_directory(Path);
-  EXPECT_EQ(Error([&] { WriteDemFile(State, Path, false, Gauge); }), "Cannot create file " + Path);
+  EXPECT_EQ(Error([&] { WriteDemFile(State, Path, false, Gauge); }), "Cannot create file " + Path + ": Is a directory");
   EXPECT_TRUE(Gauge.Lines.empty());
   EXPECT_TRUE(Gauge.Progress.empty());
 }

@@ -161,41 +161,73 @@ TEST(ReadDirectory, MoreThanTwentyEntriesAreReadAndDropped) {
   EXPECT_EQ(d.Records.Directories[1].Items[19].Tag, "F119");
 }
 
-TEST(ReadDataDescriptArea, ShortDescriptionsShiftTheFollowingOnes) {
-  // The first description's name is closed by FT: the next field's first
-  // terminated text becomes its array descriptor, and so on.
-  std::string area = std::string("1600;&NAME1") + FT + "1600;&NAME2" + UT + "A!B" + UT + "(A)" + FT + "1600;&N3" + UT +
-                     "C" + UT + "(I)" + FT;
-  TMemoryStream s(area);
+TEST(ReadDataDescriptArea, EachDescriptionIsReadWithinItsEntry) {
+  // The first description's name is closed by FT: its other parts are
+  // empty, and the next description is read from its own entry.
+  const std::string first = std::string("1600;&NAME1") + FT;
+  const std::string second = std::string("1600;&NAME2") + UT + "A!B" + UT + "(A)" + FT;
+  TMemoryStream s(first + second);
   TDDRDirectory dir;
   dir.Count = 2;
+  dir.Items[0] = {"F1", static_cast<int32_t>(first.size()), 0};
+  dir.Items[1] = {"F2", static_cast<int32_t>(second.size()), static_cast<int32_t>(first.size())};
   TDataDescriptArea a;
   ReadDataDescriptArea(s, a, dir);
   EXPECT_EQ(a.Items[0].FieldName, "NAME1");
-  EXPECT_EQ(a.Items[0].ArrayDescriptor, "1600;&NAME2");
-  EXPECT_EQ(a.Items[0].FormatControls, "A!B");
-  EXPECT_EQ(a.Items[1].FieldControls, "(A)\x1E" "16");
-  EXPECT_EQ(a.Items[1].FieldName, "00;&N3");
-  EXPECT_EQ(a.Items[1].ArrayDescriptor, "C");
-  EXPECT_EQ(a.Items[1].FormatControls, "(I)");
-  EXPECT_EQ(s.Position(), s.Size());
+  EXPECT_EQ(a.Items[0].ArrayDescriptor, "");
+  EXPECT_EQ(a.Items[0].FormatControls, "");
+  EXPECT_EQ(a.Items[1].FieldControls, "1600;&");
+  EXPECT_EQ(a.Items[1].FieldName, "NAME2");
+  EXPECT_EQ(a.Items[1].ArrayDescriptor, "A!B");
+  EXPECT_EQ(a.Items[1].FormatControls, "(A)");
 }
 
-TEST(ReadDataDescription, ControlLengthNineStillReadsSixControls) {
-  std::string ddr = IdenModule().Ddr();
+TEST(ReadDataDescription, TheLeadersFieldControlLengthIsHonoured) {
+  TDdfWriter w({{"0001", "DDF RECORD IDENTIFIER", "", "", "0100;&ABC"},
+                {"IDEN", "IDENTIFICATION", "MODN!RCID!TITL", "(A,I,A)", "1600;&ABC"}});
+  std::string ddr = w.Ddr();
   ddr.replace(10, 2, "09");
-  // The field of the IDEN description starts "1600;&"; with 9 controls
-  // written, the 3 extra characters become the start of the name.
-  const std::string described = "1600;&ABCIDENTIFICATION";
-  const size_t at = ddr.find("1600;&IDENTIFICATION");
-  ASSERT_NE(at, std::string::npos);
-  ddr.replace(at, 20, described);
   TMemoryStream s(ddr);
   TDataDescription d;
   ReadDataDescription(s, d, 1);
   EXPECT_EQ(d.Leader.FieldControlLength, 9);
-  EXPECT_EQ(d.DescriptArea.Items[1].FieldControls, "1600;&");
-  EXPECT_EQ(d.DescriptArea.Items[1].FieldName, "ABCIDENTIFICATION");
+  EXPECT_EQ(d.DescriptArea.Items[1].FieldControls, "1600;&ABC");
+  EXPECT_EQ(d.DescriptArea.Items[1].FieldName, "IDENTIFICATION");
+  EXPECT_EQ(d.DescriptArea.Items[1].ArrayDescriptor, "MODN!RCID!TITL");
+}
+
+TEST(ReadDataDescription, EntriesBeyondTheirRecordOrTheFileAreMalformed) {
+  const std::string good = IdenModule().Record({{"IDEN", Text({"IDEN", "1", "T"})}}).Bytes();
+  const size_t ddr = IdenModule().Ddr().size();
+  struct Case {
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      // The IDEN entry of the data record: tag, 4-digit length, 5-digit position.
+      {std::string(good).replace(ddr + 24 + 4, 4, "0016"),
+       "The file (memory) is malformed: the field IDEN of data record 1 reaches beyond its record"},
+      {std::string(good).replace(ddr + 24 + 8, 5, "00003"),
+       "The file (memory) is malformed: the field IDEN of data record 1 reaches beyond its record"},
+      {std::string(good).replace(ddr + 24 + 4, 4, "-001"),
+       "The file (memory) is malformed: the field IDEN of data record 1 reaches beyond its record"},
+      // The record length 0: the file's end bounds the fields.
+      {std::string(good).replace(ddr, 5, "00000").substr(0, good.size() - 1),
+       "The file (memory) is malformed: the field IDEN of data record 1 reaches beyond its record"},
+      // The DDR's own IDEN description (entry 2: length at 24+11+4, 3 digits).
+      {std::string(good).replace(24 + 11 + 4, 3, "999"),
+       "The file (memory) is malformed: the field IDEN of the descriptive record reaches beyond its record"},
+  };
+  for (const auto& c : cases) {
+    TMemoryStream s(c.bytes);
+    TDataDescription d;
+    EXPECT_EQ(ErrorOf([&] { ReadDataDescription(s, d, 1); }), c.message);
+  }
+  // A value without terminators never grows past the bound a file may claim.
+  const std::string endless = std::string(kMaxText + 10, 'x');
+  TMemoryStream big(endless);
+  char terminator = 0;
+  EXPECT_EQ(ErrorOf([&] { ReadToTerminator(big, terminator); }),
+            "The file (memory) is malformed: a value of more than 1048576 bytes");
 }
 
 TEST(ReadDataDescription, MalformedFilesFailWithTheirMessages) {
@@ -285,7 +317,7 @@ TEST(Stream, NegativeSeekFailsAndMissingFileIsNamed) {
   EXPECT_EQ(s.ReadByte(), -1);
   EXPECT_EQ(ErrorOf([] { TFileStream f("/nonexistent/dir/1234DDSH.DDF"); }),
             "Cannot open file /nonexistent/dir/1234DDSH.DDF");
-  EXPECT_EQ(ErrorOf([] { TFileStream f("/"); }), "Cannot open file /");
+  EXPECT_EQ(ErrorOf([] { TFileStream f("/"); }), "/ is not a regular file");
 }
 
 TEST(Stream, FileStreamReadsAcrossItsBuffer) {

@@ -163,25 +163,35 @@ TEST_F(Lookups, ValuesAreCappedAndStopAtTheEndOfTheFile) {
   EXPECT_EQ(v.Count, 20);
   EXPECT_EQ(v.Items[19], "19");
 
-  // A field cut off before its FT: the collection ends at the end of the file.
-  std::string bytes = w.Bytes();
-  bytes.resize(bytes.size() - 4);  // drops "28" FT... partially
+  // A field whose directory length ends before its FT: the values end with
+  // the field, never in the bytes after it.
+  TDdfWriter two({{"DMSA", "DOMAIN SPATIAL ADDRESS", "*X!Y", "(2R)"}, {"NEXT", "NEXT", "N", "(A)"}});
+  two.Record({{"DMSA", Text({"1", "2", "3"})}, {"NEXT", Text({"n"})}});
+  std::string bytes = two.Bytes();
+  const std::string ddr = two.Ddr();
+  // The DMSA entry of the record's directory: tag, 4-digit length, 5-digit position.
+  const size_t entry = ddr.size() + 24;
+  ASSERT_EQ(bytes.substr(entry, 8), "DMSA0006");
+  bytes.replace(entry + 4, 4, "0003");  // "1" UT "2"
   TMemoryStream cut(bytes);
   TDataDescription d;
   ReadDataDescription(cut, d, 1);
-  GetSubfieldValues(cut, "DMSA", "Y", 0, d, v);
-  EXPECT_EQ(v.Count, 20);
-  EXPECT_EQ(cut.Position(), cut.Size());
+  GetSubfieldValues(cut, "DMSA", "*X", 0, d, v);
+  ASSERT_EQ(v.Count, 2);
+  EXPECT_EQ(v.Items[1], "2");
 }
 
-TEST_F(Lookups, SubfieldBeyondTheFieldReadsOn) {
-  // The field's length is not used: a label past the values of the field
-  // reads into the bytes after it.
+TEST_F(Lookups, ASubfieldBeyondItsFieldIsNotFound) {
+  // The field holds one value: labels past it find nothing, never the bytes
+  // of the next field; so does a binary value past the field's end.
   TDdfWriter w({{"ATTR", "ATTRIBUTES", "A!B!C", "(3A)"}, {"NEXT", "NEXT", "N", "(A)"}});
   w.Record({{"ATTR", Text({"a"})}, {"NEXT", Text({"n"})}});
   Build(w);
-  EXPECT_EQ(GetSubfieldText(*Stream, "ATTR", "B", 0, D), "n");
+  EXPECT_EQ(GetSubfieldText(*Stream, "ATTR", "A", 0, D), "a");
+  EXPECT_EQ(GetSubfieldText(*Stream, "ATTR", "B", 0, D), "");
   EXPECT_EQ(GetSubfieldText(*Stream, "ATTR", "C", 0, D), "");
+  EXPECT_EQ(GetSubfieldBinInt(*Stream, "ATTR", "B", 4, 0, D), 0);
+  EXPECT_EQ(GetSubfieldText(*Stream, "NEXT", "N", 0, D), "n");
 }
 
 }  // namespace

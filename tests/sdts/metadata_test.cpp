@@ -225,12 +225,13 @@ TEST_F(Metadata, FailuresCarryTheirMessages) {
   EXPECT_EQ(State.Info.UnitsCode, 2);
   // Malformed content passes through with the reader's message.
   testing::WriteFileBytes(testing::ModulePath(Dir.Path(), spec, "IDEN"), "001003LE1 0600x24   3404");
-  EXPECT_EQ(error([&] { ReadIden(State); }), "'00x24' is not a valid integer value");
+  // Every message names the module's file.
+  EXPECT_EQ(error([&] { ReadIden(State); }), "'00x24' is not a valid integer value in " + Dir.Path() + "/1234IDEN.DDF");
   EXPECT_EQ(State.Info.Title, "TEST QUAD");
   // A text address beyond 32 bits is no address.
   spec.SadrX = "1E10";
   testing::WriteTransfer(Dir.Path(), spec);
-  EXPECT_EQ(error([&] { ReadRsdf(State); }), "Invalid floating point operation");
+  EXPECT_EQ(error([&] { ReadRsdf(State); }), "Invalid floating point operation in " + Dir.Path() + "/1234RSDF.DDF");
 }
 
 }  // namespace

@@ -180,15 +180,15 @@ std::vector<TBadCase> Cases() {
        [](const std::string&) { return std::string("The x resolution -30 does not fit its DEM field of 12 characters"); }},
       {"HugeSpacing", [](TTransferSpec& s) { s.Yhrs = "1e150"; },
        [](const std::string&) { return std::string("The y resolution 1E150 does not fit its DEM field of 12 characters"); }},
-      {"MoreColumnsThanTheFieldHolds",
+      {"MoreRowsThanTheFieldHolds",
        [](TTransferSpec& s) {
          s.RepeatRecords = true;
-         s.Nrow = "1";
-         s.Ncol = "1000000";
-         s.Rows = {std::vector<int16_t>(1000000, 3)};
+         s.Nrow = "1000000";
+         s.Ncol = "1";
+         s.Rows.assign(1000000, std::vector<int16_t>{3});
        },
        [](const std::string&) {
-         return std::string("The number of columns 1000000 does not fit its DEM field of 6 characters");
+         return std::string("The number of elevations 1000000 does not fit its DEM field of 6 characters");
        }},
       {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
        [](const std::string&) {

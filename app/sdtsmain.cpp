@@ -16,7 +16,7 @@
 #include <exception>
 
 #include "app/ChmHelper.h"
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "app/gauge.h"
 #include "app/helpwindow.h"
 

@@ -9,9 +9,9 @@
 #include <map>
 #include <string>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "dem/demwriter.h"
-#include "tests/support/sample.h"
+#include "samplegen/sample.h"
 
 namespace veloran {
 namespace {

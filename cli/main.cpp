@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "support/tempfiles.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "iso8211/subfields.h"
 #include "support/errors.h"
-#include "tests/support/sample.h"
+#include "samplegen/sample.h"
 
 namespace veloran {
 

@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "tests/support/sample.h"
+#include "samplegen/sample.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 4 || std::string(argv[1]) == "--help") {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <exception>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "app/program.h"
 
 int main(int argc, char** argv) {

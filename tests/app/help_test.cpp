@@ -12,7 +12,7 @@
 #include "app/scnabout.h"
 #include "app/sdtsmain.h"
 #include "support/textutil.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

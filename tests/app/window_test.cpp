@@ -14,7 +14,7 @@
 
 #include "app/gauge.h"
 #include "app/sdtsmain.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

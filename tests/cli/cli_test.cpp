@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "tests/support/locale.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

@@ -15,10 +15,10 @@
 #include <functional>
 #include <thread>
 
-#include "tests/support/ddf_writer.h"
+#include "samplegen/ddf_writer.h"
 #include "tests/support/locale.h"
-#include "tests/support/sample.h"
-#include "tests/support/transfer.h"
+#include "samplegen/sample.h"
+#include "samplegen/transfer.h"
 
 extern char** environ;
 

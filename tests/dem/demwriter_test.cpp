@@ -14,7 +14,7 @@
 #include "support/numfmt.h"
 #include "tests/support/locale.h"
 #include "tests/support/recorder.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "fuzz/harness.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

@@ -9,9 +9,9 @@
 #include <iostream>
 #include <map>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "tests/support/recorder.h"
-#include "tests/support/sample.h"
+#include "samplegen/sample.h"
 
 namespace veloran {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "support/errors.h"
-#include "tests/support/ddf_writer.h"
+#include "samplegen/ddf_writer.h"
 
 namespace veloran {
 namespace {

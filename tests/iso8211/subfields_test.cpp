@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/ddf_writer.h"
+#include "samplegen/ddf_writer.h"
 
 namespace veloran {
 namespace {

@@ -10,7 +10,7 @@
 #include "sdts/moduleset.h"
 #include "support/errors.h"
 #include "tests/support/recorder.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "iso8211/ddfreader.h"
 #include "support/errors.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

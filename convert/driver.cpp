@@ -1,4 +1,4 @@
-#include "app/driver.h"
+#include "convert/driver.h"
 
 #include <new>
 

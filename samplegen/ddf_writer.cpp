@@ -1,4 +1,4 @@
-#include "tests/support/ddf_writer.h"
+#include "samplegen/ddf_writer.h"
 
 #include <cstdio>
 #include <cstring>

@@ -10,11 +10,11 @@
 #include <functional>
 #include <limits>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "iso8211/ddfreader.h"
 #include "support/errors.h"
 #include "tests/support/recorder.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "app/driver.h"
+#include "convert/driver.h"
 #include "tests/support/recorder.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

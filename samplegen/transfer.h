@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/ddf_writer.h"
+#include "samplegen/ddf_writer.h"
 
 namespace veloran::testing {
 

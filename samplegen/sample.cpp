@@ -1,4 +1,4 @@
-#include "tests/support/sample.h"
+#include "samplegen/sample.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/driver.h"
+#include "convert/driver.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "support/errors.h"
 #include "tests/support/recorder.h"
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran {
 namespace {

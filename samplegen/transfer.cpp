@@ -1,4 +1,4 @@
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 #include <unistd.h>
 

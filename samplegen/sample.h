@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/transfer.h"
+#include "samplegen/transfer.h"
 
 namespace veloran::testing {
 

@@ -103,6 +103,29 @@ TEST_F(Driver, ConvertsAndReports) {
   EXPECT_EQ(std::filesystem::file_size(Dir / "out.dem") % 1024, 0u);
 }
 
+// X and Y differ in spacing and scale factor: each reaches its own field.
+TEST_F(Driver, XAndYKeepTheirOwnSpacingAndScale) {
+  TTransferSpec spec;
+  spec.Xhrs = "30";
+  spec.Yhrs = "10";
+  spec.Sfax = "0.5";
+  spec.Sfay = "2";
+  spec.SadrX = "1200000";  // 600,000 m east
+  spec.SadrY = "2500000";  // 5,000,000 m north
+  ConvertSdtsToDem(State, testing::WriteTransfer(Dir.Path(), spec), Dir / "xy.dem", false, Pane);
+  EXPECT_EQ(Pane.Lines[12], "Scale Factors: 0.5,2");
+  EXPECT_EQ(Pane.Lines[14], "Horizon Res: 30,10");
+  EXPECT_EQ(Pane.Lines[20], "UpperLX: 600000");
+  EXPECT_EQ(Pane.Lines[21], "UpperLY: 5000000");
+  const std::string dem = testing::ReadFileBytes(Dir / "xy.dem");
+  EXPECT_EQ(dem.substr(816, 24), "3.000000E+011.000000E+01");  // record A: x, then y resolution
+  // Profiles step east by the x spacing and start 3 y spacings south of the top row.
+  for (int c = 0; c < 4; ++c) {
+    const std::string profile = dem.substr(1024 * (c + 1), 72);
+    EXPECT_EQ(profile.substr(24, 48), "  6.000" + std::to_string(c * 3) + "00000000000D+005  4.999970000000000D+006") << c;
+  }
+}
+
 TEST_F(Driver, MetadataFailureLeavesThePaneEmpty) {
   const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
   std::filesystem::remove(Dir / "1234DDSH.DDF");

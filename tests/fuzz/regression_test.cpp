@@ -22,6 +22,7 @@ void Replay(const std::string& folder, void (*harness)(const uint8_t*, size_t)) 
     ++replayed;
   }
   std::cout << "[ replay   ] " << folder << ": " << replayed << " inputs\n";
+  EXPECT_GT(replayed, 0) << "no inputs in tests/fuzz/" << folder << ": the replay would prove nothing";
 }
 
 TEST(FuzzRegressions, DdfInputs) { Replay("ddf", FuzzDdf); }

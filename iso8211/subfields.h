@@ -45,10 +45,6 @@ int32_t GetSubfieldInt(TStream& stream, std::string_view tag, std::string_view l
 // The first number of the text, scanned with `sep` as the decimal point.
 double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
                        const TDataDescription& description, char sep);
-inline double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
-                              const TDataDescription& description) {
-  return GetSubfieldReal(stream, tag, label, recordNumber, description, IndeSystemData().DecimalSeparator());
-}
 int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
                           int recordNumber, const TDataDescription& description);
 // Values past the 20th are read and dropped; values end with the field.

@@ -34,15 +34,9 @@ inline bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 // on the first character not taken. Returns false when no digit follows.
 // Throws TConvertError for a number beyond the range of a double.
 bool ScanNumber(std::string_view text, int& p, double& value, char sep);
-inline bool ScanNumber(std::string_view text, int& p, double& value) {
-  return ScanNumber(text, p, value, IndeSystemData().DecimalSeparator());
-}
 
 // The first number in `text`, or 0 when there is none.
 double FirstNumber(std::string_view text, char sep);
-inline double FirstNumber(std::string_view text) {
-  return FirstNumber(text, IndeSystemData().DecimalSeparator());
-}
 
 // Strict decimal text to 32-bit integer: leading blanks and one sign, then
 // digits to the end. Returns false for anything else or on overflow.

@@ -216,6 +216,32 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
   EXPECT_TRUE(std::filesystem::exists(Dir / "ok.dem"));
 }
 
+// The desktop program shares the core's safety: a module of the transfer
+// is never written over, and each conversion starts from a fresh state.
+TEST_F(Window, NeverWritesOverTheTransferAndForgetsTheLastOne) {
+  testing::TTransferSpec first;
+  first.Hdat = "NAX";
+  testing::TTransferSpec second;
+  second.Prefix = "5678";
+  second.Hdat = "OTHER";
+  const std::string a = testing::WriteTransfer(Dir.Path(), first);
+  const std::string b = testing::WriteTransfer(Dir.Path(), second);
+  const std::string ldef = testing::ReadFileBytes(Dir / "1234LDEF.DDF");
+  Form.Answers = {QString::fromStdString(a), QString::fromStdString(Dir / "1234LDEF.DDF")};
+  Form.ConvertMnuClick();
+  ASSERT_EQ(Form.Errors.size(), 1u);
+  EXPECT_TRUE(Form.Errors[0].second.startsWith(QString::fromStdString("Cannot create file " + Dir.Path() + "/1234LDEF.DDF: it is ")));
+  EXPECT_EQ(testing::ReadFileBytes(Dir / "1234LDEF.DDF"), ldef);
+
+  Form.Answers = {QString::fromStdString(a), QString::fromStdString(Dir / "a.dem")};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(MemoLines()[17], "Datum: 3");
+  Form.Answers = {QString::fromStdString(b), QString::fromStdString(Dir / "b.dem")};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(MemoLines()[17], "Datum: 0");  // B names no known datum: not A's
+  EXPECT_EQ(Form.Errors.size(), 1u);
+}
+
 }  // namespace
 }  // namespace veloran
 

@@ -1,36 +1,53 @@
 // veloran-convert: converts SDTS raster transfers to USGS DEM files from the
 // shell, with the same core and the same pane text as the desktop program.
+// Arguments are cell modules, folders of transfers or .tar.gz archives;
+// with -j N, N transfers are converted at once, each in its own state, and
+// their reports are printed whole, in the order of the arguments.
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string>
-#include <utility>
+#include <thread>
 #include <vector>
 
 #include "convert/driver.h"
+#include "convert/transfers.h"
+#include "support/errors.h"
 #include "support/tempfiles.h"
 
 namespace {
 
 constexpr const char* kProgram = "veloran-convert";
-constexpr const char* kUsage = "Usage: veloran-convert [OPTION]... CELLFILE...\n";
+constexpr const char* kUsage = "Usage: veloran-convert [OPTION]... CELLFILE|FOLDER|ARCHIVE...\n";
 constexpr const char* kHelp =
     "Converts SDTS raster profile transfers into USGS DEM files.\n"
     "\n"
     "CELLFILE is the cell module of a transfer, for example 1234CEL0.DDF; the\n"
-    "other modules are found beside it. Each DEM is named after the transfer's\n"
-    "title (TITLE.dem, or New.dem without a title) in the current directory;\n"
-    "a later DEM of the same run with the same title becomes TITLE (2).dem.\n"
+    "other modules are found beside it. A FOLDER converts every transfer whose\n"
+    "cell module lies directly in it; an ARCHIVE (.tar.gz, .tgz, .tar, .tar.Z)\n"
+    "every transfer it holds, read without unpacking. Each DEM is named after\n"
+    "the transfer's title (TITLE.dem, or New.dem without a title) in the current\n"
+    "directory; a later DEM of the same run with the same title becomes\n"
+    "TITLE (2).dem.\n"
     "\n"
-    "  -o, --output=PATH   with one CELLFILE: the DEM file to write, or the\n"
+    "  -o, --output=PATH   with one transfer: the DEM file to write, or the\n"
     "                      directory to write it in; with several: the directory\n"
+    "  -j, --jobs=N        convert N transfers at the same time (0: one per\n"
+    "                      processor; default 1)\n"
     "      --add-new-lines follow every 1024-character block with CR LF\n"
     "      --no-sync       do not wait for each DEM to reach the disk (faster\n"
     "                      for bulk work; a power loss may then lose a DEM)\n"
@@ -59,47 +76,9 @@ std::string Visible(const std::string& text) {
   return out;
 }
 
-// The pane's lines go to standard output; the gauge to standard error as a
-// bar, only when that is a terminal.
-class TConsolePane final : public veloran::IInfoPane {
- public:
-  TConsolePane(bool quiet, bool showProgress) : Quiet(quiet), ShowProgress(showProgress && !quiet) {}
-  ~TConsolePane() override { EndProgress(); }
-
-  void ClearPane() override {}
-  void AppendLine(const std::string& line) override {
-    if (Quiet) return;
-    EndProgress();
-    const std::string text = Visible(line) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
-  }
-  void SetProgress(int value) override {
-    if (!ShowProgress) return;
-    value = value < 0 ? 0 : (value > 100 ? 100 : value);
-    if (value == Shown) return;
-    Shown = value;
-    std::fflush(stdout);
-    char bar[41];
-    const int filled = value * 40 / 100;
-    std::memset(bar, '#', static_cast<size_t>(filled));
-    std::memset(bar + filled, '.', static_cast<size_t>(40 - filled));
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, value);
-    std::fflush(stderr);
-  }
-  // Clears the bar's line before anything else is written.
-  void EndProgress() {
-    if (Shown < 0) return;
-    std::fprintf(stderr, "\r%*s\r", 47, "");
-    std::fflush(stderr);
-    Shown = -1;
-  }
-
- private:
-  bool Quiet;
-  bool ShowProgress;
-  int Shown = -1;
-};
+std::string Message(const std::string& label, const std::string& text) {
+  return std::string(kProgram) + ": " + Visible(label) + ": " + Visible(text) + "\n";
+}
 
 bool IsDirectory(const std::string& path) {
   struct stat st {};
@@ -113,33 +92,6 @@ int Usage(const std::string& message) {
   return 2;
 }
 
-// The DEMs this run has written, by file identity, so that two transfers
-// with the same title never write one file.
-class TWrittenDems {
- public:
-  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... that this run
-  // has not written.
-  std::string FreeName(const std::string& path) const {
-    const size_t dot = path.rfind('.');
-    const std::string stem = dot == std::string::npos ? path : path.substr(0, dot);
-    const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
-    std::string candidate = path;
-    for (int n = 2; Written(candidate); ++n) candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    return candidate;
-  }
-  void Add(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) Files.insert({st.st_dev, st.st_ino});
-  }
-
- private:
-  bool Written(const std::string& path) const {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && Files.count({st.st_dev, st.st_ino}) > 0;
-  }
-  std::set<std::pair<dev_t, ino_t>> Files;
-};
-
 // Standard output must take every line: a full disk or a closed pipe ends
 // the run with a message instead of a silent success.
 bool StdoutFailed() {
@@ -148,84 +100,317 @@ bool StdoutFailed() {
   return true;
 }
 
+struct TOptions {
+  bool AddNewLines = false, Quiet = false, Sync = true;
+  bool HaveOutput = false, OutputIsDir = false;
+  std::string Output;
+  unsigned Jobs = 1;
+};
+
+// One transfer to convert, and what its conversion printed.
+struct TJob {
+  std::string Label;  // the cell module as messages name it
+  std::string Cell;
+  std::string Dem;
+  std::shared_ptr<const veloran::TMemoryFiles> Files;  // an archive's modules, or none
+  std::string Notice;                                  // standard error, before the report
+  std::string Out, Err;                                // the report; standard error after it
+  bool Ok = false;
+  bool Done = false;
+  std::atomic<int> Progress{0};
+};
+
+// Finds the transfers of the arguments in order and names their DEMs: a
+// title that this run has already used gets "TITLE (2).dem" and so on.
+class TPlanner {
+ public:
+  explicit TPlanner(const TOptions& options) : Options(options) {}
+
+  // The transfers of one argument; an argument that fails gives one failed job.
+  std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) {
+    std::vector<std::unique_ptr<TJob>> jobs;
+    try {
+      if (IsDirectory(arg)) {
+        const std::vector<std::string> cells = veloran::CellModulesIn(arg);
+        if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this folder");
+        for (const std::string& cell : cells) jobs.push_back(Plan(cell, cell, nullptr));
+      } else if (veloran::IsArchiveName(arg)) {
+        const auto files = veloran::ReadArchive(arg);
+        const std::vector<std::string> cells = veloran::CellModules(*files);
+        if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
+        for (const std::string& cell : cells) jobs.push_back(Plan(cell, cell, files));
+      } else {
+        jobs.push_back(Plan(arg, arg, nullptr));
+      }
+    } catch (const std::exception& e) {
+      jobs.push_back(Failed(arg, e.what()));
+    }
+    return jobs;
+  }
+
+ private:
+  std::unique_ptr<TJob> Plan(const std::string& label, const std::string& cell,
+                             std::shared_ptr<const veloran::TMemoryFiles> files) {
+    auto job = std::make_unique<TJob>();
+    job->Label = label;
+    job->Cell = cell;
+    job->Files = std::move(files);
+    if (Options.HaveOutput && !Options.OutputIsDir) {
+      job->Dem = Options.Output;
+      return job;
+    }
+    std::string name;
+    try {
+      name = veloran::MakeDefaultDemName(cell, job->Files.get());
+    } catch (const std::bad_alloc&) {
+      return Failed(label, "Out of memory");
+    } catch (const std::exception& e) {
+      return Failed(label, e.what());
+    }
+    const std::string& out = Options.Output;
+    const std::string wanted = Options.OutputIsDir ? out + (out.back() == '/' ? "" : "/") + name : name;
+    job->Dem = FreeName(wanted);
+    if (job->Dem != wanted)
+      job->Notice = Message(label, wanted + " was written earlier in this run; this DEM is " + job->Dem);
+    Used.insert(job->Dem);
+    return job;
+  }
+  std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
+    auto job = std::make_unique<TJob>();
+    job->Label = label;
+    job->Err = Message(label, message);
+    job->Done = true;
+    return job;
+  }
+  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... not used yet.
+  std::string FreeName(const std::string& path) const {
+    const size_t dot = path.rfind('.');
+    const std::string stem = dot == std::string::npos ? path : path.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
+    std::string candidate = path;
+    for (int n = 2; Used.count(candidate) > 0; ++n) candidate = stem + " (" + std::to_string(n) + ")" + ext;
+    return candidate;
+  }
+
+  const TOptions& Options;
+  std::set<std::string> Used;
+};
+
+// A conversion's pane: its lines are kept for printing whole.
+class TBufferPane final : public veloran::IInfoPane {
+ public:
+  TBufferPane(TJob& job, bool quiet) : Job(job), Quiet(quiet) {}
+  void ClearPane() override {}
+  void AppendLine(const std::string& line) override {
+    if (!Quiet) Job.Out += Visible(line) + "\n";
+  }
+  void SetProgress(int value) override { Job.Progress.store(value < 0 ? 0 : (value > 100 ? 100 : value)); }
+
+ private:
+  TJob& Job;
+  bool Quiet;
+};
+
+void Convert(TJob& job, const TOptions& options) {
+  TBufferPane pane(job, options.Quiet);
+  // Every conversion starts from a fresh state: nothing of one transfer
+  // reaches the DEM of another.
+  try {
+    veloran::TConversionState state;
+    veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get());
+    job.Ok = true;
+  } catch (const std::bad_alloc&) {
+    job.Err += Message(job.Label, "Out of memory");
+  } catch (const std::exception& e) {
+    job.Err += Message(job.Label, e.what());
+  }
+  job.Progress.store(100);
+}
+
+// One bar on standard error for the whole batch, only on a terminal.
+class TBatchBar {
+ public:
+  explicit TBatchBar(bool show) : Show(show) {}
+  void Draw(int value) {
+    if (!Show || value == Shown) return;
+    Shown = value;
+    char bar[41];
+    const int filled = value * 40 / 100;
+    std::memset(bar, '#', static_cast<size_t>(filled));
+    std::memset(bar + filled, '.', static_cast<size_t>(40 - filled));
+    bar[40] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, value);
+    std::fflush(stderr);
+  }
+  // Clears the bar's line before anything else is written.
+  void Clear() {
+    if (Shown < 0) return;
+    std::fprintf(stderr, "\r%*s\r", 47, "");
+    std::fflush(stderr);
+    Shown = -1;
+  }
+
+ private:
+  bool Show;
+  int Shown = -1;
+};
+
+// Runs the jobs on `options.Jobs` threads and prints each job's report in
+// order as soon as it and every job before it are done. The planner reads
+// an archive only when a worker is about to need it, so memory stays
+// bounded by the number of workers.
+class TBatch {
+ public:
+  TBatch(const TOptions& options, bool showBar) : Options(options), Bar(showBar) {}
+
+  int Run(const std::vector<std::string>& args, TPlanner& planner) {
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
+    std::unique_lock lock(Mutex);
+    for (const std::string& arg : args) {
+      lock.unlock();
+      auto jobs = planner.Expand(arg);
+      lock.lock();
+      for (auto& job : jobs) {
+        // At most one queued job per worker: archives are read just in time.
+        while (!Stopped && Queue.size() >= Options.Jobs) PrintReady(lock);
+        if (Stopped) break;
+        TJob* raw = job.get();
+        Jobs.push_back(std::move(job));
+        if (!raw->Done) Queue.push_back(raw);
+        Wake.notify_all();
+      }
+      if (Stopped) break;
+    }
+    NoMoreJobs = true;
+    Wake.notify_all();
+    while (!Stopped && Printed < Jobs.size()) PrintReady(lock);
+    lock.unlock();
+    for (std::thread& worker : workers) worker.join();
+    Bar.Clear();
+    if (Stopped) return 1;
+    if (Jobs.size() > 1)
+      std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, Converted, Jobs.size() - Converted);
+    return Converted == Jobs.size() ? 0 : 1;
+  }
+
+ private:
+  void Work() {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+      Wake.wait(lock, [this] { return Stopped || !Queue.empty() || NoMoreJobs; });
+      if (Stopped || Queue.empty()) return;
+      TJob* job = Queue.front();
+      Queue.pop_front();
+      Wake.notify_all();
+      lock.unlock();
+      Convert(*job, Options);
+      job->Files.reset();  // the archive's memory goes with its last transfer
+      lock.lock();
+      job->Done = true;
+      Wake.notify_all();
+    }
+  }
+
+  // Prints the reports that are ready, in order, and moves the bar; waits a
+  // little when nothing changed.
+  void PrintReady(std::unique_lock<std::mutex>& lock) {
+    bool printed = false;
+    while (Printed < Jobs.size() && Jobs[Printed]->Done) {
+      TJob& job = *Jobs[Printed++];
+      Bar.Clear();
+      std::fputs(job.Notice.c_str(), stderr);
+      std::fwrite(job.Out.data(), 1, job.Out.size(), stdout);
+      std::fflush(stdout);
+      std::fputs(job.Err.c_str(), stderr);
+      Converted += job.Ok ? 1 : 0;
+      job.Out.clear();
+      printed = true;
+      if (StdoutFailed()) {
+        Stopped = true;
+        Wake.notify_all();
+        return;
+      }
+    }
+    int sum = 0;
+    for (size_t i = Printed; i < Jobs.size(); ++i) sum += Jobs[i]->Progress.load();
+    if (!Jobs.empty()) Bar.Draw(static_cast<int>((100 * Printed + static_cast<size_t>(sum)) / Jobs.size()));
+    if (!printed) Wake.wait_for(lock, std::chrono::milliseconds(50));
+  }
+
+  const TOptions& Options;
+  TBatchBar Bar;
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  std::vector<std::unique_ptr<TJob>> Jobs;
+  std::deque<TJob*> Queue;
+  size_t Printed = 0, Converted = 0;
+  bool NoMoreJobs = false, Stopped = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   veloran::InstallTempFileCleanup();
-  bool addNewLines = false, quiet = false, sync = true, haveOutput = false;
-  std::string output;
+  TOptions options;
+  bool haveJobs = false;
   enum { kAddNewLines = 256, kNoSync };
-  static const option kOptions[] = {
-      {"output", required_argument, nullptr, 'o'},    {"quiet", no_argument, nullptr, 'q'},
-      {"add-new-lines", no_argument, nullptr, kAddNewLines}, {"no-sync", no_argument, nullptr, kNoSync},
-      {"help", no_argument, nullptr, 'h'},            {"version", no_argument, nullptr, 'V'},
-      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
+                                    {"jobs", required_argument, nullptr, 'j'},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"add-new-lines", no_argument, nullptr, kAddNewLines},
+                                    {"no-sync", no_argument, nullptr, kNoSync},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
+                                    {nullptr, 0, nullptr, 0}};
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, "+:o:qhV", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, "+:o:j:qhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o':
-        if (haveOutput) return Usage("option -o/--output given more than once");
-        output = optarg;
-        haveOutput = true;
+        if (options.HaveOutput) return Usage("option -o/--output given more than once");
+        options.Output = optarg;
+        options.HaveOutput = true;
         break;
-      case 'q': quiet = true; break;
-      case kAddNewLines: addNewLines = true; break;
-      case kNoSync: sync = false; break;
+      case 'j': {
+        if (haveJobs) return Usage("option -j/--jobs given more than once");
+        haveJobs = true;
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || errno != 0 || n < 0 || n > 1024)
+          return Usage(std::string("option -j needs a number of jobs from 0 to 1024: ") + optarg);
+        options.Jobs = n == 0 ? std::max(1u, std::thread::hardware_concurrency()) : static_cast<unsigned>(n);
+        break;
+      }
+      case 'q': options.Quiet = true; break;
+      case kAddNewLines: options.AddNewLines = true; break;
+      case kNoSync: options.Sync = false; break;
       case 'h':
         std::fputs(kUsage, stdout);
         std::fputs(kHelp, stdout);
         return StdoutFailed() ? 1 : 0;
       case 'V':
-        std::printf("%s %s\n", kProgram, VELORAN_VERSION);
+        std::printf("%s %s\nCopyright (C) 2026 Belvaret. Licence: all rights reserved.\n", kProgram,
+                    VELORAN_VERSION);
         return StdoutFailed() ? 1 : 0;
-      case ':': return Usage(std::string("option ") + argv[optind - 1] + " needs a PATH");
+      case ':':
+        return Usage(std::string("option ") + argv[optind - 1] + (optopt == 'j' ? " needs a NUMBER" : " needs a PATH"));
       default: {
         const std::string arg = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
         return Usage("unknown option " + arg);
       }
     }
   }
-  std::vector<std::string> cells(argv + optind, argv + argc);
-  if (cells.empty()) return Usage("no CELLFILE given");
-  if (haveOutput && output.empty()) return Usage("option -o needs a PATH");
-  const bool outputIsDir = haveOutput && IsDirectory(output);
-  if (cells.size() > 1 && haveOutput && !outputIsDir)
-    return Usage("with several CELLFILEs, -o must name an existing directory: " + output);
+  const std::vector<std::string> args(argv + optind, argv + argc);
+  if (args.empty()) return Usage("no CELLFILE given");
+  if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
+  options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
+  if (args.size() > 1 && options.HaveOutput && !options.OutputIsDir)
+    return Usage("with several CELLFILEs, -o must name an existing directory: " + options.Output);
+  if (options.HaveOutput && !options.OutputIsDir && (IsDirectory(args[0]) || veloran::IsArchiveName(args[0])))
+    return Usage("with a folder or an archive, -o must name an existing directory: " + options.Output);
 
-  TConsolePane pane(quiet, isatty(STDERR_FILENO) == 1);
-  TWrittenDems written;
-  int status = 0;
-  for (const std::string& cell : cells) {
-    try {
-      std::string dem;
-      if (haveOutput && !outputIsDir) {
-        dem = output;
-      } else {
-        const std::string name = veloran::MakeDefaultDemName(cell);
-        const std::string wanted = outputIsDir ? output + (output.back() == '/' ? "" : "/") + name : name;
-        dem = written.FreeName(wanted);
-        if (dem != wanted)
-          std::fprintf(stderr, "%s: %s: %s was written earlier in this run; this DEM is %s\n", kProgram,
-                       Visible(cell).c_str(), Visible(wanted).c_str(), Visible(dem).c_str());
-      }
-      // Every conversion starts from a fresh state: nothing of one transfer
-      // reaches the DEM of another.
-      veloran::TConversionState state;
-      veloran::ConvertSdtsToDem(state, cell, dem, addNewLines, pane, sync);
-      written.Add(dem);
-      pane.EndProgress();
-    } catch (const std::bad_alloc&) {
-      pane.EndProgress();
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s: %s: Out of memory\n", kProgram, Visible(cell).c_str());
-      status = 1;
-    } catch (const std::exception& e) {
-      pane.EndProgress();
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s: %s: %s\n", kProgram, Visible(cell).c_str(), Visible(e.what()).c_str());
-      status = 1;
-    }
-    if (StdoutFailed()) return 1;
-  }
-  return status;
+  TPlanner planner(options);
+  TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1);
+  return batch.Run(args, planner);
 }

@@ -34,20 +34,23 @@ std::string PlainFileName(std::string title) {
 
 }  // namespace
 
-std::string MakeDefaultDemName(const std::string& cellPath) {
+std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";
   TConversionState state;
-  CheckCellFile(cellPath);
+  CheckCellFile(cellPath, files);
   SplitCellFileName(state.ModuleSet, cellPath);
+  state.ModuleSet.Files = files;
   ReadIden(state);
   if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
   return name + ".dem";
 }
 
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress) {
+void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
+                      const TMemoryFiles* files) {
   state = TConversionState();
-  CheckCellFile(cellPath);
+  CheckCellFile(cellPath, files);
   SplitCellFileName(state.ModuleSet, cellPath);
+  state.ModuleSet.Files = files;
   ReadDdsh(state);
   ReadIden(state);
   ReadDdom(state);
@@ -68,14 +71,15 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 }
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync) {
+                      bool addNewLines, IInfoPane& pane, bool sync, const TMemoryFiles* files) {
   pane.ClearPane();
   pane.SetProgress(0);
   try {
     TModuleSet transfer;
     SplitCellFileName(transfer, cellPath);
+    transfer.Files = files;
     CheckNotTransferFile(transfer, cellPath, demPath);
-    ReadSdtsTransfer(state, cellPath, pane);
+    ReadSdtsTransfer(state, cellPath, pane, files);
     ShowSdtsInfo(state, pane);
     WriteDemFile(state, demPath, addNewLines, pane, sync);
   } catch (const std::bad_alloc&) {

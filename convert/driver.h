@@ -13,19 +13,21 @@ namespace veloran {
 // The name is a plain visible file name: control characters, slashes and
 // leading dots of the title become "_", and a very long title is cut so
 // that the name, with " (NN)" added, stays within 255 bytes.
-std::string MakeDefaultDemName(const std::string& cellPath);
+// With `files`, the transfer is read from them (see TMemoryFiles).
+std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files = nullptr);
 
 // Starts `state` afresh, then reads the eight metadata modules and the cell
 // module of the transfer whose cell file is `cellPath`; the progress runs to
 // 50. Fails when the grid has no elevations or more cells than were read.
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress);
+void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
+                      const TMemoryFiles* files = nullptr);
 
 // Reads the transfer into a fresh `state`, lists the report in the pane and
 // writes the DEM. A failure ends the conversion with its message; the DEM
 // path is never left holding a partial file, and a file of the transfer is
 // never written over. `sync` makes the DEM durable before this returns.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync = true);
+                      bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr);
 
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,17 +64,26 @@ class TFileStream final : public TStream {
   int Fd;
 };
 
-// Bytes held in memory, for tests and tools.
+// Bytes held in memory: its own copy, or bytes that outlive the stream
+// (an archive member).
 class TMemoryStream final : public TStream {
  public:
   explicit TMemoryStream(std::string bytes, std::string name = "(memory)")
-      : TStream(std::move(name), static_cast<int64_t>(bytes.size())), Bytes(std::move(bytes)) {}
+      : TStream(std::move(name), static_cast<int64_t>(bytes.size())), Owned(std::move(bytes)), Bytes(Owned) {}
+  // A stream over bytes that outlive it, without a copy.
+  static std::unique_ptr<TMemoryStream> Borrow(std::string_view bytes, std::string name) {
+    return std::unique_ptr<TMemoryStream>(new TMemoryStream(TBorrowed{}, bytes, std::move(name)));
+  }
 
  protected:
   int64_t ReadAt(int64_t pos, void* dst, int64_t n) override;
 
  private:
-  std::string Bytes;
+  struct TBorrowed {};
+  TMemoryStream(TBorrowed, std::string_view bytes, std::string name)
+      : TStream(std::move(name), static_cast<int64_t>(bytes.size())), Bytes(bytes) {}
+  std::string Owned;
+  std::string_view Bytes;
 };
 
 }  // namespace veloran

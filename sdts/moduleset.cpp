@@ -47,8 +47,28 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// A module among files in memory: the formed path, or else the first path
+// in the same folder that equals it ignoring case.
+std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::string& path, const std::string& dir) {
+  auto found = files.Files.find(path);
+  if (found == files.Files.end()) {
+    for (auto it = files.Files.lower_bound(dir); it != files.Files.end() && it->first.rfind(dir, 0) == 0; ++it)
+      if (SameIgnoringCase(it->first, path)) {
+        found = it;
+        break;
+      }
+  }
+  if (found == files.Files.end()) Fail("Cannot open file " + path);
+  return TMemoryStream::Borrow(found->second, found->first);
+}
+
+}  // namespace
+
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
   const std::string path = ModuleFileName(moduleSet, code);
+  if (moduleSet.Files) return OpenMemoryModule(*moduleSet.Files, path, moduleSet.TransferDir);
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 && errno == ENOENT) {
     const std::string name = path.substr(moduleSet.TransferDir.size());
@@ -63,7 +83,11 @@ std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_vie
   return std::make_unique<TFileStream>(path);
 }
 
-void CheckCellFile(const std::string& cellPath) {
+void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files) {
+  if (files) {
+    if (files->Files.count(cellPath) == 0) Fail("Cannot open file " + cellPath);
+    return;
+  }
   struct stat st {};
   if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath);
   if (!S_ISREG(st.st_mode)) Fail(cellPath + " is not a regular file");
@@ -79,6 +103,10 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
   auto refuse = [&](const std::string& path) {
     Fail("Cannot create file " + demPath + ": it is " + path + ", a file of the transfer being converted");
   };
+  if (moduleSet.Files) {  // the transfer is in an archive: the archive itself is its file
+    if (same(moduleSet.Files->SourcePath)) refuse(moduleSet.Files->SourcePath);
+    return;
+  }
   if (same(cellPath)) refuse(cellPath);
   const std::string& dir = moduleSet.TransferDir;
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());

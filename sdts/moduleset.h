@@ -16,19 +16,22 @@ void SplitCellFileName(TModuleSet& moduleSet, const std::string& cellPath);
 // TransferDir + TransferPrefix + code + ".DDF".
 std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 
-// Opens the module file read-only. When the formed name does not exist, a
-// file in the transfer's directory whose name equals it ignoring case is
-// opened instead (transfers are often unpacked in lower case). Fails with
-// "Cannot open file %s" naming the formed path.
+// Opens the module file read-only, from disk or from the module set's files
+// in memory. When the formed name does not exist, a file in the transfer's
+// directory whose name equals it ignoring case is opened instead (transfers
+// are often unpacked in lower case). Fails with "Cannot open file %s"
+// naming the formed path.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
 // Fails with "Cannot open file %s" unless the chosen cell file exists and is
-// a regular file: a missing name must never lead to a sibling transfer.
-void CheckCellFile(const std::string& cellPath);
+// a regular file (or, with `files`, is one of them): a missing name must
+// never lead to a sibling transfer.
+void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files = nullptr);
 
 // Fails with "Cannot create file %s: ..." when `demPath` is, after following
 // links, the cell file or any file of the transfer (a file in TransferDir
-// named prefix + code + ".DDF", in any letter case).
+// named prefix + code + ".DDF", in any letter case), or, for a transfer in
+// memory, the archive it comes from.
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath);
 
 // Codes 0 to 10 for "BI8" ... "BFP64"; any other text gets kUnknownCellFormat.

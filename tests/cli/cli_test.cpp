@@ -78,14 +78,15 @@ TEST_F(Cli, UsageErrors) {
     EXPECT_EQ(run.Err.substr(0, c.message.size()), c.message) << c.args;
   }
   EXPECT_EQ(Run("--help").Status, 0);
-  EXPECT_EQ(Run("--version").Out, "veloran-convert 1.0\n");
+  EXPECT_EQ(Run("--version").Out, "veloran-convert 1.0\nCopyright (C) 2026 Belvaret. Licence: all rights reserved.\n");
 }
 
 TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {
   const std::string missing = Dir / "none/1234CEL0.DDF";
   const TRun run = Run("-q -o . " + Quote(missing) + " " + Quote(Cell));
   EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + missing + "\n");
+  EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + missing +
+                         "\nveloran-convert: 1 converted, 1 failed\n");
   EXPECT_TRUE(std::filesystem::exists(Dir / "VELORAN TEST CORNER, WA.dem"));
 }
 

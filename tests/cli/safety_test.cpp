@@ -189,7 +189,8 @@ TEST(OutputPaths, SameTitlesInOneRunGetTheirOwnFiles) {
     const TResult r = sh.Run(kConvert + " -q " + Q(a) + " " + Q(b) + " " + Q(d) + " " + Q(c));
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Err, "veloran-convert: " + b + ": QUAD.dem was written earlier in this run; this DEM is QUAD (2).dem\n"
-                     "veloran-convert: " + c + ": QUAD.dem was written earlier in this run; this DEM is QUAD (3).dem\n");
+                     "veloran-convert: " + c + ": QUAD.dem was written earlier in this run; this DEM is QUAD (3).dem\n"
+                     "veloran-convert: 4 converted, 0 failed\n");
     EXPECT_NE(ReadFileBytes(dir / "QUAD.dem"), ReadFileBytes(dir / "QUAD (2).dem"));
     EXPECT_EQ(ReadFileBytes(dir / "QUAD.dem"), ReadFileBytes(dir / "QUAD (3).dem"));
     EXPECT_TRUE(fs::exists(dir / "OTHER.dem"));

@@ -19,62 +19,21 @@
 #include "tests/support/locale.h"
 #include "samplegen/sample.h"
 #include "samplegen/transfer.h"
-
-extern char** environ;
+#include "tests/support/shell.h"
 
 namespace veloran {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Q;
 using testing::ReadFileBytes;
+using testing::TResult;
+using testing::TShell;
 using testing::TTransferSpec;
 using testing::WriteFileBytes;
 
 const std::string kConvert = VELORAN_CONVERT;
 const std::string kPrevious = "an earlier DEM that must survive";
-
-struct TResult {
-  int Status = -1;  // exit status, or 128 + signal
-  std::string Out, Err;
-  long MaxRssKiB = 0;
-  double Seconds = 0;
-};
-
-// Runs `sh -c script` in `dir` with a fixed date; stdout and stderr are kept.
-class TShell {
- public:
-  explicit TShell(std::string dir) : Dir(std::move(dir)) {}
-  pid_t Start(const std::string& script) const {
-    const std::string full = "cd '" + Dir + "' && export SOURCE_DATE_EPOCH=1000000000 LC_ALL=C && { " + script +
-                             "\n} >'" + Dir + "/.out' 2>'" + Dir + "/.err'";
-    const char* argv[] = {"/bin/sh", "-c", full.c_str(), nullptr};
-    pid_t pid = -1;
-    posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
-    return pid;
-  }
-  TResult Wait(pid_t pid) const {
-    TResult r;
-    int status = 0;
-    rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.MaxRssKiB = usage.ru_maxrss;
-    r.Out = ReadFileBytes(Dir + "/.out");
-    r.Err = ReadFileBytes(Dir + "/.err");
-    fs::remove(Dir + "/.out");
-    fs::remove(Dir + "/.err");
-    return r;
-  }
-  TResult Run(const std::string& script) const {
-    const auto start = std::chrono::steady_clock::now();
-    TResult r = Wait(Start(script));
-    r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return r;
-  }
-  std::string Dir;
-};
-
-std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 // Names in `dir` that a DEM writer's temporary file would have.
 std::vector<std::string> TempFiles(const std::string& dir) {

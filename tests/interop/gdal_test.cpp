@@ -10,6 +10,7 @@
 #include <map>
 
 #include "convert/driver.h"
+#include "convert/transfers.h"
 #include "tests/support/recorder.h"
 #include "samplegen/sample.h"
 
@@ -31,10 +32,37 @@ std::map<TKey, double> ReadWithGdal(const std::string& raster, const std::string
   return points;
 }
 
+// Compares, at every ground position, GDAL's reading of the transfer (its
+// CATD module) with GDAL's reading of our DEM; returns the elevations that agree.
+int CompareWithGdal(const std::string& name, const std::string& catd, const std::string& dem, size_t cells,
+                    const std::string& work) {
+  EXPECT_EQ(std::system("gdal_translate --version >/dev/null 2>&1"), 0) << "gdal-bin is missing: run tools/setup";
+  const std::map<TKey, double> sdts = ReadWithGdal(catd, work + "/sdts.xyz");
+  const std::map<TKey, double> read = ReadWithGdal(dem, work + "/dem.xyz");
+  EXPECT_EQ(sdts.size(), cells);
+  EXPECT_FALSE(read.empty());
+  int elevations = 0, voids = 0, wrong = 0;
+  for (const auto& [position, z] : sdts) {
+    // Fill and void of the transfer; -9999 (void between elevations) and
+    // -32767 (outside every profile) of the DEM.
+    const bool expectVoid = z == -32766 || z == -32767;
+    const auto found = read.find(position);
+    const bool demVoid = found == read.end() || found->second == -9999 || found->second == -32767;
+    const bool agree = expectVoid ? demVoid : (!demVoid && found->second == std::nearbyint(z));
+    if (!agree && ++wrong <= 5)
+      ADD_FAILURE() << name << " at (" << position.first / 100.0 << ", " << position.second / 100.0
+                    << "): transfer " << z << ", DEM " << (found == read.end() ? NAN : found->second);
+    (expectVoid ? voids : elevations)++;
+  }
+  EXPECT_EQ(wrong, 0);
+  std::cout << "[ gdal     ] " << name << ": " << elevations << " elevations and " << voids
+            << " void or fill positions agree, " << wrong << " differ\n";
+  return elevations;
+}
+
 class Gdal : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Gdal, DemAgreesWithTheTransferAtEveryPosition) {
-  ASSERT_EQ(std::system("gdal_translate --version >/dev/null 2>&1"), 0) << "gdal-bin is missing: run tools/setup";
   const std::string variant = GetParam();
   testing::TTempDir dir;
   const testing::TTransferSpec spec = testing::MakeSample(variant);
@@ -42,29 +70,40 @@ TEST_P(Gdal, DemAgreesWithTheTransferAtEveryPosition) {
   auto state = std::make_unique<TConversionState>();
   testing::TRecorder pane;
   ConvertSdtsToDem(*state, cell, dir / "out.dem", false, pane);
+  const size_t cells = static_cast<size_t>(state->Grid.RowCount) * state->Grid.ColCount;
+  EXPECT_GT(CompareWithGdal(variant, testing::ModulePath(dir.Path(), spec, "CATD"), dir / "out.dem", cells, dir.Path()),
+            100000);
+}
 
-  const std::map<TKey, double> sdts = ReadWithGdal(testing::ModulePath(dir.Path(), spec, "CATD"), dir / "sdts.xyz");
-  const std::map<TKey, double> dem = ReadWithGdal(dir / "out.dem", dir / "dem.xyz");
-  ASSERT_EQ(sdts.size(), static_cast<size_t>(state->Grid.RowCount) * state->Grid.ColCount);
-  ASSERT_FALSE(dem.empty());
-
-  int elevations = 0, voids = 0, wrong = 0;
-  for (const auto& [position, z] : sdts) {
-    // Fill and void of the transfer; -9999 (void between elevations) and
-    // -32767 (outside every profile) of the DEM.
-    const bool expectVoid = z == -32766 || z == -32767;
-    const auto found = dem.find(position);
-    const bool demVoid = found == dem.end() || found->second == -9999 || found->second == -32767;
-    const bool agree = expectVoid ? demVoid : (!demVoid && found->second == std::nearbyint(z));
-    if (!agree && ++wrong <= 5)
-      ADD_FAILURE() << variant << " at (" << position.first / 100.0 << ", " << position.second / 100.0
-                    << "): transfer " << z << ", DEM " << (found == dem.end() ? NAN : found->second);
-    (expectVoid ? voids : elevations)++;
-  }
-  EXPECT_EQ(wrong, 0);
-  EXPECT_GT(elevations, 100000);
-  std::cout << "[ gdal     ] " << variant << ": " << elevations << " elevations and " << voids
-            << " void or fill positions agree, " << wrong << " differ\n";
+// A real USGS transfer (Oregon Basin, Wyoming), from its folder and from a
+// .tar.gz archive of it: the same report and DEM, and GDAL agrees.
+TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
+  const std::string data = VELORAN_SOURCE_DIR "/tests/data/oregon-basin-8821";
+  testing::TTempDir dir;
+  ASSERT_EQ(std::system(("tar czf '" + dir / "8821.tar.gz" + "' -C '" + data + "/..' oregon-basin-8821").c_str()), 0);
+  setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
+  TConversionState state;
+  testing::TRecorder folder;
+  ConvertSdtsToDem(state, data + "/8821CEL0.DDF", dir / "folder.dem", false, folder);
+  const auto files = ReadArchive(dir / "8821.tar.gz");
+  const std::vector<std::string> cells = CellModules(*files);
+  ASSERT_EQ(cells, std::vector<std::string>{dir / "8821.tar.gz/oregon-basin-8821/8821CEL0.DDF"});
+  testing::TRecorder archived;
+  ConvertSdtsToDem(state, cells[0], dir / "archive.dem", false, archived, false, files.get());
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(archived.Lines, folder.Lines);
+  EXPECT_TRUE(testing::ReadFileBytes(dir / "archive.dem") == testing::ReadFileBytes(dir / "folder.dem"));
+  ASSERT_EQ(folder.Lines.size(), 43u);
+  EXPECT_EQ(folder.Lines[2], "Title: OREGON BASIN, WY-24000");
+  EXPECT_EQ(folder.Lines[16], "UTM Szone: 12");
+  EXPECT_EQ(folder.Lines[30], "Row Count: 471");
+  EXPECT_EQ(folder.Lines[31], "Col Count: 343");
+  EXPECT_EQ(folder.Lines[33], "Min:           1520");
+  EXPECT_EQ(folder.Lines[34], "Max:           1826");
+  EXPECT_EQ(MakeDefaultDemName(cells[0], files.get()), "OREGON BASIN, WY-24000.dem");
+  // Most positions hold elevations; the rest are the fill outside the quadrangle.
+  EXPECT_GT(CompareWithGdal("Oregon Basin", data + "/8821CATD.DDF", dir / "folder.dem", 471u * 343u, dir.Path()),
+            150000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, Gdal, ::testing::ValuesIn(testing::SampleVariants()),

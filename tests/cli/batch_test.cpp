@@ -1,0 +1,198 @@
+// Transfers as users hold them: folders, .tar.gz archives (built here with
+// libarchive) and batches converted several at once.
+#include <archive.h>
+#include <archive_entry.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "samplegen/transfer.h"
+#include "tests/support/shell.h"
+
+namespace veloran {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Q;
+using testing::ReadFileBytes;
+using testing::TResult;
+using testing::TShell;
+using testing::TTransferSpec;
+
+const std::string kConvert = VELORAN_CONVERT;
+
+// Writes a tar archive of `files` (name, bytes) with a filter: "none",
+// "gzip" or "compress".
+void WriteArchive(const std::string& path, const std::string& filter,
+                  const std::vector<std::pair<std::string, std::string>>& files) {
+  archive* a = archive_write_new();
+  archive_write_set_format_ustar(a);
+  if (filter == "gzip") archive_write_add_filter_gzip(a);
+  if (filter == "compress") archive_write_add_filter_compress(a);
+  ASSERT_EQ(archive_write_open_filename(a, path.c_str()), ARCHIVE_OK);
+  for (const auto& [name, bytes] : files) {
+    archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, name.c_str());
+    archive_entry_set_size(e, static_cast<la_int64_t>(bytes.size()));
+    archive_entry_set_filetype(e, AE_IFREG);
+    archive_entry_set_perm(e, 0644);
+    archive_write_header(a, e);
+    archive_write_data(a, bytes.data(), bytes.size());
+    archive_entry_free(e);
+  }
+  archive_write_close(a);
+  archive_write_free(a);
+}
+
+// The files of a transfer folder, named below `folder` in the archive.
+std::vector<std::pair<std::string, std::string>> FilesOf(const std::string& dir, const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& e : fs::directory_iterator(dir))
+    files.push_back({folder + e.path().filename().string(), ReadFileBytes(e.path())});
+  return files;
+}
+
+class Archives : public ::testing::Test {
+ protected:
+  // Converts the transfer in `dir` from the folder, as the reference.
+  std::string FromFolder(const std::string& dir) {
+    fs::create_directories(Dir / "ref");
+    const TResult r = Sh.Run(kConvert + " -q -o ref/x.dem " + Q(dir + "/" + CellName(dir)));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return ReadFileBytes(Dir / "ref/x.dem");
+  }
+  static std::string CellName(const std::string& dir) {
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().filename().string().size() == 12 && (e.path().filename().string().substr(4, 2) == "CE" ||
+                                                         e.path().filename().string().substr(4, 2) == "ce"))
+        return e.path().filename();
+    return "";
+  }
+  testing::TTempDir Dir;
+  TShell Sh{Dir.Path()};
+};
+
+TEST_F(Archives, EveryKindOfArchiveGivesTheSameDemsAsTheFolder) {
+  TTransferSpec upper;
+  upper.Title = "UPPER";
+  TTransferSpec lower;
+  lower.Title = "LOWER";
+  lower.LowerCaseNames = true;
+  lower.Rows = {{7, 8, 9, 10}, {1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  TTransferSpec second;
+  second.Prefix = "5678";
+  second.Title = "SECOND";
+  second.Fmt = "BFP32";
+  second.FloatRows = {{1.5f, 2.5f, 3.5f, 4.5f}, {5, 6, 7, 8}, {9, 10, 11, 12}, {13, 14, 15, 16}};
+  const std::string u = Dir / "u", l = Dir / "l", s = Dir / "s";
+  for (const auto& [dir, spec] : {std::pair{u, upper}, std::pair{l, lower}, std::pair{s, second}}) {
+    fs::create_directories(dir);
+    testing::WriteTransfer(dir, spec);
+  }
+  const std::string refU = FromFolder(u), refL = FromFolder(l), refS = FromFolder(s);
+  const struct {
+    std::string archive, filter;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::pair<std::string, std::string>> dems;  // DEM name, reference bytes
+  } cases[] = {
+      {"plain.tar", "none", FilesOf(u, ""), {{"UPPER.dem", refU}}},
+      {"lower.tar.gz", "gzip", FilesOf(l, "quad/"), {{"LOWER.dem", refL}}},
+      {"7172.DEM.SDTS.TAR.GZ", "gzip", FilesOf(u, "./7172/"), {{"UPPER.dem", refU}}},
+      {"two.tgz", "gzip",
+       [&] {
+         auto files = FilesOf(u, "a/");
+         for (auto& f : FilesOf(s, "b/")) files.push_back(f);
+         return files;
+       }(),
+       {{"UPPER.dem", refU}, {"SECOND.dem", refS}}},
+      {"old.TAR.Z", "compress", FilesOf(s, ""), {{"SECOND.dem", refS}}},
+  };
+  for (const auto& c : cases) {
+    WriteArchive(Dir / c.archive, c.filter, c.files);
+    fs::remove_all(Dir / "out");
+    fs::create_directory(Dir / "out");
+    const TResult r = Sh.Run(kConvert + " -q -o out " + Q(c.archive));
+    EXPECT_EQ(r.Status, 0) << c.archive << ": " << r.Err;
+    for (const auto& [name, reference] : c.dems) EXPECT_TRUE(ReadFileBytes(Dir / ("out/" + name)) == reference) << c.archive << " " << name;
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(Dir / "out"), fs::directory_iterator())), c.dems.size());
+  }
+  // A folder argument: every cell module directly in it.
+  fs::remove_all(Dir / "out");
+  fs::create_directory(Dir / "out");
+  fs::copy(s, u);  // a second transfer beside the first
+  EXPECT_EQ(Sh.Run(kConvert + " -q -o out " + Q(u)).Status, 0);
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/UPPER.dem") == refU);
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/SECOND.dem") == refS);
+}
+
+TEST_F(Archives, ADamagedArchiveFailsAloneWithItsName) {
+  TTransferSpec spec;
+  spec.Title = "GOOD";
+  fs::create_directories(Dir / "t");
+  const std::string cell = testing::WriteTransfer(Dir / "t", spec);
+  WriteArchive(Dir / "whole.tar.gz", "gzip", FilesOf(Dir / "t", ""));
+  WriteArchive(Dir / "whole.tar", "none", FilesOf(Dir / "t", ""));
+  const std::string gz = ReadFileBytes(Dir / "whole.tar.gz"), tar = ReadFileBytes(Dir / "whole.tar");
+  std::string badHeader = tar;
+  badHeader[148] ^= 0x55;  // the first header's checksum
+  const struct {
+    std::string name, bytes;
+  } cases[] = {
+      {"cut.tar.gz", gz.substr(0, gz.size() / 2)},
+      {"header.tar", badHeader},
+      {"member.tar", tar.substr(0, 512 + 100)},  // a member's header, then 100 of its bytes
+      {"empty.tgz", ""},
+  };
+  for (const auto& c : cases) {
+    testing::WriteFileBytes(Dir / c.name, c.bytes);
+    fs::remove(Dir / "GOOD.dem");
+    const TResult r = Sh.Run(kConvert + " -q " + Q(c.name) + " " + Q(cell));
+    EXPECT_EQ(r.Status, 1) << c.name;
+    EXPECT_EQ(r.Err.rfind("veloran-convert: " + c.name + ": Cannot read archive " + c.name + ": ", 0), 0u) << r.Err;
+    EXPECT_NE(r.Err.find("veloran-convert: 1 converted, 1 failed\n"), std::string::npos) << r.Err;
+    EXPECT_TRUE(fs::exists(Dir / "GOOD.dem")) << c.name;  // the next argument went on
+  }
+}
+
+// -j 2 gives what -j 1 gives: the same DEMs, output text and exit status,
+// failures included.
+TEST_F(Archives, ABatchInParallelMatchesOneAtATime) {
+  std::vector<std::string> args;
+  for (int i = 0; i < 6; ++i) {
+    TTransferSpec spec;
+    spec.Title = i % 3 == 2 ? "SAME" : "Q" + std::to_string(i);
+    spec.Rows[0][0] = static_cast<int16_t>(100 + i);
+    const std::string dir = Dir / ("t" + std::to_string(i));
+    fs::create_directories(dir);
+    args.push_back(testing::WriteTransfer(dir, spec));
+    if (i == 3) fs::remove(dir + "/1234DDOM.DDF");  // fails
+  }
+  args.push_back(Dir / "missing/1234CEL0.DDF");  // fails
+  std::string list;
+  for (const std::string& a : args) list += " " + Q(a);
+  std::map<std::string, std::string> dems[2];
+  TResult runs[2];
+  for (int j = 0; j < 2; ++j) {
+    const std::string out = Dir / ("j" + std::to_string(j + 1));
+    fs::create_directory(out);
+    runs[j] = Sh.Run(kConvert + " -j " + std::to_string(j + 1) + " -o " + Q(out) + list);
+    for (const auto& e : fs::directory_iterator(out)) dems[j][e.path().filename()] = ReadFileBytes(e.path());
+  }
+  EXPECT_EQ(runs[0].Status, 1);
+  EXPECT_EQ(runs[1].Status, runs[0].Status);
+  EXPECT_EQ(runs[1].Out, runs[0].Out);
+  std::string err0 = runs[0].Err, err1 = runs[1].Err;
+  for (std::string* e : {&err0, &err1}) {
+    for (size_t at; (at = e->find("/j1/")) != std::string::npos;) e->replace(at, 4, "/jN/");
+    for (size_t at; (at = e->find("/j2/")) != std::string::npos;) e->replace(at, 4, "/jN/");
+  }
+  EXPECT_EQ(err1, err0);
+  EXPECT_NE(err0.find("5 converted, 2 failed"), std::string::npos) << err0;
+  EXPECT_EQ(dems[1], dems[0]);
+  EXPECT_EQ(dems[0].size(), 5u);
+  EXPECT_EQ(dems[0].count("SAME (2).dem"), 1u);
+}
+
+}  // namespace
+}  // namespace veloran

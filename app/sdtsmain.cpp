@@ -14,11 +14,15 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 #include <exception>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "app/ChmHelper.h"
 #include "convert/driver.h"
 #include "app/gauge.h"
 #include "app/helpwindow.h"
+#include "convert/transfers.h"
 
 namespace veloran {
 
@@ -136,7 +140,10 @@ void TForm1::BuildDialogs() {
   // Qt's own dialogs, so that every setting below holds on every desktop.
   OpenDialog1 = new QFileDialog(this, "Select DDF Cell File. For example: 1234cel0.ddf", ".");
   OpenDialog1->setObjectName("OpenDialog1");
-  OpenDialog1->setNameFilters({"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "All Files (*.*)"});
+  // Qt separates a filter's patterns with blanks: "*.tar.gz;*.tgz" would
+  // match no archive at all.
+  OpenDialog1->setNameFilters(
+      {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar)", "All Files (*.*)"});
   OpenDialog1->setDefaultSuffix("ddf");
 
   SaveDialog1 = new QFileDialog(this, "Save DEM File As. For example: cascade.dem", ".");
@@ -185,12 +192,24 @@ void TForm1::SelectAndConvert() {
   if (!Execute(OpenDialog1)) return;
   const QString cellPath = OpenDialog1->selectedFiles().value(0);
   LastCellPath = cellPath;
-  const std::string cell = cellPath.toLocal8Bit().toStdString();
-  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(cell)));
+  std::string cell = cellPath.toLocal8Bit().toStdString();
+  // An archive: its first transfer, read into memory.
+  std::shared_ptr<const TMemoryFiles> files;
+  std::vector<std::string> cells;
+  if (IsArchiveName(cell)) {
+    files = ReadArchive(cell);
+    cells = CellModules(*files);
+    if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
+    cell = cells.front();
+  }
+  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(cell, files.get())));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
   // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this);
+  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files.get());
+  if (cells.size() > 1)
+    AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
+               cell.substr(files->SourcePath.size() + 1));
 }
 
 void TForm1::ConvertMnuClick() {

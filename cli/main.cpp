@@ -156,6 +156,10 @@ class TPlanner {
     job->Cell = cell;
     job->Files = std::move(files);
     if (Options.HaveOutput && !Options.OutputIsDir) {
+      // One DEM file for one transfer: a folder or an archive with more
+      // converts its first transfer only.
+      if (++Planned > 1)
+        return Failed(label, "-o names one file, " + Options.Output + ", but there is more than one transfer");
       job->Dem = Options.Output;
       return job;
     }
@@ -194,6 +198,7 @@ class TPlanner {
 
   const TOptions& Options;
   std::set<std::string> Used;
+  int Planned = 0;
 };
 
 // A conversion's pane: its lines are kept for printing whole.
@@ -407,8 +412,6 @@ int main(int argc, char** argv) {
   options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
   if (args.size() > 1 && options.HaveOutput && !options.OutputIsDir)
     return Usage("with several CELLFILEs, -o must name an existing directory: " + options.Output);
-  if (options.HaveOutput && !options.OutputIsDir && (IsDirectory(args[0]) || veloran::IsArchiveName(args[0])))
-    return Usage("with a folder or an archive, -o must name an existing directory: " + options.Output);
 
   TPlanner planner(options);
   TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1);

@@ -99,7 +99,8 @@ TEST_F(Window, DialogSettings) {
     const char* suffix;
   } cases[] = {
       {Form.OpenDialog1, "OpenDialog1", "Select DDF Cell File. For example: 1234cel0.ddf",
-       {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "All Files (*.*)"}, "ddf"},
+       {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar)", "All Files (*.*)"},
+       "ddf"},
       {Form.SaveDialog1, "SaveDialog1", "Save DEM File As. For example: cascade.dem",
        {"DEM Files (*.dem)", "All Files (*.*)"}, "dem"},
   };
@@ -240,6 +241,34 @@ TEST_F(Window, NeverWritesOverTheTransferAndForgetsTheLastOne) {
   Form.ConvertMnuClick();
   EXPECT_EQ(MemoLines()[17], "Datum: 0");  // B names no known datum: not A's
   EXPECT_EQ(Form.Errors.size(), 1u);
+}
+
+// Choosing an archive converts its first transfer; the pane says when the
+// archive held more.
+TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
+  testing::TTransferSpec first, second;
+  first.Title = "FIRST";
+  second.Title = "SECOND";
+  second.Prefix = "5678";
+  std::filesystem::create_directories(Dir / "quad");
+  testing::WriteTransfer(Dir / "quad", first);
+  testing::WriteTransfer(Dir / "quad", second);
+  const std::string archive = Dir / "two.tar.gz";
+  ASSERT_EQ(std::system(("tar czf '" + archive + "' -C '" + Dir.Path() + "' quad").c_str()), 0);
+  Form.Answers = {QString::fromStdString(archive), QString::fromStdString(Dir / "a.dem")};
+  Form.ConvertMnuClick();
+  ASSERT_TRUE(Form.Errors.empty()) << Form.Errors[0].second.toStdString();
+  EXPECT_EQ(Form.Presets[1], QDir::current().absoluteFilePath("FIRST.dem"));
+  EXPECT_EQ(MemoLines()[2], "Title: FIRST");
+  EXPECT_EQ(MemoLines().size(), 44);
+  EXPECT_EQ(MemoLines().last(), "The archive holds 2 transfers; the first was converted: quad/1234CEL0.DDF");
+  EXPECT_TRUE(std::filesystem::exists(Dir / "a.dem"));
+  // A damaged archive shows its message.
+  testing::WriteFileBytes(Dir / "bad.tgz", "not an archive");
+  Form.Answers = {QString::fromStdString(Dir / "bad.tgz")};
+  Form.ConvertMnuClick();
+  ASSERT_EQ(Form.Errors.size(), 1u);
+  EXPECT_TRUE(Form.Errors[0].second.startsWith(QString::fromStdString("Cannot read archive " + Dir / "bad.tgz" + ": ")));
 }
 
 }  // namespace

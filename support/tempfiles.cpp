@@ -18,9 +18,10 @@ constexpr int kSlots = 256;
 enum : int { kFree = 0, kClaimed = 1, kActive = 2 };
 struct TSlot {
   std::atomic<int> State{kFree};
-  char Path[PATH_MAX];
+  char Path[PATH_MAX] = {};
 };
-TSlot Slots[kSlots];
+// Constant-initialized (zero pages in .bss): no start-up code touches it.
+constinit TSlot Slots[kSlots];
 
 extern "C" void RemoveTempFilesAndDie(int signal) {
   for (TSlot& slot : Slots)

@@ -48,20 +48,32 @@ void WriteIntField(TDemStream& out, int32_t value, int width, std::string_view f
   WriteRightField(out, text, width);
 }
 
-const TCellFields& CellFields() {
-  static const TCellFields fields = [] {
-    TCellFields table;
-    for (int cell = 0; cell < 65536; ++cell) {
-      char digits[16];
-      const auto end = std::to_chars(digits, digits + sizeof digits, cell == 0 ? -9999 : cell - kCellOffset).ptr;
-      const auto length = static_cast<size_t>(end - digits);
-      std::memset(table.Text[cell], ' ', 6 - length);
-      std::memcpy(table.Text[cell] + 6 - length, digits, length);
-    }
-    return table;
-  }();
-  return fields;
+namespace {
+
+// The table is computed by the compiler and lies in the program's read-only
+// data: no process builds it, and its pages are shared by every process.
+constexpr TCellFields MakeCellFields() {
+  TCellFields table{};
+  for (int cell = 0; cell < 65536; ++cell) {
+    int value = cell == 0 ? -9999 : cell - kCellOffset;
+    const bool negative = value < 0;
+    value = negative ? -value : value;
+    int at = 5;
+    do {
+      table.Text[cell][at--] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    if (negative) table.Text[cell][at--] = '-';
+    while (at >= 0) table.Text[cell][at--] = ' ';
+  }
+  return table;
 }
+
+constexpr TCellFields kCellFields = MakeCellFields();
+
+}  // namespace
+
+const TCellFields& CellFields() { return kCellFields; }
 
 namespace {
 

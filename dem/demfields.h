@@ -38,8 +38,8 @@ std::string FormatD24(double value);
 std::string FormatE12(double value);
 
 // The width-6 field of every grid cell: " -9999" for a void cell (0),
-// otherwise its elevation (cell - 1000). Built on first use; the writer then
-// writes each elevation with one copy.
+// otherwise its elevation (cell - 1000), a table in read-only data; the
+// writer writes each elevation with one copy.
 struct TCellFields {
   char Text[65536][6];
 };

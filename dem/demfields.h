@@ -53,16 +53,25 @@ inline void WriteCellFields(TDemStream& out, const uint16_t* cells, int32_t coun
   TDemBlock& b = out.Block;
   char* const block = b.DemBlock.data();
   int32_t used = b.DemBlockUsed;
-  for (int32_t i = 0; i < count; ++i) {
+  int32_t voids = 0;
+  while (count > 0) {
+    // A field fits while it ends before the block's last character.
     if (used + 6 >= kDemBlockSize) {
       b.DemBlockUsed = used;
       FlushDemBlock(out);
       used = 0;
     }
-    std::memcpy(block + used, fields.Text[cells[i]], 6);
-    voidCount += cells[i] == 0;
-    used += 6;
+    const int32_t room = (kDemBlockSize - 1 - used) / 6;
+    const int32_t n = room < count ? room : count;
+    for (int32_t i = 0; i < n; ++i) {
+      std::memcpy(block + used, fields.Text[cells[i]], 6);
+      voids += cells[i] == 0;
+      used += 6;
+    }
+    cells += n;
+    count -= n;
   }
+  voidCount += voids;
   b.DemBlockUsed = used;
 }
 

@@ -1,5 +1,6 @@
 #include "sdts/cells.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -115,15 +116,17 @@ void TCellReader::ReadIntegerCells(int64_t count) {
   if (Stream->Read(Buffer.data(), count * 2) < count * 2) Malformed("a CVLS field cut short");
   const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
-  for (int64_t i = 0; i < count; ++i, b += 2) {
-    const auto value = static_cast<int16_t>(static_cast<uint16_t>(b[0] << 8 | b[1]));
-    if (value >= -kCellOffset) {
-      TrackExtremes(value);
-      out[i] = static_cast<uint16_t>(value + kCellOffset);
-    } else {
-      out[i] = 0;
-    }
+  // Extremes in locals and without branches: the loop vectorizes.
+  int32_t lowest = Info.ActualMin, highest = Info.ActualMax;
+  for (int64_t i = 0; i < count; ++i) {
+    const int32_t value = static_cast<int16_t>(static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1]));
+    const bool valid = value >= -kCellOffset;
+    out[i] = valid ? static_cast<uint16_t>(value + kCellOffset) : uint16_t{0};
+    lowest = std::min(lowest, valid ? value : lowest);
+    highest = std::max(highest, valid ? value : highest);
   }
+  Info.ActualMin = lowest;
+  Info.ActualMax = highest;
   Count += count;
 }
 

@@ -2,7 +2,7 @@
 BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all setup configure build test run bench bench-compare fuzz clean
+.PHONY: all setup configure build test run bench bench-compare fuzz package clean
 
 all: build
 
@@ -55,6 +55,11 @@ fuzz: setup
 	  build-fuzz/bin/$${h}_fuzzer build-fuzz/corpus/$$h build-fuzz/seeds/$$h -max_total_time=$(FUZZ_SECONDS) \
 	    -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$h- || exit 1; \
 	done
+
+# A Debian package of both programs, their help, manual pages, completion,
+# desktop entry, icon and AppStream metadata: build/veloran_VERSION_ARCH.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true

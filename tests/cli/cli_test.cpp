@@ -71,14 +71,38 @@ TEST_F(Cli, UsageErrors) {
       {"--bogus x", "veloran-convert: unknown option --bogus\n"},
       {"-o", "veloran-convert: option -o needs a PATH\n"},
       {"-o nodir a b", "veloran-convert: with several CELLFILEs, -o must name an existing directory: nodir\n"},
+      {"-o a.dem --output=b.dem x", "veloran-convert: option -o/--output given more than once\n"},
+      {"-j 2 --jobs 3 x", "veloran-convert: option -j/--jobs given more than once\n"},
+      {"-j many x", "veloran-convert: option -j needs a number of jobs from 0 to 1024: many\n"},
+      {"-x a", "veloran-convert: unknown option -x\n"},
+      {"--output", "veloran-convert: option --output needs a PATH\n"},
   };
   for (const auto& c : cases) {
     const TRun run = Run(c.args);
     EXPECT_EQ(run.Status, 2) << c.args;
     EXPECT_EQ(run.Err.substr(0, c.message.size()), c.message) << c.args;
   }
-  EXPECT_EQ(Run("--help").Status, 0);
+  const TRun help = Run("--help");
+  EXPECT_EQ(help.Status, 0);
+  for (const char* option : {"-o, --output=PATH", "-j, --jobs=N", "--add-new-lines", "--no-sync", "-q, --quiet",
+                             "-h, --help", "-V, --version"})
+    EXPECT_NE(help.Out.find(option), std::string::npos) << option;
   EXPECT_EQ(Run("--version").Out, "veloran-convert 1.0\nCopyright (C) 2026 Belvaret. Licence: all rights reserved.\n");
+}
+
+// The usual option syntax: long options with "=", bundled short options,
+// "--" before a file name that starts with "-".
+TEST_F(Cli, LongBundledAndEndedOptions) {
+  std::filesystem::create_directory(Dir / "out");
+  EXPECT_EQ(Run("--quiet --output=named.dem " + Quote(Cell)).Status, 0);
+  EXPECT_TRUE(testing::ReadFileBytes(Dir / "named.dem") == GoldenDem);
+  const TRun bundled = Run("-qo out " + Quote(Cell));
+  EXPECT_EQ(bundled.Status, 0);
+  EXPECT_EQ(bundled.Out, "");
+  EXPECT_TRUE(std::filesystem::exists(Dir / "out/VELORAN TEST CORNER, WA.dem"));
+  std::filesystem::copy(kGolden + "small", Dir / "-t");
+  EXPECT_EQ(Run("-q -j1 -o dash.dem -- -t/1234CEL0.DDF").Status, 0);
+  EXPECT_TRUE(testing::ReadFileBytes(Dir / "dash.dem") == GoldenDem);
 }
 
 TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {

@@ -11,6 +11,7 @@
 
 #include "convert/driver.h"
 #include "dem/demwriter.h"
+#include "preview/relief.h"
 #include "samplegen/sample.h"
 
 namespace veloran {
@@ -138,6 +139,15 @@ void BM_GzipOfArchive(benchmark::State& bench) {
   for (auto _ : bench) RunOrAbort(command);
 }
 
+// The shaded-relief picture of a converted 1201 x 1201 grid.
+void BM_RenderRelief(benchmark::State& bench) {
+  TNullPane pane;
+  static TConversionState state;
+  ReadSdtsTransfer(state, Files().Transfer(static_cast<int>(bench.range(0))), pane);
+  for (auto _ : bench) benchmark::DoNotOptimize(RenderShadedRelief(state));
+}
+
+BENCHMARK(BM_RenderRelief)->Arg(1201)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Batch16)->ArgNames({"jobs", "sync"})->Args({1, 1})->Args({2, 1})->Args({1, 0})->Args({2, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FromArchive)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FromFolder)->Unit(benchmark::kMillisecond)->UseRealTime();

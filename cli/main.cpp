@@ -26,6 +26,7 @@
 
 #include "convert/driver.h"
 #include "convert/transfers.h"
+#include "preview/relief.h"
 #include "support/errors.h"
 #include "support/tempfiles.h"
 
@@ -51,6 +52,9 @@ constexpr const char* kHelp =
     "      --add-new-lines follow every 1024-character block with CR LF\n"
     "      --no-sync       do not wait for each DEM to reach the disk (faster\n"
     "                      for bulk work; a power loss may then lose a DEM)\n"
+    "      --preview=PATH  also write a shaded-relief picture of each DEM as a\n"
+    "                      PNG: with one transfer the file, with several the\n"
+    "                      directory (pictures named after the DEMs)\n"
     "  -q, --quiet         print neither the report nor the progress bar\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
@@ -104,6 +108,8 @@ struct TOptions {
   bool AddNewLines = false, Quiet = false, Sync = true;
   bool HaveOutput = false, OutputIsDir = false;
   std::string Output;
+  bool HavePreview = false, PreviewIsDir = false;
+  std::string Preview;
   unsigned Jobs = 1;
 };
 
@@ -112,6 +118,7 @@ struct TJob {
   std::string Label;  // the cell module as messages name it
   std::string Cell;
   std::string Dem;
+  std::string Png;                                     // the preview picture to write, or none
   std::shared_ptr<const veloran::TMemoryFiles> Files;  // an archive's modules, or none
   std::string Notice;                                  // standard error, before the report
   std::string Out, Err;                                // the report; standard error after it
@@ -155,12 +162,16 @@ class TPlanner {
     job->Label = label;
     job->Cell = cell;
     job->Files = std::move(files);
+    // One DEM file (or picture) for one transfer: a folder or an archive
+    // with more fails for the others.
+    ++Planned;
+    if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1)
+      return Failed(label, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
     if (Options.HaveOutput && !Options.OutputIsDir) {
-      // One DEM file for one transfer: a folder or an archive with more
-      // converts its first transfer only.
-      if (++Planned > 1)
+      if (Planned > 1)
         return Failed(label, "-o names one file, " + Options.Output + ", but there is more than one transfer");
       job->Dem = Options.Output;
+      PlanPreview(*job);
       return job;
     }
     std::string name;
@@ -177,7 +188,20 @@ class TPlanner {
     if (job->Dem != wanted)
       job->Notice = Message(label, wanted + " was written earlier in this run; this DEM is " + job->Dem);
     Used.insert(job->Dem);
+    PlanPreview(*job);
     return job;
+  }
+  // The picture beside the options' folder is named after the DEM.
+  void PlanPreview(TJob& job) const {
+    if (!Options.HavePreview) return;
+    if (!Options.PreviewIsDir) {
+      job.Png = Options.Preview;
+      return;
+    }
+    std::string name = job.Dem.substr(job.Dem.rfind('/') + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dem") == 0) name.resize(name.size() - 4);
+    const std::string& dir = Options.Preview;
+    job.Png = dir + (dir.back() == '/' ? "" : "/") + name + ".png";
   }
   std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
     auto job = std::make_unique<TJob>();
@@ -223,6 +247,7 @@ void Convert(TJob& job, const TOptions& options) {
   try {
     veloran::TConversionState state;
     veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get());
+    if (!job.Png.empty()) veloran::WriteReliefPng(veloran::RenderShadedRelief(state), job.Png, options.Sync);
     job.Ok = true;
   } catch (const std::bad_alloc&) {
     job.Err += Message(job.Label, "Out of memory");
@@ -359,12 +384,13 @@ int main(int argc, char** argv) {
   veloran::InstallTempFileCleanup();
   TOptions options;
   bool haveJobs = false;
-  enum { kAddNewLines = 256, kNoSync };
+  enum { kAddNewLines = 256, kNoSync, kPreview };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"add-new-lines", no_argument, nullptr, kAddNewLines},
                                     {"no-sync", no_argument, nullptr, kNoSync},
+                                    {"preview", required_argument, nullptr, kPreview},
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
@@ -390,6 +416,11 @@ int main(int argc, char** argv) {
       case 'q': options.Quiet = true; break;
       case kAddNewLines: options.AddNewLines = true; break;
       case kNoSync: options.Sync = false; break;
+      case kPreview:
+        if (options.HavePreview) return Usage("option --preview given more than once");
+        options.Preview = optarg;
+        options.HavePreview = true;
+        break;
       case 'h':
         std::fputs(kUsage, stdout);
         std::fputs(kHelp, stdout);
@@ -410,6 +441,10 @@ int main(int argc, char** argv) {
   if (args.empty()) return Usage("no CELLFILE given");
   if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
   options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
+  if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
+  options.PreviewIsDir = options.HavePreview && IsDirectory(options.Preview);
+  if (args.size() > 1 && options.HavePreview && !options.PreviewIsDir)
+    return Usage("with several CELLFILEs, --preview must name an existing directory: " + options.Preview);
   if (args.size() > 1 && options.HaveOutput && !options.OutputIsDir)
     return Usage("with several CELLFILEs, -o must name an existing directory: " + options.Output);
 

@@ -1,0 +1,45 @@
+// A shaded-relief picture of a converted grid: one pixel per cell, north
+// up and west on the left, as the DEM places its profiles.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sdts/sdtsinfo.h"
+
+namespace veloran {
+
+using TRgb = std::array<uint8_t, 3>;
+
+// The hypsometric ramp, from the lowest elevation to the highest, and the
+// colour of void cells: a neutral grey, where the ramp has none.
+inline constexpr TRgb kReliefLow{46, 125, 50};     // green lowlands
+inline constexpr TRgb kReliefMiddle{222, 200, 112};  // tan
+inline constexpr TRgb kReliefHigh{121, 72, 36};     // brown summits
+inline constexpr TRgb kVoidColour{128, 128, 128};
+// The light: from the north-west, 45 degrees above the horizon. A pixel's
+// colour is the ramp's colour times kAmbient + (1 - kAmbient) x the shade
+// (the cosine between the light and the surface's normal).
+inline constexpr double kAmbient = 0.35;
+
+struct TReliefImage {
+  int32_t Width = 0, Height = 0;
+  std::vector<uint8_t> Rgba;      // Width x Height pixels, row 0 at the north
+  int32_t Lowest = 0, Highest = 0;  // the elevations at the ramp's ends
+  bool HasElevations = false;
+};
+
+// The ramp's colour at t (0 lowest, 1 highest).
+TRgb ReliefRamp(double t);
+
+// Renders the state's grid. Elevations in feet (UnitsCode 1) are brought to
+// metres against the horizontal spacing; void cells take kVoidColour.
+TReliefImage RenderShadedRelief(const TConversionState& state);
+
+// Writes the picture as a PNG file, safely as a DEM is written; fails with
+// "Cannot create file %s: ..." or "Cannot write file %s: ...".
+void WriteReliefPng(const TReliefImage& image, const std::string& path, bool sync);
+
+}  // namespace veloran

@@ -6,6 +6,9 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QScreen>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <QTreeWidgetItemIterator>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -40,6 +43,34 @@ QString FindHelpFile(const QString& name) {
     if (QFileInfo(path).isFile()) return path;
   }
   return {};
+}
+
+// Beside the owner, on its right or else on its left, narrowed to the room
+// there when needed (but not below 400 pixels); over it only when the
+// screen has no room beside it.
+void PlaceBeside(QWidget& window, const QWidget& owner) {
+  const QScreen* screen = owner.screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect frame = owner.frameGeometry();
+  constexpr int kGap = 8, kNarrowest = 400;
+  const int right = area.right() - (frame.right() + kGap);
+  const int left = frame.left() - kGap - area.left();
+  // Sizes with the window's frame, which resize() leaves out.
+  const QSize extra = window.frameGeometry().size() - window.size();
+  const int wanted = window.width() + extra.width();
+  int x;
+  if (right >= std::min(wanted, kNarrowest)) {
+    window.resize(std::min(wanted, right) - extra.width(), window.height());
+    x = frame.right() + kGap;
+  } else if (left >= std::min(wanted, kNarrowest)) {
+    window.resize(std::min(wanted, left) - extra.width(), window.height());
+    x = frame.left() - kGap - (window.width() + extra.width());
+  } else {
+    x = std::max(area.left(), std::min(frame.right() + kGap, area.right() - wanted));
+  }
+  const int y = std::max(area.top(), std::min(frame.top(), area.bottom() - window.height() - extra.height()));
+  window.move(x, y);
 }
 
 }  // namespace
@@ -102,9 +133,24 @@ THelpWindow::THelpWindow(std::unique_ptr<TChmFile> chm) : Chm(std::move(chm)) {
   if (DefaultTopic.empty()) DefaultTopic = "index.htm";
   setWindowTitle(Chm->Read("/index.htm") ? QString("Veloran Help") : QFileInfo(FromBytes(Chm->Path())).fileName());
 
-  connect(Contents, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-    const QString topic = item->data(0, kTopicRole).toString();
+  // A click, a double-click, Enter or Space on a contents entry opens it.
+  auto openItem = [this](QTreeWidgetItem* item) {
+    const QString topic = item ? item->data(0, kTopicRole).toString() : QString();
     if (!topic.isEmpty()) ShowTopic(topic.toStdString());
+  };
+  connect(Contents, &QTreeWidget::itemClicked, this, openItem);
+  connect(Contents, &QTreeWidget::itemActivated, this, openItem);
+  Contents->installEventFilter(this);
+  // The tree follows the page shown, also one reached by a link.
+  connect(Browser, &QTextBrowser::sourceChanged, this, [this](const QUrl& url) {
+    QString topic = url.path();
+    if (topic.startsWith('/')) topic.remove(0, 1);
+    for (QTreeWidgetItemIterator it(Contents); *it; ++it)
+      if ((*it)->data(0, kTopicRole).toString().compare(topic, Qt::CaseInsensitive) == 0) {
+        const QSignalBlocker quiet(Contents);
+        Contents->setCurrentItem(*it);
+        break;
+      }
   });
   connect(Index, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
     ShowTopic(item->data(kTopicRole).toString().toStdString());
@@ -115,6 +161,31 @@ THelpWindow::THelpWindow(std::unique_ptr<TChmFile> chm) : Chm(std::move(chm)) {
 }
 
 THelpWindow::~THelpWindow() = default;
+
+// Enter and Space in the contents open the selected topic (the tree would
+// only select it).
+bool THelpWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Contents && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+      if (QTreeWidgetItem* item = Contents->currentItem()) {
+        const QString topic = item->data(0, kTopicRole).toString();
+        if (!topic.isEmpty()) ShowTopic(topic.toStdString());
+      }
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// Esc closes the help window.
+void THelpWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
 
 void THelpWindow::ShowTopic(const std::string& topic) {
   std::string path = topic.empty() ? DefaultTopic : topic;
@@ -162,6 +233,7 @@ QWidget* HtmlHelpA(QWidget* owner, const std::string& file, unsigned command, ui
   if (path.isEmpty()) return nullptr;
 
   THelpWindow* window = nullptr;
+  bool created = false;
   for (const auto& w : windows)
     if (w && FromBytes(w->FilePath()) == path) window = w;
   if (!window) {
@@ -169,16 +241,7 @@ QWidget* HtmlHelpA(QWidget* owner, const std::string& file, unsigned command, ui
     if (!chm) return nullptr;
     window = new THelpWindow(std::move(chm));
     windows.emplace_back(window);
-    if (owner) {
-      // Beside the owner, kept on its screen.
-      QPoint at = owner->window()->frameGeometry().topRight() + QPoint(8, 0);
-      if (const QScreen* screen = owner->screen()) {
-        const QRect area = screen->availableGeometry();
-        at.setX(std::max(area.left(), std::min(at.x(), area.right() - window->width())));
-        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() - window->height())));
-      }
-      window->move(at);
-    }
+    created = true;
   }
   switch (command) {
     case HH_DISPLAY_TOC: window->ShowContents(); break;
@@ -197,6 +260,8 @@ QWidget* HtmlHelpA(QWidget* owner, const std::string& file, unsigned command, ui
     }
     default: window->ShowTopic(topic); break;  // topic, context: the topic named, or the default one
   }
+  // Placed once shown, when its frame is known.
+  if (created && owner) PlaceBeside(*window, *owner->window());
   return window;
 }
 

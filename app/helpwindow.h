@@ -46,6 +46,10 @@ class THelpWindow : public QWidget {
   QListWidget* Index = nullptr;
   TChmBrowser* Browser = nullptr;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   std::unique_ptr<TChmFile> Chm;
   QTabWidget* Tabs = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeySequence>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -22,6 +24,7 @@
 #include "convert/driver.h"
 #include "app/gauge.h"
 #include "app/helpwindow.h"
+#include "app/reliefwindow.h"
 #include "convert/transfers.h"
 
 namespace veloran {
@@ -98,8 +101,9 @@ TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : Q
   }
 }
 
-// Destroying the help component closes every help window the program opened.
-TForm1::~TForm1() = default;
+// Destroying the help component closes every help window the program
+// opened; the relief window goes with the main window.
+TForm1::~TForm1() { delete ReliefWindow1; }
 
 void TForm1::BuildMenus() {
   menuBar()->setObjectName("MainMenu1");
@@ -122,6 +126,13 @@ void TForm1::BuildMenus() {
   NewLineMnu->setCheckable(true);
   NewLineMnu->setChecked(false);
 
+  QMenu* view = menuBar()->addMenu("View");
+  named(view, "View1");
+  ShadedReliefMnu = view->addAction("Shaded Relief");
+  named(ShadedReliefMnu, "ShadedReliefMnu");
+  ShadedReliefMnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  ShadedReliefMnu->setEnabled(false);
+
   QMenu* help = menuBar()->addMenu("&Help");
   named(help, "Help1");
   Contents1 = help->addAction("&Contents");
@@ -132,6 +143,7 @@ void TForm1::BuildMenus() {
 
   connect(ConvertMnu, &QAction::triggered, this, &TForm1::ConvertMnuClick);
   connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(ShadedReliefMnu, &QAction::triggered, this, &TForm1::ShadedReliefMnuClick);
   connect(Contents1, &QAction::triggered, this, &TForm1::Contents1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
 }
@@ -205,11 +217,20 @@ void TForm1::SelectAndConvert() {
   SaveDialog1->selectFile(PaneText(MakeDefaultDemName(cell, files.get())));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files.get());
+  Convert(cell, dem, files.get());
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->SourcePath.size() + 1));
+}
+
+void TForm1::Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files) {
+  // The conversion starts the state afresh: nothing of an earlier one stays.
+  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files);
+  // The picture of this DEM for View > Shaded Relief; an open picture of an
+  // earlier DEM closes.
+  LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());
+  if (ReliefWindow1) ReliefWindow1->close();
+  ShadedReliefMnu->setEnabled(true);
 }
 
 void TForm1::ConvertMnuClick() {
@@ -226,5 +247,23 @@ void TForm1::ConvertMnuClick() {
 void TForm1::NewLineMnuClick() { NewLineMnu->trigger(); }
 
 void TForm1::Exit1Click() { close(); }
+
+void TForm1::ShadedReliefMnuClick() {
+  if (!LastRelief) return;
+  if (!ReliefWindow1) {
+    ReliefWindow1 = new TReliefWindow(LastRelief);
+    // Beside the main window when the screen has room.
+    ReliefWindow1->move(frameGeometry().topRight() + QPoint(8, 0));
+  }
+  ReliefWindow1->show();
+  ReliefWindow1->raise();
+  ReliefWindow1->activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (CHMHelper1) CHMHelper1->Viewer().SoftShutDown();
+  if (ReliefWindow1) ReliefWindow1->close();
+  QMainWindow::closeEvent(event);
+}
 
 }  // namespace veloran

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <string>
@@ -22,6 +23,8 @@ namespace veloran {
 class TCHMHelper;
 class TGauge;
 class THelpManager;
+class TReliefWindow;
+struct TReliefSnapshot;
 
 // The program file's name up to its first ".", a capital first letter and
 // the rest in lower case: "veloran" gives "Veloran".
@@ -47,6 +50,9 @@ class TForm1 : public QMainWindow, public IInfoPane {
   void SetProgress(int value) override;
 
   void SelectAndConvert();
+  // Converts a transfer (from `files` when it is in an archive) into `dem`
+  // and keeps its picture for View > Shaded Relief.
+  void Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files = nullptr);
 
   QPlainTextEdit* Memo1 = nullptr;
   TGauge* Gauge1 = nullptr;
@@ -55,6 +61,8 @@ class TForm1 : public QMainWindow, public IInfoPane {
   QAction* ConvertMnu = nullptr;
   QAction* Exit1 = nullptr;
   QAction* NewLineMnu = nullptr;
+  QAction* ShadedReliefMnu = nullptr;  // View > Shaded Relief, after a successful conversion
+  QPointer<TReliefWindow> ReliefWindow1;
   QAction* Contents1 = nullptr;
   QAction* About1 = nullptr;
   std::unique_ptr<TCHMHelper> CHMHelper1;
@@ -62,6 +70,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
  public slots:
   void ConvertMnuClick();
   void NewLineMnuClick();
+  void ShadedReliefMnuClick();
   void Exit1Click();
 
  signals:
@@ -76,6 +85,8 @@ class TForm1 : public QMainWindow, public IInfoPane {
   // The modal error box with the stop icon.
   virtual void ShowErrorBox(const QString& caption, const QString& text);
   void showEvent(QShowEvent* event) override;
+  // Closing the main window ends the program: the help and relief windows close with it.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenus();
@@ -83,6 +94,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
 
   TConversionState& State;
   QString LastCellPath;  // the path chosen by the previous convert command
+  std::shared_ptr<const TReliefSnapshot> LastRelief;  // the picture of the last DEM written
   bool SizedToFrame = false;
 };
 

@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QPointer>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "app/ChmHelper.h"
@@ -184,7 +188,7 @@ TEST(HelpFile, BuiltFileListsTheTopics) {
     }
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Welcome to Veloran", "Converting a transfer", "The Add New Lines option",
-                                             "Reading the results", "The information report", "The output summary",
+                                             "The shaded-relief preview", "Reading the results", "The information report", "The output summary",
                                              "Error messages", "What the DEM file holds"}));
   EXPECT_FALSE(chm->Read("/nothing.htm"));
   EXPECT_EQ(TChmFile::Open("/nonexistent/VELORAN.chm"), nullptr);
@@ -206,7 +210,7 @@ TEST(HelpWindow, OpensOnContentsAndClosesOnCloseAll) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(OpenHelpWindows(), 1);
   auto* help = static_cast<THelpWindow*>(window);
-  EXPECT_EQ(help->Contents->topLevelItemCount(), 6);
+  EXPECT_EQ(help->Contents->topLevelItemCount(), 7);
   EXPECT_NE(help->Browser->toPlainText().indexOf("Welcome to Veloran"), -1);
   // An internal link is followed inside the file.
   help->Browser->setSource(QUrl("chm:/errors.htm"));
@@ -240,6 +244,72 @@ TEST(HelpWindow, MissingHelpFileLeavesTheWindowUsable) {
   form.Contents1->trigger();
   EXPECT_EQ(OpenHelpWindows(), 1);
   HtmlHelpA(nullptr, "", HH_CLOSE_ALL, 0);
+}
+
+// In the contents, Enter and Space open the selected topic; a page reached
+// by a link selects its entry; Esc closes the window.
+TEST(HelpWindow, KeyboardAndLinksMoveTheContents) {
+  auto* help = static_cast<THelpWindow*>(HtmlHelpA(nullptr, VELORAN_HELP_FILE, HH_DISPLAY_TOC, 0));
+  ASSERT_NE(help, nullptr);
+  help->activateWindow();
+  auto entry = [&](const QString& name) { return help->Contents->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0); };
+  for (const auto key : {Qt::Key_Return, Qt::Key_Space}) {
+    help->Browser->setSource(QUrl("chm:/index.htm"));
+    help->Contents->setCurrentItem(entry(key == Qt::Key_Space ? "Error messages" : "The shaded-relief preview"));
+    help->Contents->setFocus();
+    QTest::keyClick(help->Contents, key);
+    EXPECT_NE(help->Browser->toPlainText().indexOf(key == Qt::Key_Space ? "Cannot open file" : "shaded-relief"), -1) << key;
+  }
+  help->Browser->setSource(QUrl("chm:/summary.htm"));  // as a link would
+  ASSERT_NE(help->Contents->currentItem(), nullptr);
+  EXPECT_EQ(help->Contents->currentItem()->text(0), "The output summary");
+  QPointer<QWidget> alive(help);
+  QTest::keyClick(help, Qt::Key_Escape);
+  QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(alive.isNull());
+  EXPECT_EQ(OpenHelpWindows(), 0);
+}
+
+// The help window opens beside the main window when the screen has room:
+// on its right, or else on its left.
+TEST(HelpWindow, OpensBesideTheMainWindow) {
+  TConversionState state;
+  THelpManager manager;
+  manager.HelpFile = VELORAN_HELP_FILE;
+  TForm1 form(state, &manager);
+  form.show();
+  const QRect screen = form.screen()->availableGeometry();
+  for (const bool onTheLeft : {true, false}) {
+    form.move(onTheLeft ? screen.left() : screen.right() - form.frameGeometry().width(), screen.top());
+    form.Contents1->trigger();
+    ASSERT_EQ(OpenHelpWindows(), 1);
+    QWidget* help = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
+    ASSERT_NE(help, nullptr);
+    EXPECT_FALSE(help->frameGeometry().intersects(form.frameGeometry()))
+        << "help " << help->x() << "+" << help->width() << ", form " << form.x() << "+" << form.width();
+    EXPECT_EQ(help->x() > form.x(), onTheLeft);
+    EXPECT_TRUE(screen.contains(help->frameGeometry())) << "screen " << screen.width() << "x" << screen.height() << " help " << help->x() << "," << help->y() << " " << help->frameGeometry().width() << "x" << help->frameGeometry().height();
+    HtmlHelpA(nullptr, "", HH_CLOSE_ALL, 0);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+// File > Exit while a help window is open ends the program.
+TEST(HelpWindow, ExitWithAHelpWindowOpenEndsTheProgram) {
+  TConversionState state;
+  THelpManager manager;
+  manager.HelpFile = VELORAN_HELP_FILE;
+  TForm1 form(state, &manager);
+  form.show();
+  form.Contents1->trigger();
+  ASSERT_EQ(OpenHelpWindows(), 1);
+  QTimer::singleShot(0, &form, [&] { form.Exit1->trigger(); });
+  QTimer::singleShot(5000, [] { QApplication::exit(99); });  // the program went on
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(OpenHelpWindows(), 0);
 }
 
 }  // namespace

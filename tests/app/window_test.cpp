@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <deque>
 #include <filesystem>
 #include <optional>
 
 #include "app/gauge.h"
+#include "app/reliefwindow.h"
 #include "app/sdtsmain.h"
 #include "samplegen/transfer.h"
 
@@ -81,7 +83,9 @@ TEST_F(Window, CaptionsNamesAndMenus) {
   }
   EXPECT_EQ(menus, QStringList({"File1:&File [ConvertMnu:&Convert SDTS to DEM, N1:-, Exit1:&Exit]",
                                 "Options1:Options [NewLineMnu:Add New Lines]",
+                                "View1:View [ShadedReliefMnu:Shaded Relief]",
                                 "Help1:&Help [Contents1:&Contents, N3:-, About1:&About...]"}));
+  EXPECT_EQ(Form.ShadedReliefMnu->shortcut(), QKeySequence("Ctrl+R"));
   EXPECT_TRUE(Form.NewLineMnu->isCheckable());
   EXPECT_FALSE(Form.NewLineMnu->isChecked());
   Form.NewLineMnuClick();
@@ -269,6 +273,42 @@ TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
   Form.ConvertMnuClick();
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_TRUE(Form.Errors[0].second.startsWith(QString::fromStdString("Cannot read archive " + Dir / "bad.tgz" + ": ")));
+}
+
+// View > Shaded Relief: disabled before a conversion; afterwards a window
+// titled with the DEM's name shows the picture, its range and the cell under
+// the mouse. The main window stays as it was.
+TEST_F(Window, ShadedReliefOfTheLastDem) {
+  EXPECT_FALSE(Form.ShadedReliefMnu->isEnabled());
+  const QSize size = Form.size();
+  testing::TTransferSpec spec;
+  spec.Rows = {{10, 20, 30, 40}, {11, 21, 31, -32767}, {12, 22, 32, 42}, {13, 23, 33, 43}};
+  const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
+  Form.Answers = {QString::fromStdString(cell), QString::fromStdString(Dir / "quad.dem")};
+  Form.ConvertMnuClick();
+  ASSERT_TRUE(Form.Errors.empty());
+  ASSERT_TRUE(Form.ShadedReliefMnu->isEnabled());
+  Form.ShadedReliefMnu->trigger();
+  ASSERT_NE(Form.ReliefWindow1, nullptr);
+  TReliefWindow& relief = *Form.ReliefWindow1;
+  EXPECT_TRUE(relief.isVisible());
+  EXPECT_EQ(relief.windowTitle(), "quad.dem");
+  EXPECT_EQ(relief.Legend->text(), "Elevation 10 to 43 m");
+  EXPECT_NE(relief.maximumSize(), relief.minimumSize());  // resizable
+  EXPECT_EQ(Form.size(), size);
+  // The picture keeps its proportions; the cell under a point is named.
+  relief.resize(400, 300);
+  QApplication::processEvents();
+  const QRect picture = relief.View->PictureRect();
+  EXPECT_EQ(picture.width(), picture.height());  // a 4 x 4 grid
+  const QPoint inSecondRowLastColumn(picture.left() + picture.width() * 7 / 8, picture.top() + picture.height() * 3 / 8);
+  EXPECT_EQ(relief.View->CellAt(inSecondRowLastColumn), QPoint(3, 1));
+  QMouseEvent move(QEvent::MouseMove, QPointF(inSecondRowLastColumn), relief.View->mapToGlobal(QPointF(inSecondRowLastColumn)),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(relief.View, &move);
+  EXPECT_EQ(relief.Status->text(), "Column 4, row 2: easting 600090, northing 4999970, no elevation");
+  EXPECT_EQ(relief.Snapshot().CellText(0, 3), "Column 1, row 4: easting 600000, northing 4999910, elevation 13 m");
+  EXPECT_EQ(relief.View->CellAt(QPoint(picture.left() - 1, picture.top())), QPoint(-1, -1));
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "dem/demwriter.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -32,6 +37,46 @@ void CheckGridFits(const TElevationGrid& grid) {
     Fail("A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
          " columns does not fit in the 4,000,001 cells the converter holds");
   if (grid.RowCount == 0 || grid.ColCount == 0) Fail(kNoElevationsMessage);
+}
+
+// Copies `width` grid columns from `tileStart` into south-first columns of
+// `tile`, `stride` cells apart: reading one column straight from the
+// row-major grid would stride through memory. Blocks of 8 x 8 cells are
+// transposed in SSE2 registers where the machine has them.
+void TransposeTile(const uint16_t* cells, int32_t rows, int32_t cols, int32_t tileStart, int32_t width,
+                   uint16_t* tile, size_t stride) {
+  auto at = [&](int32_t r, int32_t k) { return cells[int64_t{r} * cols + tileStart + k]; };
+  int32_t k0 = 0;
+#ifdef __SSE2__
+  for (; k0 + 8 <= width; k0 += 8) {
+    int32_t r = 0;
+    for (; r + 8 <= rows; r += 8) {
+      // Rows r+7 down to r: each transposed vector is then a column's run
+      // from south to north.
+      __m128i v[8];
+      for (int i = 0; i < 8; ++i)
+        v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + int64_t{r + 7 - i} * cols + tileStart + k0));
+      const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
+      const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
+      const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
+      const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
+      const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+      const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+      const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+      const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+      const __m128i out[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
+                              _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+                              _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
+      for (int k = 0; k < 8; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tile + static_cast<size_t>(k0 + k) * stride + (rows - 8 - r)),
+                         out[k]);
+    }
+    for (; r < rows; ++r)
+      for (int32_t k = k0; k < k0 + 8; ++k) tile[static_cast<size_t>(k) * stride + (rows - 1 - r)] = at(r, k);
+  }
+#endif
+  for (; k0 < width; ++k0)
+    for (int32_t r = 0; r < rows; ++r) tile[static_cast<size_t>(k0) * stride + (rows - 1 - r)] = at(r, k0);
 }
 
 void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
@@ -69,11 +114,9 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
   WriteDatumFields(out, info);
   endPiece();
 
-  // Profiles are taken from the row-major grid kTile columns at a time, in
-  // bands of rows, into south-first columns of cells: reading one column
-  // straight from the grid would stride through memory.
+  // Profiles are taken from the row-major grid kTile columns at a time into
+  // south-first columns of cells (TransposeTile).
   constexpr int32_t kTile = 128;
-  constexpr int32_t kBand = 64;
   // Each column's stride is padded so that the columns do not fall on the
   // same cache sets. The tile never holds more columns than the grid has.
   const size_t stride = static_cast<size_t>(rows) + 32;
@@ -83,16 +126,8 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
     progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));
     profile.ColumnId = c + 1;
     const int32_t tileStart = c - c % kTile;
-    if (c == tileStart) {
-      const int32_t width = cols - tileStart < kTile ? cols - tileStart : kTile;
-      for (int32_t band = 0; band < rows; band += kBand) {
-        const int32_t bandEnd = band + kBand < rows ? band + kBand : rows;
-        for (int32_t k = 0; k < width; ++k) {
-          uint16_t* columnK = tile.data() + static_cast<size_t>(k) * stride;
-          for (int32_t r = band; r < bandEnd; ++r) columnK[rows - 1 - r] = cells[int64_t{r} * cols + tileStart + k];
-        }
-      }
-    }
+    if (c == tileStart) TransposeTile(cells, rows, cols, tileStart, cols - tileStart < kTile ? cols - tileStart : kTile,
+                                      tile.data(), stride);
     // ProfileElevations as cells: entry 0 is the south end of column c; a
     // cell of 0 is void, any other holds the elevation + 1000.
     const uint16_t* column = tile.data() + static_cast<size_t>(c - tileStart) * stride;
@@ -105,13 +140,14 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
     profile.ElevationCount = last - first + 1;
     // Void cells are 0: below every other cell for the greatest, and taken
     // as the top of the range for the least.
-    uint16_t lowest = 0xFFFF, highest = 0;
+    // cell - 1 wraps a void cell to 0xFFFF: plain minimum and maximum, which
+    // vectorize.
+    uint16_t lowestLess1 = 0xFFFF, highest = 0;
     for (int32_t i = first; i <= last; ++i) {
-      const uint16_t cell = column[i];
-      highest = cell > highest ? cell : highest;
-      const uint16_t low = cell == 0 ? uint16_t{0xFFFF} : cell;
-      lowest = low < lowest ? low : lowest;
+      lowestLess1 = std::min(lowestLess1, static_cast<uint16_t>(column[i] - 1));
+      highest = std::max(highest, column[i]);
     }
+    const uint16_t lowest = static_cast<uint16_t>(lowestLess1 + 1);
     if (highest == 0) {
       profile.ProfileMin = profile.ProfileMax = kVoidElevation;
     } else {

@@ -9,7 +9,9 @@ namespace veloran {
 inline constexpr int kDemBlockSize = 1024;
 
 struct TDemBlock {
-  std::array<char, kDemBlockSize> DemBlock{};
+  // Two characters of slack after the block: a 6-character field is copied
+  // as 8 bytes, and the 2 past its end are overwritten by what follows.
+  std::array<char, kDemBlockSize + 2> DemBlock{};
   int32_t DemBlockUsed = 0;  // characters of DemBlock holding text, 0 to 1023
 };
 

@@ -60,11 +60,11 @@ constexpr TCellFields MakeCellFields() {
     value = negative ? -value : value;
     int at = 5;
     do {
-      table.Text[cell][at--] = static_cast<char>('0' + value % 10);
+      table.Text[cell * 6 + at--] = static_cast<char>('0' + value % 10);
       value /= 10;
     } while (value > 0);
-    if (negative) table.Text[cell][at--] = '-';
-    while (at >= 0) table.Text[cell][at--] = ' ';
+    if (negative) table.Text[cell * 6 + at--] = '-';
+    while (at >= 0) table.Text[cell * 6 + at--] = ' ';
   }
   return table;
 }

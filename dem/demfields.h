@@ -41,7 +41,10 @@ std::string FormatE12(double value);
 // otherwise its elevation (cell - 1000), a table in read-only data; the
 // writer writes each elevation with one copy.
 struct TCellFields {
-  char Text[65536][6];
+  // Field of cell c at Text + 6 c; 2 bytes of slack after the last, which the
+  // writer's 8-byte copy reads.
+  char Text[65536 * 6 + 2];
+  const char* Field(uint16_t cell) const { return Text + size_t{cell} * 6; }
 };
 const TCellFields& CellFields();
 
@@ -64,7 +67,8 @@ inline void WriteCellFields(TDemStream& out, const uint16_t* cells, int32_t coun
     const int32_t room = (kDemBlockSize - 1 - used) / 6;
     const int32_t n = room < count ? room : count;
     for (int32_t i = 0; i < n; ++i) {
-      std::memcpy(block + used, fields.Text[cells[i]], 6);
+      // One 8-byte move instead of a 4- and a 2-byte one (see TDemBlock).
+      std::memcpy(block + used, fields.Field(cells[i]), 8);
       voids += cells[i] == 0;
       used += 6;
     }

@@ -240,12 +240,11 @@ class TBufferPane final : public veloran::IInfoPane {
   bool Quiet;
 };
 
-void Convert(TJob& job, const TOptions& options) {
+// Each worker holds one conversion state, which every conversion starts
+// afresh: nothing of one transfer reaches the DEM of another.
+void Convert(TJob& job, const TOptions& options, veloran::TConversionState& state) {
   TBufferPane pane(job, options.Quiet);
-  // Every conversion starts from a fresh state: nothing of one transfer
-  // reaches the DEM of another.
   try {
-    veloran::TConversionState state;
     veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get());
     if (!job.Png.empty()) veloran::WriteReliefPng(veloran::RenderShadedRelief(state), job.Png, options.Sync);
     job.Ok = true;
@@ -326,6 +325,7 @@ class TBatch {
 
  private:
   void Work() {
+    veloran::TConversionState state;
     std::unique_lock lock(Mutex);
     for (;;) {
       Wake.wait(lock, [this] { return Stopped || !Queue.empty() || NoMoreJobs; });
@@ -334,7 +334,7 @@ class TBatch {
       Queue.pop_front();
       Wake.notify_all();
       lock.unlock();
-      Convert(*job, Options);
+      Convert(*job, Options, state);
       job->Files.reset();  // the archive's memory goes with its last transfer
       lock.lock();
       job->Done = true;

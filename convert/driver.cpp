@@ -36,7 +36,7 @@ std::string PlainFileName(std::string title) {
 
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";
-  TConversionState state;
+  TConversionState state(TConversionState::MetadataOnly);
   CheckCellFile(cellPath, files);
   SplitCellFileName(state.ModuleSet, cellPath);
   state.ModuleSet.Files = files;
@@ -47,7 +47,7 @@ std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* 
 
 void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
                       const TMemoryFiles* files) {
-  state = TConversionState();
+  state.Reset();
   CheckCellFile(cellPath, files);
   SplitCellFileName(state.ModuleSet, cellPath);
   state.ModuleSet.Files = files;

@@ -78,6 +78,8 @@ void TCellReader::Walk() {
     if (Count + cells > kCellCount)
       Fail("The cell module " + Stream->Name() + " holds more cells than the grid can take (4,000,001)");
     Stream->Seek(start);
+    // Recorded before the cells land, so that a reset finds them all.
+    State.Grid.CellsStored = std::max(State.Grid.CellsStored, Count + cells);
     if (floats) {
       ReadFloatCells(cells);
     } else {

@@ -71,19 +71,31 @@ inline constexpr int32_t kCellOffset = 1000;
 // Cells hold 0 for no elevation, otherwise elevation + 1000 (16 bits),
 // row-major with row 0 at the north.
 struct TElevationGrid {
-  TCellStore Cells{kCellCount};
+  explicit TElevationGrid(size_t cells = kCellCount) : Cells(cells) {}
+  TCellStore Cells;
   int32_t RowCount = 0;
   int32_t ColCount = 0;
+  int64_t CellsStored = 0;  // cells the cell reader stored, from index 0
 };
 
 // Everything one conversion reads: a fresh state starts from the start-up
 // values, so nothing of one conversion can reach another, and several
 // states can be converted at once on different threads.
 struct TConversionState {
+  TConversionState() = default;
+  // A state without a cell store, for reading metadata modules alone.
+  enum TMetadataOnly { MetadataOnly };
+  explicit TConversionState(TMetadataOnly) : Grid(0) {}
+
   TModuleSet ModuleSet;
   TSdtsInfo Info;
   TElevationGrid Grid;
   bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
+
+  // Back to the start-up values, keeping the cell store's memory: only the
+  // cells the last conversion stored are zeroed again, which costs far less
+  // than a new store's page faults when one state serves many conversions.
+  void Reset();
 };
 
 }  // namespace veloran

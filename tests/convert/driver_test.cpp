@@ -189,6 +189,11 @@ TEST_F(Driver, NothingOfOneConversionReachesTheNext) {
       EXPECT_TRUE(testing::ReadFileBytes(Dir / "shared.dem") == alone.second) << cell;
     }
   }
+  // A (4 x 4) was converted last; B's grid is 1 x 4: the cells A stored
+  // are back at their start-up 0.
+  ConvertSdtsToDem(State, cellB, Dir / "shared.dem", false, Pane);
+  EXPECT_EQ(State.Grid.CellsStored, 4);
+  for (int i = 4; i < 16; ++i) EXPECT_EQ(State.Grid.Cells[static_cast<size_t>(i)], 0) << i;
   unsetenv("SOURCE_DATE_EPOCH");
 }
 

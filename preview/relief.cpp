@@ -3,7 +3,9 @@
 #include <png.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -32,20 +34,19 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
   image.Rgba.resize(w * h * 4);
   const uint16_t* cells = grid.Cells.get();
 
-  uint16_t lowest = 0xFFFF, highest = 0;
+  // The extremes as signed 16-bit values (cell ^ 0x8000), whose minimum and
+  // maximum SSE2 has; a void cell takes no part in the minimum.
+  int16_t lowestS = INT16_MAX, highestS = INT16_MIN;
   for (size_t i = 0; i < w * h; ++i) {
-    lowest = std::min(lowest, cells[i] == 0 ? uint16_t{0xFFFF} : cells[i]);
-    highest = std::max(highest, cells[i]);
+    const auto v = static_cast<int16_t>(cells[i] ^ 0x8000);
+    lowestS = std::min(lowestS, cells[i] == 0 ? int16_t{INT16_MAX} : v);
+    highestS = std::max(highestS, v);
   }
+  const auto lowest = static_cast<uint16_t>(static_cast<uint16_t>(lowestS) ^ 0x8000);
+  const auto highest = static_cast<uint16_t>(static_cast<uint16_t>(highestS) ^ 0x8000);
   image.HasElevations = highest != 0;
   image.Lowest = image.HasElevations ? lowest - kCellOffset : 0;
   image.Highest = image.HasElevations ? highest - kCellOffset : 0;
-
-  // The ramp's colours, one per elevation step of the grid's range, looked
-  // up instead of computed per pixel.
-  const int range = image.HasElevations ? highest - lowest : 0;
-  std::vector<TRgb> ramp(static_cast<size_t>(range) + 1);
-  for (int i = 0; i <= range; ++i) ramp[static_cast<size_t>(i)] = ReliefRamp(range ? double(i) / range : 0.0);
 
   // Slopes in metres per metre: feet become metres; a spacing of 0 (or not
   // a number) counts as 1 so that the picture still shows the terrain.
@@ -58,16 +59,16 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
   const float up = static_cast<float>(std::sin(M_PI / 4));
 
   // The elevations as floats with a border that repeats the edge (a NaN for
-  // a void cell), so that the 3 x 3 window never leaves the array.
+  // a void cell), so that the 3 x 3 window never leaves the array; three
+  // rows at a time, the row north of the pixels, theirs and the one south.
   const size_t pw = w + 2;
-  std::vector<float> z(pw * (h + 2));
-  for (size_t r = 0; r < h + 2; ++r) {
-    const uint16_t* from = cells + (r == 0 ? 0 : (r > h ? h - 1 : r - 1)) * w;
-    float* to = z.data() + r * pw + 1;
-    for (size_t c = 0; c < w; ++c) to[c] = from[c] == 0 ? NAN : static_cast<float>(from[c]);
-    to[-1] = to[0];
-    to[w] = to[w - 1];
-  }
+  std::vector<float> z(pw * 3);
+  auto loadRow = [&](size_t gridRow, float* to) {
+    const uint16_t* from = cells + gridRow * w;
+    for (size_t c = 0; c < w; ++c) to[c + 1] = from[c] == 0 ? NAN : static_cast<float>(from[c]);
+    to[0] = to[1];
+    to[w + 1] = to[w];
+  };
 
   // Horn's 3 x 3 window gives the rise to the east (p) and to the north
   // (q); the light follows from them.
@@ -77,34 +78,63 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
     const float shade = (horizontal * (p - q) + up) / std::sqrt(1 + p * p + q * q);
     return static_cast<float>(kAmbient) + static_cast<float>(1 - kAmbient) * std::max(shade, 0.0f);
   };
+  // The ramp as straight pieces, computed per pixel without a branch (its
+  // ends are those of ReliefRamp).
+  const float lowestF = static_cast<float>(lowest);
+  const float invRange = highest > lowest ? 1.0f / static_cast<float>(highest - lowest) : 0.0f;
+  const float lo[3] = {kReliefLow[0], kReliefLow[1], kReliefLow[2]};
+  const float mid[3] = {kReliefMiddle[0], kReliefMiddle[1], kReliefMiddle[2]};
+  const float hi[3] = {kReliefHigh[0], kReliefHigh[1], kReliefHigh[2]};
+  // A pixel, packed as the bytes R, G, B, A in memory, from the cell's
+  // elevation (as a float) and its light; a NaN in either gives 0s, mended
+  // below. Selects instead of branches, so that a row vectorizes.
+  auto shade = [&](float zc, float l) {
+    const float t = (zc - lowestF) * invRange;
+    const bool upper = t >= 0.5f;
+    const float u = upper ? 2 * t - 1 : 2 * t;
+    uint32_t pixel = 0;
+    for (int i = 0; i < 3; ++i) {
+      const float a = upper ? mid[i] : lo[i];
+      const float d = upper ? hi[i] - mid[i] : mid[i] - lo[i];
+      const float v = (a + d * u) * l + 0.5f;
+      pixel |= static_cast<uint32_t>(static_cast<int32_t>(v >= 0 ? v : 0.0f)) << (8 * i);
+    }
+    return pixel | 0xFF000000u;
+  };
+  auto store = [](uint8_t* px, uint32_t pixel) {
+    for (int i = 0; i < 4; ++i) px[i] = static_cast<uint8_t>(pixel >> (8 * i));
+  };
   std::vector<float> light(w);
-  const uint8_t kVoidPixel[4] = {kVoidColour[0], kVoidColour[1], kVoidColour[2], 255};
+  std::vector<uint32_t> pixels(w);
   for (size_t r = 0; r < h; ++r) {
-    const float* n = z.data() + r * pw + 1;  // n[c] lies north of cell c
-    const float* m = n + pw;
-    const float* s = m + pw;
-    // First the whole row without a branch, so that it vectorizes: a void
-    // cell or neighbour gives a NaN, mended below.
-    for (size_t c = 0; c < w; ++c)
+    // Row r + i - 1 of the grid (the edge repeated) is in slot (r + i) % 3.
+    if (r == 0) {
+      loadRow(0, z.data());
+      loadRow(0, z.data() + pw);
+    }
+    loadRow(r + 1 < h ? r + 1 : h - 1, z.data() + (r + 2) % 3 * pw);
+    const float* n = z.data() + r % 3 * pw + 1;  // n[c] lies north of cell c
+    const float* m = z.data() + (r + 1) % 3 * pw + 1;
+    const float* s = z.data() + (r + 2) % 3 * pw + 1;
+    uint8_t* row = image.Rgba.data() + r * w * 4;
+    // The whole row without a branch, so that it vectorizes: a void cell or
+    // neighbour gives a NaN light, mended below.
+    for (size_t c = 0; c < w; ++c) {
       light[c] = lightOf(n[c - 1], n[c], n[c + 1], m[c - 1], m[c + 1], s[c - 1], s[c], s[c + 1]);
-    uint8_t* px = image.Rgba.data() + r * w * 4;
-    for (size_t c = 0; c < w; ++c, px += 4) {
-      const uint16_t centre = cells[r * w + c];
-      if (centre == 0) {
-        std::memcpy(px, kVoidPixel, 4);
+      pixels[c] = shade(m[c], light[c]);
+    }
+    for (size_t c = 0; c < w; ++c) store(row + c * 4, pixels[c]);
+    for (size_t c = 0; c < w; ++c) {
+      if (!std::isnan(light[c])) continue;
+      if (std::isnan(m[c])) {
+        std::copy(kVoidColour.begin(), kVoidColour.end(), row + c * 4);
         continue;
       }
-      if (std::isnan(light[c])) {
-        // A void neighbour counts as the centre.
-        const float zc = m[c];
-        auto v = [zc](float x) { return std::isnan(x) ? zc : x; };
-        light[c] = lightOf(v(n[c - 1]), v(n[c]), v(n[c + 1]), v(m[c - 1]), v(m[c + 1]), v(s[c - 1]), v(s[c]), v(s[c + 1]));
-      }
-      const TRgb& colour = ramp[static_cast<size_t>(centre - lowest)];
-      const float l = light[c];
-      const uint8_t pixel[4] = {static_cast<uint8_t>(colour[0] * l + 0.5f), static_cast<uint8_t>(colour[1] * l + 0.5f),
-                                static_cast<uint8_t>(colour[2] * l + 0.5f), 255};
-      std::memcpy(px, pixel, 4);
+      // A void neighbour counts as the centre.
+      const float zc = m[c];
+      auto v = [zc](float x) { return std::isnan(x) ? zc : x; };
+      store(row + c * 4, shade(zc, lightOf(v(n[c - 1]), v(n[c]), v(n[c + 1]), v(m[c - 1]), v(m[c + 1]), v(s[c - 1]),
+                                           v(s[c]), v(s[c + 1]))));
     }
   }
   return image;

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "sdts/sdtsinfo.h"
@@ -24,9 +26,23 @@ inline constexpr TRgb kVoidColour{128, 128, 128};
 // (the cosine between the light and the surface's normal).
 inline constexpr double kAmbient = 0.35;
 
+// Leaves new elements uninitialized: every pixel is written anyway, and
+// zero-filling megabytes first would cost as much as the shading.
+template <class T>
+struct TNoInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TNoInitAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+};
+
 struct TReliefImage {
   int32_t Width = 0, Height = 0;
-  std::vector<uint8_t> Rgba;      // Width x Height pixels, row 0 at the north
+  std::vector<uint8_t, TNoInitAllocator<uint8_t>> Rgba;  // Width x Height pixels, row 0 at the north
   int32_t Lowest = 0, Highest = 0;  // the elevations at the ramp's ends
   bool HasElevations = false;
 };

@@ -117,6 +117,7 @@ struct TOptions {
 struct TJob {
   std::string Label;  // the cell module as messages name it
   std::string Cell;
+  std::string DefaultName;                             // the name the transfer's title proposes
   std::string Dem;
   std::string Png;                                     // the preview picture to write, or none
   std::shared_ptr<const veloran::TMemoryFiles> Files;  // an archive's modules, or none
@@ -127,68 +128,73 @@ struct TJob {
   std::atomic<int> Progress{0};
 };
 
-// Finds the transfers of the arguments in order and names their DEMs: a
+// Finds the transfers of an argument and names their DEMs. Expand reads
+// (an archive, a folder, the IDEN module for the title) and may run on any
+// thread; Reserve names the DEMs and must see the arguments in order: a
 // title that this run has already used gets "TITLE (2).dem" and so on.
 class TPlanner {
  public:
   explicit TPlanner(const TOptions& options) : Options(options) {}
 
   // The transfers of one argument; an argument that fails gives one failed job.
-  std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) {
+  std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) const {
     std::vector<std::unique_ptr<TJob>> jobs;
     try {
       if (IsDirectory(arg)) {
         const std::vector<std::string> cells = veloran::CellModulesIn(arg);
         if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this folder");
-        for (const std::string& cell : cells) jobs.push_back(Plan(cell, cell, nullptr));
+        for (const std::string& cell : cells) jobs.push_back(Plan(cell, nullptr));
       } else if (veloran::IsArchiveName(arg)) {
         const auto files = veloran::ReadArchive(arg);
         const std::vector<std::string> cells = veloran::CellModules(*files);
         if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
-        for (const std::string& cell : cells) jobs.push_back(Plan(cell, cell, files));
+        for (const std::string& cell : cells) jobs.push_back(Plan(cell, files));
       } else {
-        jobs.push_back(Plan(arg, arg, nullptr));
+        jobs.push_back(Plan(arg, nullptr));
       }
+    } catch (const std::bad_alloc&) {
+      jobs.push_back(Failed(arg, "Out of memory"));
     } catch (const std::exception& e) {
       jobs.push_back(Failed(arg, e.what()));
     }
     return jobs;
   }
 
- private:
-  std::unique_ptr<TJob> Plan(const std::string& label, const std::string& cell,
-                             std::shared_ptr<const veloran::TMemoryFiles> files) {
-    auto job = std::make_unique<TJob>();
-    job->Label = label;
-    job->Cell = cell;
-    job->Files = std::move(files);
+  // Names the DEM (and picture) of a job that Expand did not fail.
+  void Reserve(TJob& job) {
     // One DEM file (or picture) for one transfer: a folder or an archive
     // with more fails for the others.
     ++Planned;
     if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1)
-      return Failed(label, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
+      return Fail(job, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
     if (Options.HaveOutput && !Options.OutputIsDir) {
-      if (Planned > 1)
-        return Failed(label, "-o names one file, " + Options.Output + ", but there is more than one transfer");
-      job->Dem = Options.Output;
-      PlanPreview(*job);
-      return job;
+      if (Planned > 1) return Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
+      job.Dem = Options.Output;
+    } else {
+      const std::string& out = Options.Output;
+      const std::string wanted =
+          Options.OutputIsDir ? out + (out.back() == '/' ? "" : "/") + job.DefaultName : job.DefaultName;
+      job.Dem = FreeName(wanted);
+      if (job.Dem != wanted)
+        job.Notice = Message(job.Label, wanted + " was written earlier in this run; this DEM is " + job.Dem);
+      Used.insert(job.Dem);
     }
-    std::string name;
+    PlanPreview(job);
+  }
+
+ private:
+  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const veloran::TMemoryFiles> files) const {
+    auto job = std::make_unique<TJob>();
+    job->Label = job->Cell = cell;
+    job->Files = std::move(files);
+    if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
     try {
-      name = veloran::MakeDefaultDemName(cell, job->Files.get());
+      job->DefaultName = veloran::MakeDefaultDemName(cell, job->Files.get());
     } catch (const std::bad_alloc&) {
-      return Failed(label, "Out of memory");
+      return Failed(cell, "Out of memory");
     } catch (const std::exception& e) {
-      return Failed(label, e.what());
+      return Failed(cell, e.what());
     }
-    const std::string& out = Options.Output;
-    const std::string wanted = Options.OutputIsDir ? out + (out.back() == '/' ? "" : "/") + name : name;
-    job->Dem = FreeName(wanted);
-    if (job->Dem != wanted)
-      job->Notice = Message(label, wanted + " was written earlier in this run; this DEM is " + job->Dem);
-    Used.insert(job->Dem);
-    PlanPreview(*job);
     return job;
   }
   // The picture beside the options' folder is named after the DEM.
@@ -203,12 +209,16 @@ class TPlanner {
     const std::string& dir = Options.Preview;
     job.Png = dir + (dir.back() == '/' ? "" : "/") + name + ".png";
   }
-  std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
+  static std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
     auto job = std::make_unique<TJob>();
     job->Label = label;
-    job->Err = Message(label, message);
-    job->Done = true;
+    Fail(*job, message);
     return job;
+  }
+  static void Fail(TJob& job, const std::string& message) {
+    job.Err = Message(job.Label, message);
+    job.Files.reset();
+    job.Done = true;
   }
   // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... not used yet.
   std::string FreeName(const std::string& path) const {
@@ -284,40 +294,37 @@ class TBatchBar {
   int Shown = -1;
 };
 
-// Runs the jobs on `options.Jobs` threads and prints each job's report in
-// order as soon as it and every job before it are done. The planner reads
-// an archive only when a worker is about to need it, so memory stays
-// bounded by the number of workers.
+// Runs the conversions on `options.Jobs` threads and prints each report in
+// order as soon as it and every one before it are done. Workers also read
+// the arguments (archives are unpacked in memory, titles read) ahead of the
+// conversions, but only while the queue of transfers is short, so memory
+// stays bounded by the number of workers; names are given in the order of
+// the arguments.
 class TBatch {
  public:
-  TBatch(const TOptions& options, bool showBar) : Options(options), Bar(showBar) {}
+  TBatch(const TOptions& options, bool showBar, TPlanner& planner, const std::vector<std::string>& args)
+      : Options(options), Bar(showBar), Planner(planner), Args(args) {}
 
-  int Run(const std::vector<std::string>& args, TPlanner& planner) {
+  int Run() {
     std::vector<std::thread> workers;
     for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
-    std::unique_lock lock(Mutex);
-    for (const std::string& arg : args) {
-      lock.unlock();
-      auto jobs = planner.Expand(arg);
-      lock.lock();
-      for (auto& job : jobs) {
-        // At most one queued job per worker: archives are read just in time.
-        while (!Stopped && Queue.size() >= Options.Jobs) PrintReady(lock);
-        if (Stopped) break;
-        TJob* raw = job.get();
-        Jobs.push_back(std::move(job));
-        if (!raw->Done) Queue.push_back(raw);
-        Wake.notify_all();
+    {
+      std::unique_lock lock(Mutex);
+      // The main thread prints, and reads ahead when the queue is short: so
+      // even one worker never waits for an archive to be unpacked.
+      while (!Stopped && (Named < Args.size() || Printed < Jobs.size())) {
+        if (Expanded < Args.size() && Queue.size() < Options.Jobs) {
+          ExpandNext(lock);
+        } else {
+          PrintReady(lock);
+        }
       }
-      if (Stopped) break;
+      Stopped = true;  // every report is out: the workers may end
+      Wake.notify_all();
     }
-    NoMoreJobs = true;
-    Wake.notify_all();
-    while (!Stopped && Printed < Jobs.size()) PrintReady(lock);
-    lock.unlock();
     for (std::thread& worker : workers) worker.join();
     Bar.Clear();
-    if (Stopped) return 1;
+    if (Failed) return 1;
     if (Jobs.size() > 1)
       std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, Converted, Jobs.size() - Converted);
     return Converted == Jobs.size() ? 0 : 1;
@@ -325,21 +332,46 @@ class TBatch {
 
  private:
   void Work() {
+    // Each worker holds one conversion state, started afresh by every
+    // conversion.
     veloran::TConversionState state;
     std::unique_lock lock(Mutex);
     for (;;) {
-      Wake.wait(lock, [this] { return Stopped || !Queue.empty() || NoMoreJobs; });
-      if (Stopped || Queue.empty()) return;
-      TJob* job = Queue.front();
-      Queue.pop_front();
-      Wake.notify_all();
-      lock.unlock();
-      Convert(*job, Options, state);
-      job->Files.reset();  // the archive's memory goes with its last transfer
-      lock.lock();
-      job->Done = true;
-      Wake.notify_all();
+      Wake.wait(lock, [this] {
+        return Stopped || !Queue.empty() || (Expanded < Args.size() && Queue.size() < Options.Jobs);
+      });
+      if (Stopped) return;
+      if (!Queue.empty()) {
+        TJob* job = Queue.front();
+        Queue.pop_front();
+        Wake.notify_all();
+        lock.unlock();
+        Convert(*job, Options, state);
+        job->Files.reset();  // the archive's memory goes with its last transfer
+        lock.lock();
+        job->Done = true;
+        Wake.notify_all();
+        continue;
+      }
+      ExpandNext(lock);
     }
+  }
+
+  // Reads the next argument, then names its transfers in turn.
+  void ExpandNext(std::unique_lock<std::mutex>& lock) {
+    const size_t arg = Expanded++;
+    lock.unlock();
+    auto jobs = Planner.Expand(Args[arg]);
+    lock.lock();
+    Wake.wait(lock, [&] { return Stopped || Named == arg; });
+    if (Stopped) return;
+    for (auto& job : jobs) {
+      if (!job->Done) Planner.Reserve(*job);
+      if (!job->Done) Queue.push_back(job.get());
+      Jobs.push_back(std::move(job));
+    }
+    ++Named;
+    Wake.notify_all();
   }
 
   // Prints the reports that are ready, in order, and moves the bar; waits a
@@ -357,7 +389,7 @@ class TBatch {
       job.Out.clear();
       printed = true;
       if (StdoutFailed()) {
-        Stopped = true;
+        Stopped = Failed = true;
         Wake.notify_all();
         return;
       }
@@ -370,12 +402,15 @@ class TBatch {
 
   const TOptions& Options;
   TBatchBar Bar;
+  TPlanner& Planner;
+  const std::vector<std::string>& Args;
   std::mutex Mutex;
   std::condition_variable Wake;
-  std::vector<std::unique_ptr<TJob>> Jobs;
-  std::deque<TJob*> Queue;
+  std::vector<std::unique_ptr<TJob>> Jobs;  // every transfer, in the order of the arguments
+  std::deque<TJob*> Queue;                  // named, waiting for a worker
+  size_t Expanded = 0, Named = 0;           // arguments taken for reading, and named
   size_t Printed = 0, Converted = 0;
-  bool NoMoreJobs = false, Stopped = false;
+  bool Stopped = false, Failed = false;
 };
 
 }  // namespace
@@ -449,6 +484,6 @@ int main(int argc, char** argv) {
     return Usage("with several CELLFILEs, -o must name an existing directory: " + options.Output);
 
   TPlanner planner(options);
-  TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1);
-  return batch.Run(args, planner);
+  TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1, planner, args);
+  return batch.Run();
 }

@@ -4,11 +4,11 @@ _veloran_convert() {
   local cur prev
   _init_completion 2>/dev/null || { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}; }
   case $prev in
-    -o|--output) _filedir 2>/dev/null || COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    -o|--output|--preview) _filedir 2>/dev/null || COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -j|--jobs) COMPREPLY=($(compgen -W "0 1 2 4 8 16" -- "$cur")); return ;;
   esac
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "-o --output -j --jobs -q --quiet --add-new-lines --no-sync -h --help -V --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "-o --output -j --jobs -q --quiet --add-new-lines --no-sync --preview -h --help -V --version" -- "$cur"))
     return
   fi
   if declare -F _filedir >/dev/null; then

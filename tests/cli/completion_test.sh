@@ -24,6 +24,7 @@ check() {
 checks() {
   check "--no-sync " veloran-convert --no
   check "--jobs " veloran-convert --jo
+  check "--preview " veloran-convert --pre
   check "1234CEL0.DDF 5678cel0.ddf q.TAR.GZ r.tgz sub " veloran-convert ""
   check "0 1 16 2 4 8 " veloran-convert -j ""
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "samplegen/transfer.h"
 #include "convert/driver.h"
@@ -122,6 +123,14 @@ TEST(Relief, CommandLineWritesAPngOfTheGrid) {
   ReadSdtsTransfer(state, cell, pane);
   const auto rendered = RenderShadedRelief(state).Rgba;
   EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), rendered.begin(), rendered.end()));
+  // With several transfers, pictures go into a folder, named after the DEMs.
+  std::filesystem::create_directories(dir / "pics");
+  std::filesystem::create_directories(dir / "dems");
+  const testing::TResult two = sh.Run(std::string(VELORAN_CONVERT) + " -q --preview pics -o dems " + testing::Q(cell) +
+                                      " " + testing::Q(cell));
+  ASSERT_EQ(two.Status, 0) << two.Err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "pics/TEST QUAD.png"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "pics/TEST QUAD (2).png"));
   // A picture that cannot be written fails as a DEM would.
   const testing::TResult bad = sh.Run(std::string(VELORAN_CONVERT) + " -q --preview nowhere/r.png -o y.dem " + testing::Q(cell));
   EXPECT_EQ(bad.Status, 1);

@@ -90,7 +90,7 @@ void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files) {
   }
   struct stat st {};
   if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath);
-  if (!S_ISREG(st.st_mode)) Fail(cellPath + " is not a regular file");
+  if (!S_ISREG(st.st_mode)) Fail("Cannot open file " + cellPath + ": it is not a regular file");
 }
 
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath) {

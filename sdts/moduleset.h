@@ -23,9 +23,10 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 // naming the formed path.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
-// Fails with "Cannot open file %s" unless the chosen cell file exists and is
-// a regular file (or, with `files`, is one of them): a missing name must
-// never lead to a sibling transfer.
+// Fails with "Cannot open file %s" (and, for a FIFO or a device, ": it is
+// not a regular file") unless the chosen cell file exists and is a regular
+// file (or, with `files`, is one of them): a missing name must never lead
+// to a sibling transfer.
 void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files = nullptr);
 
 // Fails with "Cannot create file %s: ..." when `demPath` is, after following

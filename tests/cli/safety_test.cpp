@@ -169,7 +169,7 @@ TEST(BoundedInput, ModulesThatAreNotWhatTheyClaimFailQuickly) {
       {"a FIFO module", [](const std::string& t) { fs::remove(t + "/1234IREF.DDF"); mkfifo((t + "/1234IREF.DDF").c_str(), 0600); },
        "/1234IREF.DDF is not a regular file"},
       {"a FIFO cell file", [](const std::string& t) { fs::remove(t + "/1234CEL0.DDF"); mkfifo((t + "/1234CEL0.DDF").c_str(), 0600); },
-       "/1234CEL0.DDF is not a regular file"},
+       "/1234CEL0.DDF: it is not a regular file"},
       {"a sparse 1 TiB cell module with a zero-length walk",
        [](const std::string& t) {
          testing::TDdfWriter cells({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});

@@ -108,8 +108,9 @@ int32_t ReadFixedInt(TStream& stream, int n);
 // The bytes up to the next UT or FT, which is consumed and stored in
 // `terminator`; at `end` or at the end of the stream what was read,
 // terminator unchanged when nothing was. A text longer than kMaxText fails:
-// no metadata value is that long, and memory must not follow a file's size.
-inline constexpr int64_t kMaxText = 1 << 20;
+// no metadata value is that long, and memory must not follow a file's size
+// (20 values of a repeating field then take at most 1.3 MiB).
+inline constexpr int64_t kMaxText = 1 << 16;
 std::string ReadToTerminator(TStream& stream, char& terminator, int64_t end = INT64_MAX);
 // w bytes (1 to 4), most significant first; width 4 is signed. Missing bytes
 // at the end of the stream count as 0.

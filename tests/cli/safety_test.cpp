@@ -190,7 +190,7 @@ TEST(BoundedInput, ModulesThatAreNotWhatTheyClaimFailQuickly) {
          WriteFileBytes(t + "/1234IDEN.DDF", bytes);
          truncate((t + "/1234IDEN.DDF").c_str(), off_t{512} << 20);
        },
-       "is malformed: a value of more than 1048576 bytes"},
+       "is malformed: a value of more than 65536 bytes"},
   };
   // The last line of GNU time's report: the peak memory in KiB.
   auto peakKiB = [&] {

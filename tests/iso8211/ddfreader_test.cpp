@@ -227,7 +227,7 @@ TEST(ReadDataDescription, EntriesBeyondTheirRecordOrTheFileAreMalformed) {
   TMemoryStream big(endless);
   char terminator = 0;
   EXPECT_EQ(ErrorOf([&] { ReadToTerminator(big, terminator); }),
-            "The file (memory) is malformed: a value of more than 1048576 bytes");
+            "The file (memory) is malformed: a value of more than 65536 bytes");
 }
 
 TEST(ReadDataDescription, MalformedFilesFailWithTheirMessages) {

@@ -75,11 +75,9 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   pane.ClearPane();
   pane.SetProgress(0);
   try {
-    TModuleSet transfer;
-    SplitCellFileName(transfer, cellPath);
-    transfer.Files = files;
-    CheckNotTransferFile(transfer, cellPath, demPath);
     ReadSdtsTransfer(state, cellPath, pane, files);
+    // Before anything is written: the DEM must not be a file of the transfer.
+    CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
     WriteDemFile(state, demPath, addNewLines, pane, sync);
   } catch (const std::bad_alloc&) {

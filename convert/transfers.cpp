@@ -2,23 +2,16 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
 #include "support/errors.h"
+#include "support/textutil.h"
 
 namespace veloran {
 
 namespace {
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view end) {
-  if (text.size() < end.size()) return false;
-  return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()), [](char a, char b) {
-    return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
-  });
-}
 
 std::string_view BaseName(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -94,12 +87,10 @@ std::vector<std::string> CellModules(const TMemoryFiles& files) {
 }
 
 std::vector<std::string> CellModulesIn(const std::string& dir) {
-  std::vector<std::string> cells;
-  DIR* d = opendir(dir.c_str());
-  if (!d) Fail("Cannot open folder " + dir);
-  while (const dirent* e = readdir(d))
-    if (IsCellModuleName(e->d_name)) cells.push_back(e->d_name);
-  closedir(d);
+  std::vector<std::string> names, cells;
+  if (!ListFolder(dir, names)) Fail("Cannot open folder " + dir);
+  for (const std::string& name : names)
+    if (IsCellModuleName(name)) cells.push_back(name);
   std::sort(cells.begin(), cells.end());
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
   for (std::string& cell : cells) cell = prefix + cell;

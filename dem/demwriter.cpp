@@ -138,10 +138,8 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
     if (last >= 0)
       while (column[first] == 0) ++first;
     profile.ElevationCount = last - first + 1;
-    // Void cells are 0: below every other cell for the greatest, and taken
-    // as the top of the range for the least.
-    // cell - 1 wraps a void cell to 0xFFFF: plain minimum and maximum, which
-    // vectorize.
+    // Void cells are 0: below every other cell for the greatest; cell - 1
+    // wraps them to 0xFFFF for the least. Plain minimum and maximum vectorize.
     uint16_t lowestLess1 = 0xFFFF, highest = 0;
     for (int32_t i = first; i <= last; ++i) {
       lowestLess1 = std::min(lowestLess1, static_cast<uint16_t>(column[i] - 1));

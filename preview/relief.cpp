@@ -15,13 +15,25 @@
 
 namespace veloran {
 
+namespace {
+
+// Channel i of the ramp at t (0 to 1): straight from the low colour to the
+// middle one, then to the high one. Selects instead of branches, so that
+// the renderer's rows vectorize.
+inline float RampChannel(float t, int i) {
+  const bool upper = t >= 0.5f;
+  const float u = upper ? 2 * t - 1 : 2 * t;
+  const float a = upper ? kReliefMiddle[i] : kReliefLow[i];
+  const float d = upper ? kReliefHigh[i] - kReliefMiddle[i] : kReliefMiddle[i] - kReliefLow[i];
+  return a + d * u;
+}
+
+}  // namespace
+
 TRgb ReliefRamp(double t) {
-  t = std::clamp(t, 0.0, 1.0);
-  const TRgb& a = t < 0.5 ? kReliefLow : kReliefMiddle;
-  const TRgb& b = t < 0.5 ? kReliefMiddle : kReliefHigh;
-  const double u = t < 0.5 ? t * 2 : (t - 0.5) * 2;
+  const float clamped = static_cast<float>(std::clamp(t, 0.0, 1.0));
   TRgb c;
-  for (size_t i = 0; i < 3; ++i) c[i] = static_cast<uint8_t>(std::lround(a[i] + (b[i] - a[i]) * u));
+  for (int i = 0; i < 3; ++i) c[static_cast<size_t>(i)] = static_cast<uint8_t>(RampChannel(clamped, i) + 0.5f);
   return c;
 }
 
@@ -78,25 +90,16 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
     const float shade = (horizontal * (p - q) + up) / std::sqrt(1 + p * p + q * q);
     return static_cast<float>(kAmbient) + static_cast<float>(1 - kAmbient) * std::max(shade, 0.0f);
   };
-  // The ramp as straight pieces, computed per pixel without a branch (its
-  // ends are those of ReliefRamp).
   const float lowestF = static_cast<float>(lowest);
   const float invRange = highest > lowest ? 1.0f / static_cast<float>(highest - lowest) : 0.0f;
-  const float lo[3] = {kReliefLow[0], kReliefLow[1], kReliefLow[2]};
-  const float mid[3] = {kReliefMiddle[0], kReliefMiddle[1], kReliefMiddle[2]};
-  const float hi[3] = {kReliefHigh[0], kReliefHigh[1], kReliefHigh[2]};
   // A pixel, packed as the bytes R, G, B, A in memory, from the cell's
   // elevation (as a float) and its light; a NaN in either gives 0s, mended
-  // below. Selects instead of branches, so that a row vectorizes.
+  // below.
   auto shade = [&](float zc, float l) {
     const float t = (zc - lowestF) * invRange;
-    const bool upper = t >= 0.5f;
-    const float u = upper ? 2 * t - 1 : 2 * t;
     uint32_t pixel = 0;
     for (int i = 0; i < 3; ++i) {
-      const float a = upper ? mid[i] : lo[i];
-      const float d = upper ? hi[i] - mid[i] : mid[i] - lo[i];
-      const float v = (a + d * u) * l + 0.5f;
+      const float v = RampChannel(t, i) * l + 0.5f;
       pixel |= static_cast<uint32_t>(static_cast<int32_t>(v >= 0 ? v : 0.0f)) << (8 * i);
     }
     return pixel | 0xFF000000u;

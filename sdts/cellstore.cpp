@@ -1,12 +1,8 @@
 #include "sdts/cellstore.h"
 
-#include "sdts/sdtsinfo.h"
-
 #include <sys/mman.h>
 
-#include <algorithm>
 #include <new>
-#include <utility>
 
 namespace veloran {
 
@@ -23,27 +19,6 @@ TCellStore::TCellStore(size_t count) : Count(count) {
 
 TCellStore::~TCellStore() {
   if (Data) munmap(Data, Count * sizeof(uint16_t));
-}
-
-TCellStore::TCellStore(TCellStore&& other) noexcept
-    : Data(std::exchange(other.Data, nullptr)), Count(std::exchange(other.Count, 0)) {}
-
-TCellStore& TCellStore::operator=(TCellStore&& other) noexcept {
-  if (this != &other) {
-    if (Data) munmap(Data, Count * sizeof(uint16_t));
-    Data = std::exchange(other.Data, nullptr);
-    Count = std::exchange(other.Count, 0);
-  }
-  return *this;
-}
-
-void TConversionState::Reset() {
-  ModuleSet = TModuleSet();
-  Info = TSdtsInfo();
-  SwapFloatBytes = false;
-  std::fill_n(Grid.Cells.get(), Grid.CellsStored, uint16_t{0});
-  Grid.RowCount = Grid.ColCount = 0;
-  Grid.CellsStored = 0;
 }
 
 }  // namespace veloran

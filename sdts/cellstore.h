@@ -16,8 +16,6 @@ class TCellStore {
   ~TCellStore();
   TCellStore(const TCellStore&) = delete;
   TCellStore& operator=(const TCellStore&) = delete;
-  TCellStore(TCellStore&& other) noexcept;
-  TCellStore& operator=(TCellStore&& other) noexcept;
 
   uint16_t* get() const { return Data; }
   uint16_t& operator[](size_t i) const { return Data[i]; }

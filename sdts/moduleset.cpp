@@ -1,13 +1,12 @@
 #include "sdts/moduleset.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "support/errors.h"
+#include "support/textutil.h"
 
 namespace veloran {
 
@@ -26,28 +25,15 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code) {
 
 namespace {
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
-}
-
 // The first file name, in byte order, in `dir` that equals `name` ignoring case.
 std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return {};
-  std::vector<std::string> matches;
-  while (const dirent* e = readdir(d))
-    if (SameIgnoringCase(e->d_name, name)) matches.emplace_back(e->d_name);
-  closedir(d);
-  if (matches.empty()) return {};
-  return *std::min_element(matches.begin(), matches.end());
+  std::vector<std::string> names;
+  ListFolder(dir, names);
+  std::string found;
+  for (const std::string& n : names)
+    if (SameIgnoringCase(n, name) && (found.empty() || n < found)) found = n;
+  return found;
 }
-
-}  // namespace
-
-namespace {
 
 // A module among files in memory: the formed path, or else the first path
 // in the same folder that equals it ignoring case.
@@ -109,19 +95,13 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
   }
   if (same(cellPath)) refuse(cellPath);
   const std::string& dir = moduleSet.TransferDir;
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return;
-  std::vector<std::string> names;
   const std::string& prefix = moduleSet.TransferPrefix;
-  while (const dirent* e = readdir(d)) {
-    const std::string_view name = e->d_name;
-    if (name.size() == prefix.size() + 8 && SameIgnoringCase(name.substr(0, prefix.size()), prefix) &&
-        SameIgnoringCase(name.substr(name.size() - 4), ".DDF"))
-      names.emplace_back(name);
-  }
-  closedir(d);
+  std::vector<std::string> names;
+  ListFolder(dir, names);
   for (const std::string& name : names)
-    if (same(dir + name)) refuse(dir + name);
+    if (name.size() == prefix.size() + 8 && SameIgnoringCase(std::string_view(name).substr(0, prefix.size()), prefix) &&
+        EndsWithIgnoringCase(name, ".DDF") && same(dir + name))
+      refuse(dir + name);
 }
 
 uint8_t CellFormatCode(std::string_view fmt) {

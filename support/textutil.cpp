@@ -1,9 +1,11 @@
 #include "support/textutil.h"
 
+#include <dirent.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -26,6 +28,27 @@ TIndeSystemData TIndeSystemData::FromEnvironment() {
 const TIndeSystemData& IndeSystemData() {
   static const TIndeSystemData instance = TIndeSystemData::FromEnvironment();
   return instance;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool EndsWithIgnoringCase(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && SameIgnoringCase(text.substr(text.size() - end.size()), end);
+}
+
+bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  while (const dirent* e = readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  closedir(d);
+  return true;
 }
 
 std::string PadLeftWith(std::string_view text, int width, char fill) {

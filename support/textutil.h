@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veloran {
 
@@ -43,6 +44,14 @@ double FirstNumber(std::string_view text, char sep);
 bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, failing with "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
+
+// Byte strings equal, or ending in `end`, ignoring the case of A to Z.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+bool EndsWithIgnoringCase(std::string_view text, std::string_view end);
+
+// The names in a folder (the current one when `dir` is empty), without "."
+// and ".."; false when it cannot be read.
+bool ListFolder(const std::string& dir, std::vector<std::string>& names);
 
 // A file's last-modification time as local broken-down time.
 // Fails with "Invalid argument to date encode" when the file is missing.

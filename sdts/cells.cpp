@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "iso8211/subfields.h"
@@ -113,22 +115,33 @@ void TCellReader::Walk() {
   }
 }
 
+// Big-endian 16-bit cells to grid cells (elevation + 1000, 0 for void),
+// widening lowest and highest over the valid elevations (-1000 and up).
+// Written so that the loop vectorizes with SSE2's signed 16-bit compares:
+// voids lie below every valid value, so the plain maximum is the valid
+// one whenever there is one; for the minimum, the cell with its top bit
+// flipped puts valid cells (0 to 33,767) below the wrapped voids.
+void DecodeIntegerCells(const unsigned char* __restrict in, uint16_t* __restrict out, int64_t count,
+                        int32_t& lowest, int32_t& highest) {
+  int16_t high = INT16_MIN, lowKey = INT16_MAX;
+  for (int64_t i = 0; i < count; ++i) {
+    uint16_t raw;
+    std::memcpy(&raw, in + 2 * i, 2);
+    const auto value = static_cast<int16_t>(raw << 8 | raw >> 8);
+    const auto cell = static_cast<uint16_t>(value + kCellOffset);
+    out[i] = value >= -kCellOffset ? cell : uint16_t{0};
+    high = std::max(high, value);
+    lowKey = std::min(lowKey, static_cast<int16_t>(cell ^ 0x8000));
+  }
+  if (high < -kCellOffset) return;  // voids only
+  lowest = std::min<int32_t>(lowest, static_cast<uint16_t>(lowKey ^ 0x8000) - kCellOffset);
+  highest = std::max<int32_t>(highest, high);
+}
+
 void TCellReader::ReadIntegerCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 2));
   if (Stream->Read(Buffer.data(), count * 2) < count * 2) Malformed("a CVLS field cut short");
-  const unsigned char* b = Buffer.data();
-  uint16_t* out = Cells + Count;
-  // Extremes in locals and without branches: the loop vectorizes.
-  int32_t lowest = Info.ActualMin, highest = Info.ActualMax;
-  for (int64_t i = 0; i < count; ++i) {
-    const int32_t value = static_cast<int16_t>(static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1]));
-    const bool valid = value >= -kCellOffset;
-    out[i] = valid ? static_cast<uint16_t>(value + kCellOffset) : uint16_t{0};
-    lowest = std::min(lowest, valid ? value : lowest);
-    highest = std::max(highest, valid ? value : highest);
-  }
-  Info.ActualMin = lowest;
-  Info.ActualMax = highest;
+  DecodeIntegerCells(Buffer.data(), Cells + Count, count, Info.ActualMin, Info.ActualMax);
   Count += count;
 }
 

@@ -122,6 +122,22 @@ TEST_F(Writer, FourRowColumnWithVoids) {
   EXPECT_EQ(b.substr(162), std::string(1024 - 162, ' '));
 }
 
+// Columns long enough for the vectorized extremes, with the lowest and the
+// highest cell the grid holds at every position among voids and 7s.
+TEST_F(Writer, ProfileExtremesAtEveryPositionOfALongColumn) {
+  for (int at = 0; at < 40; ++at) {
+    std::vector<std::vector<int>> rows(40);
+    for (int r = 0; r < 40; ++r) rows[r] = {r % 4 == 1 ? -1 : 7, 7};
+    rows[39 - at][0] = 64535;
+    rows[at][1] = 64535;
+    Grid(rows);
+    State.Grid.Cells[static_cast<size_t>(at) * 2] = 1;  // -999: Grid() takes negatives as voids
+    const std::string dem = Write();
+    EXPECT_EQ(BlockOf(dem, 1).substr(96, 48), FormatD24(-999) + FormatD24(64535)) << at;
+    EXPECT_EQ(BlockOf(dem, 2).substr(96, 48), FormatD24(7) + FormatD24(64535)) << at;
+  }
+}
+
 TEST_F(Writer, ProfilesAreGeoreferencedAtTheirFirstElevation) {
   // Aligned grid: entry F of a column lies F spacings north of the southern row.
   Grid({{7, -1, 3}, {-1, 8, -1}, {-1, -1, -1}, {6, -1, -1}});

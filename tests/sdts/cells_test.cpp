@@ -58,6 +58,36 @@ TEST_F(Cells, SixteenBitCellsAndThreshold) {
   EXPECT_EQ(CellsFrom(0, 3), (std::vector<int>{33767, 1, 1000}));
 }
 
+// Rows long enough for the vectorized decode: each extreme is tried at
+// every position of a 40-cell row of voids, -1001, 100 and one 500.
+TEST_F(Cells, SixteenBitExtremesAtEveryPositionOfALongRow) {
+  struct Case {
+    int16_t Extreme;
+    int32_t Min, Max;
+  };
+  for (const Case& c : {Case{-1000, -1000, 500}, Case{-999, -999, 500}, Case{32767, 100, 32767}}) {
+    for (int at = 0; at < 40; ++at) {
+      std::vector<int16_t> row(40);
+      for (int i = 0; i < 40; ++i) row[i] = i % 3 == 0 ? -32767 : i % 3 == 1 ? -1001 : 100;
+      row[39 - at] = 500;
+      row[at] = c.Extreme;
+      TTransferSpec spec;
+      spec.Rows = {row};
+      Read(spec);
+      EXPECT_EQ(State.Info.ActualMin, c.Min) << c.Extreme << " at " << at;
+      EXPECT_EQ(State.Info.ActualMax, c.Max) << c.Extreme << " at " << at;
+      std::vector<int> expected;
+      for (int16_t v : row) expected.push_back(v >= -1000 ? v + 1000 : 0);
+      EXPECT_EQ(CellsFrom(0, 40), expected) << c.Extreme << " at " << at;
+    }
+  }
+  TTransferSpec voids;
+  voids.Rows = {std::vector<int16_t>(40, -1001)};
+  Read(voids);
+  EXPECT_EQ(State.Info.ActualMin, 32766);
+  EXPECT_EQ(State.Info.ActualMax, -32765);
+}
+
 TEST_F(Cells, FloatCellsRoundTiesToEven) {
   TTransferSpec spec;
   spec.Fmt = "BFP32";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ class TStringSink final : public IByteSink {
 // to the new file, and with `sync` the data and the directory reach the disk
 // before Commit returns, so a power loss leaves the old DEM or the new one.
 // Without Commit the temporary file is removed, also by a fatal signal. A
-// FIFO or a device (such as /dev/stdout) is written to directly.
+// FIFO or a device (such as /dev/stdout) is written to directly. Full
+// buffers are written by a thread of the sink's own while the caller fills
+// the next one.
+class TBackgroundWriter;
 class TDemFileSink final : public IByteSink {
  public:
   // Fails with "Cannot create file %s: <reason>" naming the target.
@@ -51,8 +55,10 @@ class TDemFileSink final : public IByteSink {
   bool Sync;
   int Fd = -1;
   int Slot = -1;  // the temporary file's signal-cleanup slot
-  std::vector<char> Buffer;
+  std::vector<char> Buffer;  // being filled
+  std::vector<char> Spare;   // being written by Writer
   size_t Used = 0;
+  std::unique_ptr<TBackgroundWriter> Writer;
 };
 
 }  // namespace veloran

@@ -200,6 +200,11 @@ void WriteDemFile(const TConversionState& state, const std::string& demFileName,
                   bool sync) {
   CheckGridFits(state.Grid);
   TDemFileSink sink(demFileName, sync);
+  // At most: records A and C, and every profile as long as the grid's
+  // columns (one block of 146 elevations, then blocks of 170).
+  const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
+  const int64_t blocks = 2 + cols * (1 + (std::max<int64_t>(rows - 146, 0) + 169) / 170);
+  sink.Reserve(static_cast<uint64_t>(blocks * (kDemBlockSize + (addNewLines ? 2 : 0))));
   TTotals totals;
   WriteRecords(state, sink, addNewLines, pane, DemDateText(), totals);
   sink.Commit();

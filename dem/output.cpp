@@ -55,7 +55,7 @@ int WriteDenied(const std::string& path, const struct stat& st) {
 
 // Writes one buffer at a time on a thread of its own: the kernel's copy and
 // block allocation then overlap the formatting of the next buffer. With
-// `startWriteback`, each written range is handed to the disk at once
+// `startWriteback`, what is written is handed to the disk as it comes
 // (sync_file_range), so that the final fsync waits for the tail only.
 class TBackgroundWriter {
  public:
@@ -107,7 +107,6 @@ class TBackgroundWriter {
     }
   }
   int WriteAll(const char* data, size_t count) {
-    const off_t start = Offset;
     for (size_t done = 0; done < count;) {
       const ssize_t n = ::write(Fd, data + done, count - done);
       if (n < 0) {
@@ -117,13 +116,20 @@ class TBackgroundWriter {
       done += static_cast<size_t>(n);
       Offset += n;
     }
-    if (StartWriteback && count > 0) ::sync_file_range(Fd, start, Offset - start, SYNC_FILE_RANGE_WRITE);  // a hint only
+    // Handed to the disk a megabyte at a time: smaller ranges make more,
+    // smaller requests, larger ones start the disk later.
+    if (StartWriteback && Offset - Started >= kWritebackStep) {
+      ::sync_file_range(Fd, Started, Offset - Started, SYNC_FILE_RANGE_WRITE);  // a hint only
+      Started = Offset;
+    }
     return 0;
   }
 
   const int Fd;
   const bool StartWriteback;
-  off_t Offset = 0;  // bytes written so far
+  static constexpr off_t kWritebackStep = 1 << 20;
+  off_t Offset = 0;   // bytes written so far
+  off_t Started = 0;  // bytes whose writeback has been started
   std::mutex Mutex;
   std::condition_variable Changed;
   const char* Data = nullptr;  // the buffer in flight, if any
@@ -206,6 +212,16 @@ void TDemFileSink::Write(const char* bytes, size_t count) {
   if (count > Buffer.size()) Buffer.resize(count);
   std::memcpy(Buffer.data() + Used, bytes, count);
   Used += count;
+  Total += count;
+}
+
+void TDemFileSink::Reserve(uint64_t bytes) {
+  if (TempPath.empty() || bytes == 0) return;  // a FIFO or a device
+  Reserved = true;
+  if (::fallocate(Fd, 0, 0, static_cast<off_t>(bytes)) != 0) {
+    // Not supported here, or no room for the upper bound: the writes will
+    // tell whether the file fits.
+  }
 }
 
 void TDemFileSink::FlushBuffer() {
@@ -228,6 +244,7 @@ void TDemFileSink::Commit() {
   FlushBuffer();
   if (const int error = Writer->Wait()) WriteFailed(error);
   Writer.reset();
+  if (Reserved && ::ftruncate(Fd, static_cast<off_t>(Total)) != 0) WriteFailed(errno);
   if (TempPath.empty()) {  // written directly
     const int fd = Fd;
     Fd = -1;

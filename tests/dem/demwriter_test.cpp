@@ -322,6 +322,28 @@ TEST_F(WriterFile, WritesTheFileAndTheSummary) {
   EXPECT_EQ(FilesInDir(), std::vector<std::string>{"out.dem"});
 }
 
+// The file is given room for every column at full length; columns whose
+// ends are void take fewer blocks, and the room left over must not remain
+// in the file, neither as bytes nor as disk blocks.
+TEST_F(WriterFile, RoomLeftOverIsGivenBack) {
+  std::vector<std::vector<int>> rows(400, std::vector<int>{7, -1, -1});
+  rows[200][1] = 9;
+  Grid(rows);
+  setenv("SOURCE_DATE_EPOCH", "86400", 1);
+  for (bool newLines : {false, true}) {
+    WriteDemFile(State, Path, newLines, Gauge);
+    TStringSink expected;
+    WriteDemRecords(State, expected, newLines, Gauge, "01/02/70");
+    const size_t blocks = 2 + 3 + 1 + 1;  // records A and C, 400 elevations, one, none
+    ASSERT_EQ(expected.Bytes.size(), blocks * (newLines ? 1026 : 1024));
+    EXPECT_EQ(testing::ReadFileBytes(Path), expected.Bytes) << newLines;
+    struct stat st {};
+    ASSERT_EQ(stat(Path.c_str(), &st), 0);
+    EXPECT_LE(st.st_blocks * 512, (st.st_size + 4095) / 4096 * 4096) << newLines;
+  }
+  unsetenv("SOURCE_DATE_EPOCH");
+}
+
 TEST_F(WriterFile, NoElevationGivesTheStartingTotals) {
   Grid({{-1}});
   WriteDemFile(State, Path, true, Gauge);

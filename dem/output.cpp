@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -217,6 +218,10 @@ void TDemFileSink::Write(const char* bytes, size_t count) {
 
 void TDemFileSink::Reserve(uint64_t bytes) {
   if (TempPath.empty() || bytes == 0) return;  // a FIFO or a device
+  // Beyond the file size limit, fallocate would raise SIGXFSZ for a DEM
+  // that may well fit: only the writes may meet the limit.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && bytes > limit.rlim_cur) return;
   Reserved = true;
   if (::fallocate(Fd, 0, 0, static_cast<off_t>(bytes)) != 0) {
     // Not supported here, or no room for the upper bound: the writes will

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -342,6 +343,26 @@ TEST_F(WriterFile, RoomLeftOverIsGivenBack) {
     EXPECT_LE(st.st_blocks * 512, (st.st_size + 4095) / 4096 * 4096) << newLines;
   }
   unsetenv("SOURCE_DATE_EPOCH");
+}
+
+// Room is never asked beyond the file size limit: the kernel would raise
+// SIGXFSZ, whose default action ends the program, for a DEM that fits.
+std::atomic<int> FileSizeSignals{0};
+TEST_F(WriterFile, RoomStaysWithinTheFileSizeLimit) {
+  std::vector<std::vector<int>> rows(400, std::vector<int>{7, -1, -1});
+  Grid(rows);  // 7 blocks written, 11 at most
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limit = old;
+  limit.rlim_cur = 8192;
+  auto previous = std::signal(SIGXFSZ, [](int) { ++FileSizeSignals; });
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const std::string error = Error([&] { WriteDemFile(State, Path, false, Gauge); });
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(error, "no error");
+  EXPECT_EQ(FileSizeSignals, 0);
+  EXPECT_EQ(testing::ReadFileBytes(Path).size(), 7u * 1024);
 }
 
 TEST_F(WriterFile, NoElevationGivesTheStartingTotals) {

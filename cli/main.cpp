@@ -29,6 +29,7 @@
 #include "preview/relief.h"
 #include "support/errors.h"
 #include "support/tempfiles.h"
+#include "support/textutil.h"
 
 namespace {
 
@@ -171,9 +172,8 @@ class TPlanner {
       if (Planned > 1) return Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
       job.Dem = Options.Output;
     } else {
-      const std::string& out = Options.Output;
       const std::string wanted =
-          Options.OutputIsDir ? out + (out.back() == '/' ? "" : "/") + job.DefaultName : job.DefaultName;
+          Options.OutputIsDir ? veloran::InFolder(Options.Output, job.DefaultName) : job.DefaultName;
       job.Dem = FreeName(wanted);
       if (job.Dem != wanted)
         job.Notice = Message(job.Label, wanted + " was written earlier in this run; this DEM is " + job.Dem);
@@ -206,8 +206,7 @@ class TPlanner {
     }
     std::string name = job.Dem.substr(job.Dem.rfind('/') + 1);
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dem") == 0) name.resize(name.size() - 4);
-    const std::string& dir = Options.Preview;
-    job.Png = dir + (dir.back() == '/' ? "" : "/") + name + ".png";
+    job.Png = veloran::InFolder(Options.Preview, name + ".png");
   }
   static std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
     auto job = std::make_unique<TJob>();
@@ -250,8 +249,7 @@ class TBufferPane final : public veloran::IInfoPane {
   bool Quiet;
 };
 
-// Each worker holds one conversion state, which every conversion starts
-// afresh: nothing of one transfer reaches the DEM of another.
+// Converts one job in a worker's state; what it prints stays in the job.
 void Convert(TJob& job, const TOptions& options, veloran::TConversionState& state) {
   TBufferPane pane(job, options.Quiet);
   try {
@@ -332,8 +330,8 @@ class TBatch {
 
  private:
   void Work() {
-    // Each worker holds one conversion state, started afresh by every
-    // conversion.
+    // Each worker holds one conversion state, which every conversion starts
+    // afresh: nothing of one transfer reaches the DEM of another.
     veloran::TConversionState state;
     std::unique_lock lock(Mutex);
     for (;;) {

@@ -32,14 +32,20 @@ std::string PlainFileName(std::string title) {
   return title;
 }
 
+// Forms the module names of the transfer whose cell file, which must exist,
+// is `cellPath`; with `files`, the modules are read from them.
+void LocateTransfer(TConversionState& state, const std::string& cellPath, const TMemoryFiles* files) {
+  CheckCellFile(cellPath, files);
+  SplitCellFileName(state.ModuleSet, cellPath);
+  state.ModuleSet.Files = files;
+}
+
 }  // namespace
 
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";
   TConversionState state(TConversionState::MetadataOnly);
-  CheckCellFile(cellPath, files);
-  SplitCellFileName(state.ModuleSet, cellPath);
-  state.ModuleSet.Files = files;
+  LocateTransfer(state, cellPath, files);
   ReadIden(state);
   if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
   return name + ".dem";
@@ -48,9 +54,7 @@ std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* 
 void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
                       const TMemoryFiles* files) {
   state.Reset();
-  CheckCellFile(cellPath, files);
-  SplitCellFileName(state.ModuleSet, cellPath);
-  state.ModuleSet.Files = files;
+  LocateTransfer(state, cellPath, files);
   ReadDdsh(state);
   ReadIden(state);
   ReadDdom(state);

@@ -92,8 +92,7 @@ std::vector<std::string> CellModulesIn(const std::string& dir) {
   for (const std::string& name : names)
     if (IsCellModuleName(name)) cells.push_back(name);
   std::sort(cells.begin(), cells.end());
-  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  for (std::string& cell : cells) cell = prefix + cell;
+  for (std::string& cell : cells) cell = InFolder(dir, cell);
   return cells;
 }
 

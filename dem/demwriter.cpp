@@ -138,18 +138,7 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
     if (last >= 0)
       while (column[first] == 0) ++first;
     profile.ElevationCount = last - first + 1;
-    // Void cells are 0: below every other cell for the greatest; cell - 1
-    // wraps them to 0xFFFF for the least. SSE2 compares only signed 16-bit
-    // values, so the extremes are taken over keys with the top bit flipped,
-    // which order like the unsigned cells: plain minimum and maximum that
-    // vectorize.
-    int16_t lowKey = INT16_MAX, highKey = INT16_MIN;
-    for (int32_t i = first; i <= last; ++i) {
-      lowKey = std::min(lowKey, static_cast<int16_t>((column[i] - 1) ^ 0x8000));
-      highKey = std::max(highKey, static_cast<int16_t>(column[i] ^ 0x8000));
-    }
-    const auto lowest = static_cast<uint16_t>((lowKey ^ 0x8000) + 1);
-    const auto highest = static_cast<uint16_t>(highKey ^ 0x8000);
+    const auto [lowest, highest] = CellRange(column + first, static_cast<size_t>(profile.ElevationCount));
     if (highest == 0) {
       profile.ProfileMin = profile.ProfileMax = kVoidElevation;
     } else {

@@ -151,9 +151,7 @@ TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
     // A FIFO, a terminal or another device takes the bytes as they come.
     Fd = ::open(TargetPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (Fd < 0) CreateFailed(errno);
-    Buffer.resize(kSinkBufferSize);
-    Spare.resize(kSinkBufferSize);
-    Writer = std::make_unique<TBackgroundWriter>(Fd, false);
+    StartWriter(false);
     return;
   }
   if (const int error = FollowLinks(FinalPath)) CreateFailed(error);
@@ -191,12 +189,16 @@ TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
       CreateFailed(error);
     }
   }
-  Buffer.resize(kSinkBufferSize);
-  Spare.resize(kSinkBufferSize);
-  Writer = std::make_unique<TBackgroundWriter>(Fd, Sync);
+  StartWriter(Sync);
 }
 
 TDemFileSink::~TDemFileSink() { Discard(); }
+
+void TDemFileSink::StartWriter(bool startWriteback) {
+  Buffer.resize(kSinkBufferSize);
+  Spare.resize(kSinkBufferSize);
+  Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback);
+}
 
 void TDemFileSink::Discard() {
   Writer.reset();  // joins the writing thread before its file is closed
@@ -250,16 +252,11 @@ void TDemFileSink::Commit() {
   if (const int error = Writer->Wait()) WriteFailed(error);
   Writer.reset();
   if (Reserved && ::ftruncate(Fd, static_cast<off_t>(Total)) != 0) WriteFailed(errno);
-  if (TempPath.empty()) {  // written directly
-    const int fd = Fd;
-    Fd = -1;
-    if (::close(fd) != 0) WriteFailed(errno);
-    return;
-  }
-  if (Sync && ::fsync(Fd) != 0) WriteFailed(errno);
+  if (!TempPath.empty() && Sync && ::fsync(Fd) != 0) WriteFailed(errno);
   const int fd = Fd;
   Fd = -1;
   if (::close(fd) != 0) WriteFailed(errno);
+  if (TempPath.empty()) return;  // written directly
   if (::rename(TempPath.c_str(), FinalPath.c_str()) != 0) {
     const int error = errno;
     Discard();

@@ -50,6 +50,8 @@ class TDemFileSink final : public IByteSink {
   void Commit();
 
  private:
+  // The buffers and the thread that writes them (see TBackgroundWriter).
+  void StartWriter(bool startWriteback);
   void FlushBuffer();
   [[noreturn]] void CreateFailed(int error) const;
   [[noreturn]] void WriteFailed(int error);

@@ -141,15 +141,14 @@ void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDi
   }
 }
 
-void CheckDirectoryBounds(const TStream& stream, const TDDRDirectory& directory, int64_t end,
-                          const std::string& recordName) {
+const TDDRDirItem* EntryBeyondRecord(const TStream& stream, const TDDRDirectory& directory, int64_t end) {
   end = std::min(end, stream.Size());
   for (int i = 0; i < StoredCount(directory.Count); ++i) {
     const TDDRDirItem& entry = directory.Items[static_cast<size_t>(i)];
     if (entry.Position < 0 || entry.Length < 0 || directory.FieldAreaStart + entry.Position + entry.Length > end)
-      Fail("The file " + stream.Name() + " is malformed: the field " + entry.Tag + " of " + recordName +
-           " reaches beyond its record");
+      return &entry;
   }
+  return nullptr;
 }
 
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords) {
@@ -159,7 +158,7 @@ void ReadDataDescription(TStream& stream, TDataDescription& description, int max
   ReadDDRDirectory(stream, description.Directory, description.Leader);
   const int64_t ddrEnd = ddrStart + description.Leader.RecordLength;
   CheckDirectoryBounds(stream, description.Directory, description.Leader.RecordLength > 0 ? ddrEnd : INT64_MAX,
-                       "the descriptive record");
+                       [] { return std::string("the descriptive record"); });
   ReadDataDescriptArea(stream, description.DescriptArea, description.Directory,
                        description.Leader.FieldControlLength);
   // The data records follow the descriptive record.
@@ -175,7 +174,7 @@ void ReadDataDescription(TStream& stream, TDataDescription& description, int max
     ReadDRDirectory(stream, records.Directories[i], records.Leaders[i]);
     const int32_t length = records.Leaders[i].RecordLength;
     CheckDirectoryBounds(stream, records.Directories[i], length > 0 ? recordStart + length : INT64_MAX,
-                         "data record " + std::to_string(i + 1));
+                         [&] { return "data record " + std::to_string(i + 1); });
     ++records.Count;
     // A record length of 0 or less gives no place for a next record.
     if (length <= 0) break;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "iso8211/stream.h"
+#include "support/errors.h"
 
 namespace veloran {
 
@@ -94,10 +95,18 @@ void ReadDDRDirectory(TStream& stream, TDDRDirectory& directory, const TDDRLeade
 // fieldControlLength characters are its field controls.
 void ReadDataDescriptArea(TStream& stream, TDataDescriptArea& area, const TDDRDirectory& directory,
                           int fieldControlLength = 6);
-// Fails when a stored entry of the directory lies outside the bytes from its
-// field area to `end` (the end of its record or of the file).
+// The first stored entry of the directory that lies outside the bytes from
+// its field area to `end` (the end of its record or of the file), or null.
+const TDDRDirItem* EntryBeyondRecord(const TStream& stream, const TDDRDirectory& directory, int64_t end);
+// Fails when such an entry exists, naming the record with `recordName()`,
+// which is called only then: the cell reader checks every record.
+template <class FRecordName>
 void CheckDirectoryBounds(const TStream& stream, const TDDRDirectory& directory, int64_t end,
-                          const std::string& recordName);
+                          FRecordName&& recordName) {
+  if (const TDDRDirItem* entry = EntryBeyondRecord(stream, directory, end))
+    Fail("The file " + stream.Name() + " is malformed: the field " + entry->Tag + " of " + recordName() +
+         " reaches beyond its record");
+}
 void ReadDRLeader(TStream& stream, TDRLeader& leader);
 void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader& leader);
 

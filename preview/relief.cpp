@@ -46,16 +46,7 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
   image.Rgba.resize(w * h * 4);
   const uint16_t* cells = grid.Cells.get();
 
-  // The extremes as signed 16-bit values (cell ^ 0x8000), whose minimum and
-  // maximum SSE2 has; a void cell takes no part in the minimum.
-  int16_t lowestS = INT16_MAX, highestS = INT16_MIN;
-  for (size_t i = 0; i < w * h; ++i) {
-    const auto v = static_cast<int16_t>(cells[i] ^ 0x8000);
-    lowestS = std::min(lowestS, cells[i] == 0 ? int16_t{INT16_MAX} : v);
-    highestS = std::max(highestS, v);
-  }
-  const auto lowest = static_cast<uint16_t>(static_cast<uint16_t>(lowestS) ^ 0x8000);
-  const auto highest = static_cast<uint16_t>(static_cast<uint16_t>(highestS) ^ 0x8000);
+  const auto [lowest, highest] = CellRange(cells, w * h);
   image.HasElevations = highest != 0;
   image.Lowest = image.HasElevations ? lowest - kCellOffset : 0;
   image.Highest = image.HasElevations ? highest - kCellOffset : 0;

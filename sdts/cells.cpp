@@ -100,11 +100,11 @@ void TCellReader::Walk() {
       Stream->Seek(recordStart);
       ReadDRLeader(*Stream, leader);
       ReadDRDirectory(*Stream, directory, leader);
-      const std::string where = "the record at byte " + std::to_string(recordStart);
+      auto where = [&] { return "the record at byte " + std::to_string(recordStart); };
       CheckDirectoryBounds(*Stream, directory, leader.RecordLength > 0 ? recordStart + leader.RecordLength : size,
                            where);
       const int at = FindDirItem("CVLS", directory);
-      if (at < 0) Malformed(where + " has no CVLS field");
+      if (at < 0) Malformed(where() + " has no CVLS field");
       next = directory.FieldAreaStart + directory.Items[static_cast<size_t>(at)].Position;
       length = directory.Items[static_cast<size_t>(at)].Length;
     }

@@ -2,6 +2,8 @@
 // transfer, and the conversion state that holds them for one conversion.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -67,6 +69,23 @@ struct TSdtsInfo {
 inline constexpr int32_t kCellCount = 4000001;
 inline constexpr int32_t kHighestCellIndex = kCellCount - 1;
 inline constexpr int32_t kCellOffset = 1000;
+
+// The lowest and the highest cell of a run of `count` cells, voids (0) left
+// out; both are 0 when the run holds voids only. SSE2 compares only signed
+// 16-bit values, so the extremes are taken over keys with the top bit
+// flipped, which order like the unsigned cells, and cell - 1 wraps a void to
+// the greatest key for the minimum: plain minimum and maximum that vectorize.
+struct TCellRange {
+  uint16_t Lowest, Highest;
+};
+inline TCellRange CellRange(const uint16_t* cells, size_t count) {
+  int16_t lowKey = INT16_MAX, highKey = INT16_MIN;
+  for (size_t i = 0; i < count; ++i) {
+    lowKey = std::min(lowKey, static_cast<int16_t>((cells[i] - 1) ^ 0x8000));
+    highKey = std::max(highKey, static_cast<int16_t>(cells[i] ^ 0x8000));
+  }
+  return {static_cast<uint16_t>((lowKey ^ 0x8000) + 1), static_cast<uint16_t>(highKey ^ 0x8000)};
+}
 
 // Cells hold 0 for no elevation, otherwise elevation + 1000 (16 bits),
 // row-major with row 0 at the north.

@@ -51,6 +51,10 @@ bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
   return true;
 }
 
+std::string InFolder(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
 std::string PadLeftWith(std::string_view text, int width, char fill) {
   const int n = width - static_cast<int>(text.size());
   std::string result;

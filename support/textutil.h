@@ -53,6 +53,10 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view end);
 // and ".."; false when it cannot be read.
 bool ListFolder(const std::string& dir, std::vector<std::string>& names);
 
+// The path of `name` in the folder `dir`: "dir/name", or `name` alone when
+// `dir` is empty.
+std::string InFolder(const std::string& dir, const std::string& name);
+
 // A file's last-modification time as local broken-down time.
 // Fails with "Invalid argument to date encode" when the file is missing.
 std::tm FileDate(const std::string& fileName);

@@ -10,6 +10,14 @@
 
 namespace veloran {
 
+namespace {
+
+// An elevation as the pane shows reals: the user's decimal separator, no
+// decimals for a whole value.
+QString Real(double value) { return QString::fromStdString(FormatGeneralReal(value)); }
+
+}  // namespace
+
 std::shared_ptr<const TReliefSnapshot> TReliefSnapshot::Take(const TConversionState& state, const QString& demName) {
   auto s = std::make_shared<TReliefSnapshot>();
   s->DemName = demName;
@@ -23,14 +31,16 @@ std::shared_ptr<const TReliefSnapshot> TReliefSnapshot::Take(const TConversionSt
   s->SpacingX = state.Info.SpacingX;
   s->SpacingY = state.Info.SpacingY;
   s->Feet = state.Info.UnitsCode == 1;
+  s->VerticalScale = VerticalScaleOf(state.Info);
   return s;
 }
 
 QString TReliefSnapshot::CellText(int column, int row) const {
   if (column < 0 || row < 0 || column >= ColCount || row >= RowCount) return {};
   const uint16_t cell = Cells[static_cast<size_t>(row) * static_cast<size_t>(ColCount) + static_cast<size_t>(column)];
-  const QString elevation = cell == 0 ? QString("no elevation")
-                                      : QString("elevation %1 %2").arg(cell - kCellOffset).arg(Feet ? "ft" : "m");
+  const QString elevation =
+      cell == 0 ? QString("no elevation")
+                : QString("elevation %1 %2").arg(Real(static_cast<double>(cell - kCellOffset) / VerticalScale)).arg(Feet ? "ft" : "m");
   return QString("Column %1, row %2: easting %3, northing %4, %5")
       .arg(column + 1)
       .arg(row + 1)
@@ -110,12 +120,12 @@ TReliefWindow::TReliefWindow(std::shared_ptr<const TReliefSnapshot> snapshot, QW
 
   auto* legendRow = new QHBoxLayout();
   const QString unit = Data->Feet ? "ft" : "m";
-  auto* low = new QLabel(QString("%1 %2").arg(image.Lowest).arg(unit), this);
+  auto* low = new QLabel(QString("%1 %2").arg(Real(image.Lowest)).arg(unit), this);
   auto* bar = new QLabel(this);
   bar->setPixmap(RampBar());
-  auto* high = new QLabel(QString("%1 %2").arg(image.Highest).arg(unit), this);
+  auto* high = new QLabel(QString("%1 %2").arg(Real(image.Highest)).arg(unit), this);
   auto* voids = new QLabel("grey: no elevation", this);
-  Legend = new QLabel(QString("Elevation %1 to %2 %3").arg(image.Lowest).arg(image.Highest).arg(unit), this);
+  Legend = new QLabel(QString("Elevation %1 to %2 %3").arg(Real(image.Lowest)).arg(Real(image.Highest)).arg(unit), this);
   Legend->setObjectName("Legend");
   Legend->hide();  // the text of the legend, for assistive tools and tests
   legendRow->addWidget(low);

@@ -24,6 +24,7 @@ struct TReliefSnapshot {
   int32_t RowCount = 0, ColCount = 0;
   double UpperLeftX = 0, UpperLeftY = 0, SpacingX = 0, SpacingY = 0;
   bool Feet = false;
+  int32_t VerticalScale = 1;  // grid values per elevation unit
 
   static std::shared_ptr<const TReliefSnapshot> Take(const TConversionState& state, const QString& demName);
   // "Column C, row R: easting E, northing N, elevation Z m" for the cell at

@@ -44,7 +44,7 @@ void LocateTransfer(TConversionState& state, const std::string& cellPath, const 
 
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";
-  TConversionState state(TConversionState::MetadataOnly);
+  TConversionState state;
   LocateTransfer(state, cellPath, files);
   ReadIden(state);
   if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
@@ -63,15 +63,16 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
   ReadRsdf(state);
   ReadSpdm(state);
   ReadLdef(state);
+  if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
   const int64_t cells = ReadCells(state, progress);
   // A grid needs every one of its cells from this transfer, and a grid
   // without rows or columns has nothing to write.
   const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
-  if (rows == 0 || cols == 0) Fail(kNoElevationsMessage);
   if (cells < rows * cols)
     Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
          FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
          " columns");
+  if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
 }
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,

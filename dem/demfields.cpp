@@ -55,7 +55,7 @@ namespace {
 constexpr TCellFields MakeCellFields() {
   TCellFields table{};
   for (int cell = 0; cell < 65536; ++cell) {
-    int value = cell == 0 ? -9999 : cell - kCellOffset;
+    int value = cell == 0 ? kVoidElevation : cell - kCellOffset;
     const bool negative = value < 0;
     value = negative ? -value : value;
     int at = 5;

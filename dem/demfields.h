@@ -13,6 +13,9 @@
 
 namespace veloran {
 
+// The USGS DEM standard's value of a cell without an elevation.
+inline constexpr int32_t kVoidElevation = -32767;
+
 // The file being written together with the block being assembled; the
 // writer owns the block.
 struct TDemStream {
@@ -37,7 +40,7 @@ void WriteE12Field(TDemStream& out, double value, std::string_view field);
 std::string FormatD24(double value);
 std::string FormatE12(double value);
 
-// The width-6 field of every grid cell: " -9999" for a void cell (0),
+// The width-6 field of every grid cell: "-32767" for a void cell (0),
 // otherwise its elevation (cell - 1000), a table in read-only data; the
 // writer writes each elevation with one copy.
 struct TCellFields {

@@ -33,9 +33,10 @@ struct TTotals {
 
 void CheckGridFits(const TElevationGrid& grid) {
   if (grid.RowCount < 0 || grid.ColCount < 0 ||
-      int64_t{grid.RowCount} * grid.ColCount > kCellCount)
+      static_cast<uint64_t>(int64_t{grid.RowCount} * grid.ColCount) > grid.Cells.size())
     Fail("A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
-         " columns does not fit in the 4,000,001 cells the converter holds");
+         " columns does not fit in the " + FormatInt(static_cast<int64_t>(grid.Cells.size())) +
+         " cells read");
   if (grid.RowCount == 0 || grid.ColCount == 0) Fail(kNoElevationsMessage);
 }
 
@@ -94,8 +95,9 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
 
   TDemHeader header;
   header.ProfileCols = cols;
-  header.Resolution = {info.SpacingX, info.SpacingY, 1.0};
+  header.Resolution = {info.SpacingX, info.SpacingY, 1.0 / VerticalScaleOf(info)};
   TProfileHeader profile;
+  const double zScale = VerticalScaleOf(info);
 
   // Start coordinates: the upper-left cell when it lies on the spacing
   // lattice, otherwise one spacing in from the quadrangle's corner.
@@ -142,10 +144,11 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
     if (highest == 0) {
       profile.ProfileMin = profile.ProfileMax = kVoidElevation;
     } else {
-      profile.ProfileMin = lowest - kCellOffset;
-      profile.ProfileMax = highest - kCellOffset;
-      if (profile.ProfileMin < totals.Min) totals.Min = profile.ProfileMin;
-      if (profile.ProfileMax > totals.Max) totals.Max = profile.ProfileMax;
+      const int32_t low = lowest - kCellOffset, high = highest - kCellOffset;
+      profile.ProfileMin = low / zScale;
+      profile.ProfileMax = high / zScale;
+      if (low < totals.Min) totals.Min = low;
+      if (high > totals.Max) totals.Max = high;
     }
     profile.FirstX = static_cast<double>(c * static_cast<long double>(info.SpacingX) + startX);
     // Entry `first` lies `first` spacings north of the southern row; the

@@ -11,8 +11,6 @@
 
 namespace veloran {
 
-inline constexpr int32_t kVoidElevation = -9999;
-inline constexpr const char* kNoElevationsMessage = "The transfer holds no elevations";
 
 // value - step * trunc(value / step), in extended precision. Fails with the
 // runtime's messages for a zero step.

@@ -58,8 +58,10 @@ void WriteHeaderFields(TDemStream& out, const TDemHeader& header, const TSdtsInf
     WriteD24Field(out, c->X);
     WriteD24Field(out, c->Y);
   }
-  WriteD24Field(out, info.ActualMin);
-  WriteD24Field(out, info.ActualMax);
+  // The grid holds elevations in units of the z resolution (tenths where
+  // VerticalScale is 10); the extremes are given in elevation units.
+  WriteD24Field(out, info.ActualMin / static_cast<double>(VerticalScaleOf(info)));
+  WriteD24Field(out, info.ActualMax / static_cast<double>(VerticalScaleOf(info)));
   WriteD24Field(out, header.RotationAngle);
   WriteIntField(out, header.AccuracyCode, 6, "accuracy code");
   WriteE12Field(out, header.Resolution[0], "x resolution");
@@ -82,7 +84,6 @@ void WriteProfileHeader(TDemStream& out, const TProfileHeader& profile) {
   WriteD24Field(out, profile.FirstX);
   WriteD24Field(out, profile.FirstY);
   WriteD24Field(out, profile.DatumElevation);
-  // Whole elevation units, as the elevations that follow (z resolution 1.0).
   WriteD24Field(out, profile.ProfileMin);
   WriteD24Field(out, profile.ProfileMax);
 }

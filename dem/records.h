@@ -18,7 +18,7 @@ struct TDemHeader {
   int32_t SideCount = 4;
   std::array<double, 15> ProjectionParams{};
   double RotationAngle = 0.0;
-  int32_t AccuracyCode = 0;
+  int32_t AccuracyCode = 1;  // record C follows
   std::array<double, 3> Resolution{};
   int32_t ProfileRows = 1;
   int32_t ProfileCols = 0;
@@ -31,7 +31,7 @@ struct TProfileHeader {
   int32_t ProfileColumns = 1;
   double FirstX = 0.0, FirstY = 0.0;
   double DatumElevation = 0.0;
-  int32_t ProfileMin = 0, ProfileMax = 0;
+  double ProfileMin = 0.0, ProfileMax = 0.0;  // in elevation units, as record A's extremes
 };
 
 inline constexpr std::array<int32_t, 10> AccuracyValues{};

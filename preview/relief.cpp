@@ -48,12 +48,14 @@ TReliefImage RenderShadedRelief(const TConversionState& state) {
 
   const auto [lowest, highest] = CellRange(cells, w * h);
   image.HasElevations = highest != 0;
-  image.Lowest = image.HasElevations ? lowest - kCellOffset : 0;
-  image.Highest = image.HasElevations ? highest - kCellOffset : 0;
+  const double perUnit = VerticalScaleOf(state.Info);  // grid values per elevation unit
+  image.Lowest = image.HasElevations ? (lowest - kCellOffset) / perUnit : 0;
+  image.Highest = image.HasElevations ? (highest - kCellOffset) / perUnit : 0;
 
-  // Slopes in metres per metre: feet become metres; a spacing of 0 (or not
-  // a number) counts as 1 so that the picture still shows the terrain.
-  const double zScale = state.Info.UnitsCode == 1 ? 0.3048 : 1.0;
+  // Slopes in metres per metre: feet become metres, tenths whole units; a
+  // spacing of 0 (or not a number) counts as 1 so that the picture still
+  // shows the terrain.
+  const double zScale = (state.Info.UnitsCode == 1 ? 0.3048 : 1.0) / perUnit;
   auto spacing = [](double s) { return std::isfinite(s) && s > 0 ? s : 1.0; };
   const float fx = static_cast<float>(zScale / (8 * spacing(state.Info.SpacingX)));
   const float fy = static_cast<float>(zScale / (8 * spacing(state.Info.SpacingY)));

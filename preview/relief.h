@@ -43,7 +43,7 @@ struct TNoInitAllocator : std::allocator<T> {
 struct TReliefImage {
   int32_t Width = 0, Height = 0;
   std::vector<uint8_t, TNoInitAllocator<uint8_t>> Rgba;  // Width x Height pixels, row 0 at the north
-  int32_t Lowest = 0, Highest = 0;  // the elevations at the ramp's ends
+  double Lowest = 0, Highest = 0;  // the elevations at the ramp's ends, in elevation units
   bool HasElevations = false;
 };
 

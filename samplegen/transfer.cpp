@@ -77,16 +77,23 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
   spdm.Record({{"0001", Text({"1"})}, {"SPDM", Text({"SPDM", "1", "MINMAX", "2-TUPLE"})}, {"DMSA", Text(spec.Corners)}});
   write("SPDM", spdm);
 
+  const bool hasFloats = !spec.FloatRows.empty();
+  const size_t rowCount = hasFloats ? spec.FloatRows.size() : spec.Rows.size();
+  const size_t colCount = rowCount == 0 ? 0 : hasFloats ? spec.FloatRows[0].size() : spec.Rows[0].size();
+  const std::string nrow = spec.Nrow == "-" ? std::to_string(rowCount) : spec.Nrow;
+  const std::string ncol = spec.Ncol == "-" ? std::to_string(colCount) : spec.Ncol;
   TDdfWriter ldef({kRecordId, {"LDEF", "LAYER DEFINITION", "MODN!RCID!CMNM!LYID!RAST!NROW!NCOL!SORI!SOCI!INTR",
                                "(A,I,3A,4I,A)"}});
   ldef.Record({{"0001", Text({"1"})},
-               {"LDEF", Text({"LDEF", "1", "CEL0", "1", "RSDF", spec.Nrow, spec.Ncol, "1", "1", "CE"})}});
+               {"LDEF", Text({"LDEF", "1", "CEL0", "1", "RSDF", nrow, ncol, "1", "1", "CE"})}});
   write("LDEF", ldef);
 
   const bool floats = !spec.FloatRows.empty();
   TDdfWriter cel({kRecordId, {"CELL", "CELL", "MODN!RCID!ROWI!COLI", "(A,3I)"},
                   {"CVLS", "CELL VALUES", "*ELEVATION", floats ? "(B(32))" : "(B(16))"}});
   const size_t rows = floats ? spec.FloatRows.size() : spec.Rows.size();
+  // Rows of more than 9,999 bytes need wider field lengths in the directory.
+  if (colCount * (floats ? 4 : 2) + 1 > 9999) cel.SizeOfFieldLength = cel.SizeOfFieldPos = 6;
   for (size_t r = 0; r < rows; ++r) {
     // Fixed-width record numbers keep leaderless records the same length.
     char rcid[24];

@@ -27,7 +27,7 @@ struct TTransferSpec {
   int32_t BinSadrX = 0, BinSadrY = 0;                    // binary form
   std::vector<std::string> Corners = {"599985", "4999895", "599985", "5000015",
                                       "600105", "5000015", "600105", "4999895"};  // SW NW NE SE
-  std::string Nrow = "4", Ncol = "4";
+  std::string Nrow = "-", Ncol = "-";  // "-": the size of Rows (or FloatRows)
   // One CVLS field per record; for BFP32 transfers use FloatRows.
   std::vector<std::vector<int16_t>> Rows = {{10, 20, 30, 40}, {11, 21, 31, 41}, {12, 22, 32, 42}, {13, 23, 33, 43}};
   std::vector<std::vector<float>> FloatRows;

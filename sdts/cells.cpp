@@ -1,6 +1,7 @@
 #include "sdts/cells.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,19 @@ int64_t TCellReader::Run() {
   return Count;
 }
 
+namespace {
+
+// The bits of the one binary cell of a CVLS format control such as
+// "(B(16))"; 0 for any other form.
+int CellBits(std::string formats) {
+  std::erase(formats, ' ');
+  int bits = 0;
+  const int n = std::sscanf(formats.c_str(), "(B(%d))", &bits);
+  return n == 1 && formats == "(B(" + std::to_string(bits) + "))" ? bits : 0;
+}
+
+}  // namespace
+
 // Walks the CVLS fields record after record. Every field must lie inside
 // the file and hold a cell, and every record must lie after the one before
 // it, so the work follows the file's real size, never a count it claims.
@@ -67,6 +81,21 @@ void TCellReader::Walk() {
   const bool floats = Info.CellFormat == kFloatCellFormat;
   const int64_t cellSize = floats ? 4 : 2;
   const int64_t size = Stream->Size();
+  const std::string formats = GetFormatControls("CVLS", description);
+  if (CellBits(formats) != cellSize * 8)
+    Fail("The cell module " + Stream->Name() + " declares its cells as '" + formats + "', but its DDSH module as " +
+         (floats ? "BFP32" : "BI16"));
+
+  // One record per row of ColCount cells. The store is sized to the grid
+  // only once the file is known to be large enough to hold it, so memory
+  // follows the file, never a count LDEF claims.
+  const int64_t rows = State.Grid.RowCount, cols = State.Grid.ColCount;
+  if (rows == 0 || cols == 0) Fail(kNoElevationsMessage);
+  if (rows * cols > (size - start) / cellSize)
+    Fail("The cell module " + Stream->Name() + " is too small for a grid of " + std::to_string(rows) + " rows by " +
+         std::to_string(cols) + " columns");
+  State.Grid.Cells.Resize(static_cast<size_t>(rows * cols));
+  Cells = State.Grid.Cells.get();
 
   TDRLeader leader;
   TDDRDirectory directory;
@@ -76,9 +105,11 @@ void TCellReader::Walk() {
     if (length > size - start)
       Malformed("the CVLS field at byte " + std::to_string(start) + " reaches beyond the end of the file");
     const int64_t cells = length / cellSize;
-    if (cells == 0) Malformed("the CVLS field at byte " + std::to_string(start) + " holds no cells");
-    if (Count + cells > kCellCount)
-      Fail("The cell module " + Stream->Name() + " holds more cells than the grid can take (4,000,001)");
+    const int64_t row = Count / cols + 1;
+    if (row > rows) Malformed("record " + std::to_string(row) + " is beyond the " + std::to_string(rows) + " rows of LDEF");
+    if (cells != cols)
+      Malformed("record " + std::to_string(row) + " holds " + std::to_string(cells) + " cells, but LDEF declares " +
+                std::to_string(cols) + " columns");
     Stream->Seek(start);
     // Recorded before the cells land, so that a reset finds them all.
     State.Grid.CellsStored = std::max(State.Grid.CellsStored, Count + cells);
@@ -153,12 +184,14 @@ void TCellReader::ReadFloatCells(int64_t count) {
   if (Stream->Read(Buffer.data(), count * 4) < count * 4) Malformed("a CVLS field cut short");
   const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
+  const double scale = VerticalScaleOf(Info);
   for (int64_t i = 0; i < count; ++i, b += 4) {
     const double value = DecodeSingle(b, State.SwapFloatBytes);
     if (std::isnan(value) || value >= 9.2233720368547758e18) Fail(kInvalidOpMessage);
     out[i] = 0;
     if (value < -32765.0) continue;
-    const double rounded = std::nearbyint(value);  // ties to even
+    // Tenths where VerticalScale is 10: decimal transfers keep their decimals.
+    const double rounded = std::nearbyint(value * scale);  // ties to even
     // The grid holds -999 to 64,535; -1000 counts and reads back as void.
     if (rounded < -kCellOffset || rounded > 64535) continue;
     TrackExtremes(static_cast<int32_t>(rounded));

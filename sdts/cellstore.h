@@ -8,11 +8,11 @@
 namespace veloran {
 
 // The store is mapped anonymously: the kernel hands out zeroed pages only
-// when a cell lands on them, so a 4,000,001-cell store costs nothing for
-// the cells a small grid never touches, and needs no memset.
+// when a cell lands on them, so room a small grid never touches costs
+// nothing, and needs no memset.
 class TCellStore {
  public:
-  explicit TCellStore(size_t count);
+  explicit TCellStore(size_t count = 0);
   ~TCellStore();
   TCellStore(const TCellStore&) = delete;
   TCellStore& operator=(const TCellStore&) = delete;
@@ -20,6 +20,9 @@ class TCellStore {
   uint16_t* get() const { return Data; }
   uint16_t& operator[](size_t i) const { return Data[i]; }
   size_t size() const { return Count; }
+  // Room for at least `count` cells. A larger store is a new, zeroed one;
+  // a smaller request keeps the store and what it holds.
+  void Resize(size_t count);
 
  private:
   uint16_t* Data = nullptr;

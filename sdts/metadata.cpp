@@ -61,6 +61,10 @@ void ReadDdsh(TConversionState& state) {
     if (m.Text("DDSH", "UNIT") == "FEET") info.UnitsCode = 1;
     const std::string fmt = m.Text("DDSH", "FMT");
     info.CellFormat = CellFormatCode(fmt);
+    // The grid holds what a 16-bit integer or a 32-bit float cell gives;
+    // a cell read at a width the transfer did not declare would be wrong.
+    if (info.CellFormat != kInt16CellFormat && info.CellFormat != kFloatCellFormat)
+      Fail("The cell format '" + fmt + "' is not supported (only BI16 and BFP32 cells are read)");
     info.VerticalScale = fmt == "BFP32" ? 10 : 1;
     if (info.UnitsCode == 1) info.VerticalScale = 1;
   });
@@ -111,6 +115,9 @@ void ReadXref(TConversionState& state) {
   TSdtsInfo& info = state.Info;
   WithModule(state, "XREF", 1, [&](TModule& m) {
     info.RefSysName = m.Text("XREF", "RSNM");
+    // The DEM's header states UTM coordinates in metres.
+    if (info.RefSysName != "UTM")
+      Fail("The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
     info.Zone = m.Int("XREF", "ZONE");
     const std::string hdat = m.Text("XREF", "HDAT");
     if (hdat == "NAS") info.Datum = 1;
@@ -153,6 +160,9 @@ void ReadLdef(TConversionState& state) {
   WithModule(state, "LDEF", 1, [&](TModule& m) {
     state.Grid.RowCount = m.Int("LDEF", "NROW");
     state.Grid.ColCount = m.Int("LDEF", "NCOL");
+    if (state.Grid.RowCount < 0 || state.Grid.ColCount < 0)
+      Fail("The file " + m.Stream->Name() + " is malformed: a grid of " + std::to_string(state.Grid.RowCount) +
+           " rows and " + std::to_string(state.Grid.ColCount) + " columns");
   });
 }
 

@@ -36,6 +36,7 @@ void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files = null
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath);
 
 // Codes 0 to 10 for "BI8" ... "BFP64"; any other text gets kUnknownCellFormat.
+inline constexpr uint8_t kInt16CellFormat = 1;
 inline constexpr uint8_t kFloatCellFormat = 9;
 inline constexpr uint8_t kUnknownCellFormat = 255;
 uint8_t CellFormatCode(std::string_view fmt);

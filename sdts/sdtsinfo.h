@@ -66,8 +66,10 @@ struct TSdtsInfo {
   TCornerPoint NW, NE, SW, SE;
 };
 
-inline constexpr int32_t kCellCount = 4000001;
-inline constexpr int32_t kHighestCellIndex = kCellCount - 1;
+// Grid values per elevation unit: 10 where the grid holds tenths. A record
+// filled by hand without it counts whole units.
+inline int32_t VerticalScaleOf(const TSdtsInfo& info) { return info.VerticalScale > 0 ? info.VerticalScale : 1; }
+
 inline constexpr int32_t kCellOffset = 1000;
 
 // The lowest and the highest cell of a run of `count` cells, voids (0) left
@@ -88,9 +90,10 @@ inline TCellRange CellRange(const uint16_t* cells, size_t count) {
 }
 
 // Cells hold 0 for no elevation, otherwise elevation + 1000 (16 bits),
-// row-major with row 0 at the north.
+// row-major with row 0 at the north. The store grows to the grid the cell
+// reader reads.
 struct TElevationGrid {
-  explicit TElevationGrid(size_t cells = kCellCount) : Cells(cells) {}
+  explicit TElevationGrid(size_t cells = 0) : Cells(cells) {}
   TCellStore Cells;
   int32_t RowCount = 0;
   int32_t ColCount = 0;
@@ -102,9 +105,6 @@ struct TElevationGrid {
 // states can be converted at once on different threads.
 struct TConversionState {
   TConversionState() = default;
-  // A state without a cell store, for reading metadata modules alone.
-  enum TMetadataOnly { MetadataOnly };
-  explicit TConversionState(TMetadataOnly) : Grid(0) {}
 
   TModuleSet ModuleSet;
   TSdtsInfo Info;

@@ -17,6 +17,8 @@ inline constexpr const char* kDivByZeroMessage = "Floating point division by zer
 inline constexpr const char* kInvalidOpMessage = "Invalid floating point operation";
 inline constexpr const char* kOverflowMessage = "Floating point overflow";
 
+inline constexpr const char* kNoElevationsMessage = "The transfer holds no elevations";
+
 [[noreturn]] inline void Fail(const std::string& message) { throw TConvertError(message); }
 
 // Runs `f`; a failure whose message does not already name `fileName` gets

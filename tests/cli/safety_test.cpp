@@ -177,7 +177,15 @@ TEST(BoundedInput, ModulesThatAreNotWhatTheyClaimFailQuickly) {
          cells.WriteFile(t + "/1234CEL0.DDF");
          truncate((t + "/1234CEL0.DDF").c_str(), off_t{1} << 40);
        },
-       "holds no cells"},
+       "record 1 holds 0 cells, but LDEF declares 4 columns"},
+      {"an LDEF claiming 100,000 rows of 1,000 cells",
+       [](const std::string& t) {
+         std::string ldef = ReadFileBytes(t + "/1234LDEF.DDF");
+         const size_t at = ldef.find("\x1f" "4\x1f" "4\x1f");
+         ldef.replace(at, 5, "\x1f" "100000\x1f" "100000\x1f");
+         WriteFileBytes(t + "/1234LDEF.DDF", ldef);
+       },
+       "is too small for a grid of 100000 rows by"},
       {"a 512 MiB metadata module without terminators",
        [](const std::string& t) {
          testing::TDdfWriter iden({{"IDEN", "IDENTIFICATION", "MODN!RCID!TITL", "(A,I,A)"}});

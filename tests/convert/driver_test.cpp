@@ -215,5 +215,27 @@ TEST_F(Driver, NeverWritesOverAFileOfTheTransfer) {
   ConvertSdtsToDem(State, cell, Dir / "1234other.dem", false, Pane);  // a new file beside them is fine
 }
 
+// The grid is sized to the transfer: beyond the 2000 x 2000 of old, and
+// one row or one column long.
+TEST_F(Driver, GridsOfAnySize) {
+  const struct {
+    int Rows, Cols;
+  } cases[] = {{2100, 2100}, {1, 5000}, {5000, 1}};
+  for (const auto& c : cases) {
+    TTransferSpec spec;
+    spec.RepeatRecords = true;
+    spec.Rows.assign(static_cast<size_t>(c.Rows), std::vector<int16_t>(static_cast<size_t>(c.Cols), 7));
+    spec.Rows.back().back() = 9;
+    const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
+    ConvertSdtsToDem(State, cell, Dir / "big.dem", false, Pane, false);
+    // Records A and C, and per column one block for the first 146
+    // elevations and one for each further 170.
+    const int64_t blocks = 2 + int64_t{c.Cols} * (1 + (std::max(c.Rows - 146, 0) + 169) / 170);
+    EXPECT_EQ(std::filesystem::file_size(Dir / "big.dem"), static_cast<uintmax_t>(blocks * 1024)) << c.Rows;
+    EXPECT_EQ(State.Grid.Cells[static_cast<size_t>(c.Rows) * c.Cols - 1], 1009) << c.Rows;
+    EXPECT_EQ(Pane.Lines[34], "Max:           9") << c.Rows;
+  }
+}
+
 }  // namespace
 }  // namespace veloran

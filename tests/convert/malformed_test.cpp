@@ -56,7 +56,29 @@ std::vector<TBadCase> Cases() {
   std::vector<TBadCase> cases;
   for (const char* code : {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF", "CEL0"})
     cases.push_back({code, nullptr, [code](const std::string& d) { return Missing(d, code); }});
+  // What the transfer declares decides how it is read, or it is refused.
+  for (const char* fmt : {"BI8", "BI32", "BUI16", "BFP64", "bi16", ""})
+    cases.push_back({fmt[0] ? fmt : "EmptyFmt", [fmt](TTransferSpec& s) { s.Fmt = fmt; }, [fmt](const std::string& d) {
+                       return "The cell format '" + std::string(fmt) +
+                              "' is not supported (only BI16 and BFP32 cells are read) in " + PathOf(d, "DDSH");
+                     }});
+  for (const char* rsnm : {"GEO", "SPCS", ""})
+    cases.push_back({rsnm[0] ? rsnm : "EmptyRsnm", [rsnm](TTransferSpec& s) { s.Rsnm = rsnm; },
+                     [rsnm](const std::string& d) {
+                       return "The reference system '" + std::string(rsnm) +
+                              "' is not supported (only UTM transfers are converted) in " + PathOf(d, "XREF");
+                     }});
   cases.insert(cases.end(), {
+      {"FloatFmtOverIntegerCells", [](TTransferSpec& s) { s.Fmt = "BFP32"; },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " declares its cells as '(B(16))', but its DDSH module as BFP32";
+       }},
+      {"IntegerFmtOverFloatCells", [](TTransferSpec& s) { s.FloatRows = {{1.5f, 2.5f}}; },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " declares its cells as '(B(32))', but its DDSH module as BI16";
+       }},
+      {"OnlyVoidsAndFills", [](TTransferSpec& s) { s.Rows = {{-32767, -32766}, {-32767, -32767}}; },
+       [](const std::string&) { return std::string(kNoElevationsMessage); }},
       {"EmptyModule", nullptr,
        [](const std::string& d) {
          Write(d, "DDSH", "");
@@ -138,21 +160,25 @@ std::vector<TBadCase> Cases() {
          cells.WriteFile(PathOf(d, "CEL0"));
          return "The cell module " + PathOf(d, "CEL0") + " has no CVLS field in its first record";
        }},
-      {"WalkThatDoesNotAdvance", nullptr,
+      {"EmptyCellRecord",
+       [](TTransferSpec& s) { s.Rows = {{1}}; },
        [](const std::string& d) {
          testing::TDdfWriter cells({{"CVLS", "CELL VALUES", "*ELEVATION", "(B(16))"}});
          cells.Record({{"CVLS", ""}}, 'R').Raw("zzzz");
          cells.WriteFile(PathOf(d, "CEL0"));
-         return "The cell module " + PathOf(d, "CEL0") + " is malformed: the CVLS field at byte " +
-                std::to_string(cells.Ddr().size() + 24 + 14) + " holds no cells";
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: record 1 holds 0 cells, but LDEF declares 1 columns";
        }},
-      {"MoreCellsThanTheGrid",
-       [](TTransferSpec& s) {
-         s.RepeatRecords = true;
-         s.Rows.assign(1001, std::vector<int16_t>(4000, 1));
-       },
+      {"RowLongerThanLdefSays", [](TTransferSpec& s) { s.Ncol = "3"; },
        [](const std::string& d) {
-         return "The cell module " + PathOf(d, "CEL0") + " holds more cells than the grid can take (4,000,001)";
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: record 1 holds 4 cells, but LDEF declares 3 columns";
+       }},
+      {"RowShorterThanLdefSays", [](TTransferSpec& s) { s.Rows[2].pop_back(); },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: record 3 holds 3 cells, but LDEF declares 4 columns";
+       }},
+      {"MoreRecordsThanLdefRows", [](TTransferSpec& s) { s.Nrow = "3"; },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " is malformed: record 4 is beyond the 3 rows of LDEF";
        }},
       {"GridLargerThanItsCells",
        [](TTransferSpec& s) {
@@ -160,7 +186,11 @@ std::vector<TBadCase> Cases() {
          s.Ncol = "3000";
        },
        [](const std::string& d) {
-         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, too few for a grid of 3000 rows by 3000 columns";
+         return "The cell module " + PathOf(d, "CEL0") + " is too small for a grid of 3000 rows by 3000 columns";
+       }},
+      {"FewerRecordsThanLdefRows", [](TTransferSpec& s) { s.Nrow = "5"; },
+       [](const std::string& d) {
+         return "The cell module " + PathOf(d, "CEL0") + " holds 16 cells, too few for a grid of 5 rows by 4 columns";
        }},
       {"NoRowsButManyColumns",
        [](TTransferSpec& s) {
@@ -191,8 +221,8 @@ std::vector<TBadCase> Cases() {
          return std::string("The number of elevations 1000000 does not fit its DEM field of 6 characters");
        }},
       {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
-       [](const std::string&) {
-         return std::string("A grid of -5 rows and 4 columns does not fit in the 4,000,001 cells the converter holds");
+       [](const std::string& d) {
+         return "The file " + PathOf(d, "LDEF") + " is malformed: a grid of -5 rows and 4 columns";
        }},
       {"NotANumberCell",
        [](TTransferSpec& s) {
@@ -236,10 +266,9 @@ std::vector<TBadCase> Cases() {
          testing::TDdfWriter ddsh(defs);
          ddsh.Record(fields);
          ddsh.WriteFile(PathOf(d, "DDSH"));
-         return std::string();
-       },
-       // Entries past the 20th are dropped: DDSH is not found, metres.
-       [](const std::string&, const std::vector<std::string>& pane) { EXPECT_EQ(pane[0], "Units: Meters"); }},
+         // Entries past the 20th are dropped: DDSH, and so its FMT, is not found.
+         return "The cell format '' is not supported (only BI16 and BFP32 cells are read) in " + PathOf(d, "DDSH");
+       }},
       {"TitleOf2000Characters", [](TTransferSpec& s) { s.Title = std::string(2000, 'T'); },
        [](const std::string&) { return std::string(); },
        [](const std::string& cell, const std::vector<std::string>& pane) {

@@ -33,9 +33,11 @@ std::map<TKey, double> ReadWithGdal(const std::string& raster, const std::string
 }
 
 // Compares, at every ground position, GDAL's reading of the transfer (its
-// CATD module) with GDAL's reading of our DEM; returns the elevations that agree.
+// CATD module) with GDAL's reading of our DEM, whose elevations come in
+// steps of `zStep` (0.1 where the DEM holds tenths); returns the
+// elevations that agree.
 int CompareWithGdal(const std::string& name, const std::string& catd, const std::string& dem, size_t cells,
-                    const std::string& work) {
+                    const std::string& work, double zStep = 1.0) {
   EXPECT_EQ(std::system("gdal_translate --version >/dev/null 2>&1"), 0) << "gdal-bin is missing: run tools/setup";
   const std::map<TKey, double> sdts = ReadWithGdal(catd, work + "/sdts.xyz");
   const std::map<TKey, double> read = ReadWithGdal(dem, work + "/dem.xyz");
@@ -43,12 +45,13 @@ int CompareWithGdal(const std::string& name, const std::string& catd, const std:
   EXPECT_FALSE(read.empty());
   int elevations = 0, voids = 0, wrong = 0;
   for (const auto& [position, z] : sdts) {
-    // Fill and void of the transfer; -9999 (void between elevations) and
-    // -32767 (outside every profile) of the DEM.
+    // Fill and void of the transfer; the DEM's void value, -32767, between
+    // elevations and outside every profile.
     const bool expectVoid = z == -32766 || z == -32767;
     const auto found = read.find(position);
-    const bool demVoid = found == read.end() || found->second == -9999 || found->second == -32767;
-    const bool agree = expectVoid ? demVoid : (!demVoid && found->second == std::nearbyint(z));
+    const bool demVoid = found == read.end() || found->second == -32767;
+    const bool agree =
+        expectVoid ? demVoid : (!demVoid && std::fabs(found->second - std::nearbyint(z / zStep) * zStep) < 1e-4);
     if (!agree && ++wrong <= 5)
       ADD_FAILURE() << name << " at (" << position.first / 100.0 << ", " << position.second / 100.0
                     << "): transfer " << z << ", DEM " << (found == read.end() ? NAN : found->second);
@@ -71,8 +74,45 @@ TEST_P(Gdal, DemAgreesWithTheTransferAtEveryPosition) {
   testing::TRecorder pane;
   ConvertSdtsToDem(*state, cell, dir / "out.dem", false, pane);
   const size_t cells = static_cast<size_t>(state->Grid.RowCount) * state->Grid.ColCount;
-  EXPECT_GT(CompareWithGdal(variant, testing::ModulePath(dir.Path(), spec, "CATD"), dir / "out.dem", cells, dir.Path()),
+  EXPECT_GT(CompareWithGdal(variant, testing::ModulePath(dir.Path(), spec, "CATD"), dir / "out.dem", cells, dir.Path(),
+                            1.0 / state->Info.VerticalScale),
             100000);
+}
+
+// The real USGS transfers: whole metres, feet, and BFP32 metres in 0.1 m
+// steps with coastal voids, each cell as GDAL reads the source.
+TEST(RealTransfer, GdalReadsEveryCellAsInTheSource) {
+  const struct {
+    const char* Folder;
+    size_t Rows, Cols;
+    double ZStep;
+    const char* ZResolution;
+    int Elevations;
+  } cases[] = {
+      {"oregon-basin-8821/8821", 471, 343, 1.0, "1.000000E+00", 150000},
+      {"mount-tabor-7974/7974", 1394, 983, 1.0, "1.000000E+00", 1300000},
+      {"cape-canaveral-9838/9838", 463, 409, 0.1, "1.000000E-01", 120000},
+  };
+  for (const auto& c : cases) {
+    const std::string prefix = VELORAN_SOURCE_DIR "/tests/data/" + std::string(c.Folder);
+    testing::TTempDir dir;
+    TConversionState state;
+    testing::TRecorder pane;
+    ConvertSdtsToDem(state, prefix + "CEL0.DDF", dir / "out.dem", false, pane, false);
+    const std::string dem = testing::ReadFileBytes(dir / "out.dem");
+    EXPECT_EQ(dem.substr(810, 6), "     1") << c.Folder;  // record C follows
+    EXPECT_EQ(dem.substr(840, 12), c.ZResolution) << c.Folder;
+    EXPECT_GT(CompareWithGdal(c.Folder, prefix + "CATD.DDF", dir / "out.dem", c.Rows * c.Cols, dir.Path(), c.ZStep),
+              c.Elevations);
+    // GDAL's statistics see no void as an elevation.
+    const std::string info = dir / "info.txt";
+    ASSERT_EQ(std::system(("gdalinfo -stats '" + dir / "out.dem" + "' > '" + info + "'").c_str()), 0);
+    const std::string text = testing::ReadFileBytes(info);
+    EXPECT_NE(text.find("NoData Value=-32767"), std::string::npos) << c.Folder;
+    const size_t at = text.find("Minimum=");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_GE(std::stod(text.substr(at + 8)), -1.0) << c.Folder;
+  }
 }
 
 // A real USGS transfer (Oregon Basin, Wyoming), from its folder and from a

@@ -19,6 +19,7 @@ namespace {
 void SetGrid(TConversionState& state, const std::vector<std::vector<int>>& rows, int unitsCode = 2) {
   state.Grid.RowCount = static_cast<int32_t>(rows.size());
   state.Grid.ColCount = static_cast<int32_t>(rows[0].size());
+  state.Grid.Cells.Resize(rows.size() * rows[0].size());
   size_t n = 0;
   for (const auto& row : rows)
     for (int e : row) state.Grid.Cells[n++] = e < 0 ? 0 : static_cast<uint16_t>(e + kCellOffset);

@@ -27,6 +27,7 @@ class Cells : public ::testing::Test {
     CellPath = testing::WriteTransfer(Dir.Path(), spec);
     SplitCellFileName(State.ModuleSet, CellPath);
     ReadDdsh(State);
+    ReadLdef(State);
   }
   std::string Error() {
     try {
@@ -88,26 +89,57 @@ TEST_F(Cells, SixteenBitExtremesAtEveryPositionOfALongRow) {
   EXPECT_EQ(State.Info.ActualMax, -32765);
 }
 
+// Float cells in feet are whole feet; in metres, tenths (VerticalScale 10),
+// rounded after scaling, ties to even either way.
 TEST_F(Cells, FloatCellsRoundTiesToEven) {
-  TTransferSpec spec;
-  spec.Fmt = "BFP32";
-  spec.FloatRows = {{1234.5f, 1235.5f, -0.5f, -32766.0f, 2.5f, 3.5f, -2.5f}};
-  Read(spec);
-  EXPECT_EQ(CellsFrom(0, 7), (std::vector<int>{2234, 2236, 1000, 0, 1002, 1004, 998}));
-  EXPECT_EQ(State.Info.ActualMin, -2);
-  EXPECT_EQ(State.Info.ActualMax, 1236);
-  EXPECT_TRUE(State.SwapFloatBytes);
+  const struct {
+    const char* Unit;
+    std::vector<float> In;
+    std::vector<int> Cells;
+    int Min, Max;
+  } cases[] = {
+      {"FEET", {1234.5f, 1235.5f, -0.5f, -32766.0f, 2.5f, 3.5f, -2.5f}, {2234, 2236, 1000, 0, 1002, 1004, 998}, -2, 1236},
+      {"METERS", {9.5f, 0.25f, 0.75f, -0.25f, 1234.5f, 100.1f, -32767.0f}, {1095, 1002, 1008, 998, 13345, 2001, 0}, -2,
+       12345},
+  };
+  for (const auto& c : cases) {
+    TTransferSpec spec;
+    spec.Fmt = "BFP32";
+    spec.Unit = c.Unit;
+    spec.FloatRows = {c.In};
+    Read(spec);
+    EXPECT_EQ(CellsFrom(0, 7), c.Cells) << c.Unit;
+    EXPECT_EQ(State.Info.ActualMin, c.Min) << c.Unit;
+    EXPECT_EQ(State.Info.ActualMax, c.Max) << c.Unit;
+    EXPECT_TRUE(State.SwapFloatBytes);
+  }
 }
 
+// The range check applies to the scaled value: -999 to 64,535 whole feet,
+// -99.9 to 6,453.5 metres.
 TEST_F(Cells, FloatCellsTheGridCannotHoldAreVoid) {
-  TTransferSpec spec;
-  spec.Fmt = "BFP32";
   const float inf = std::numeric_limits<float>::infinity();
-  spec.FloatRows = {{-2000.0f, -1000.0f, 64535.0f, 64536.0f, 1e10f, -inf, -32765.0f, -999.4f, 100.25f}};
-  Read(spec);
-  EXPECT_EQ(CellsFrom(0, 9), (std::vector<int>{0, 0, 65535, 0, 0, 0, 0, 1, 1100}));
-  EXPECT_EQ(State.Info.ActualMin, -1000);  // -1000 counts, as in the 16-bit path
-  EXPECT_EQ(State.Info.ActualMax, 64535);
+  const struct {
+    const char* Unit;
+    std::vector<float> In;
+    std::vector<int> Cells;
+    int Min, Max;
+  } cases[] = {
+      {"FEET", {-2000.0f, -1000.0f, 64535.0f, 64536.0f, 1e10f, -inf, -32765.0f, -999.4f, 100.25f},
+       {0, 0, 65535, 0, 0, 0, 0, 1, 1100}, -1000, 64535},  // -1000 counts, as in the 16-bit path
+      {"METERS", {-200.0f, -100.0f, 6453.5f, 6453.6f, 1e10f, -inf, -32765.0f, -99.94f, 10.025f},
+       {0, 0, 65535, 0, 0, 0, 0, 1, 1100}, -1000, 64535},
+  };
+  for (const auto& c : cases) {
+    TTransferSpec spec;
+    spec.Fmt = "BFP32";
+    spec.Unit = c.Unit;
+    spec.FloatRows = {c.In};
+    Read(spec);
+    EXPECT_EQ(CellsFrom(0, 9), c.Cells) << c.Unit;
+    EXPECT_EQ(State.Info.ActualMin, c.Min) << c.Unit;
+    EXPECT_EQ(State.Info.ActualMax, c.Max) << c.Unit;
+  }
 }
 
 TEST_F(Cells, NotANumberAndHugeFloatsFail) {
@@ -196,12 +228,15 @@ TEST_F(Cells, MalformedModulesFailWithClearMessages) {
   testing::WriteFileBytes(cel0, noCvls.Ddr());
   EXPECT_EQ(Error(), "The cell module " + cel0 + " has no CVLS field in its first record");
 
+  // A grid of one row of one cell.
+  State.Grid.RowCount = 1;
+  State.Grid.ColCount = 1;
   // An "R" record whose CVLS field is empty and first: the walk would stand still.
   testing::TDdfWriter still({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});
   still.Record({{"CVLS", ""}}, 'R').Raw("xxxx");
   still.WriteFile(cel0);
-  EXPECT_EQ(Error(), "The cell module " + cel0 + " is malformed: the CVLS field at byte " +
-                         std::to_string(still.Ddr().size() + 24 + 14) + " holds no cells");
+  EXPECT_EQ(Error(), "The cell module " + cel0 + " is malformed: record 1 holds 0 cells, but LDEF declares 1 columns");
+  State.Grid.RowCount = 2;
 
   // A later record whose CVLS field lies before its own start.
   testing::TDdfWriter back({{"CVLS", "CELL VALUES", "ELEVATION", "(B(16))"}});
@@ -217,19 +252,6 @@ TEST_F(Cells, MalformedModulesFailWithClearMessages) {
   back.Record({{"CVLS", testing::Int16Cells({1})}}).Raw("0003x D");
   back.WriteFile(cel0);
   EXPECT_EQ(Error(), "'0003x' is not a valid integer value in " + cel0);
-}
-
-TEST_F(Cells, MoreCellsThanTheGridHoldsAreRefused) {
-  TTransferSpec spec;
-  spec.RepeatRecords = true;
-  spec.Rows.assign(1001, std::vector<int16_t>(4000, 5));  // 4,004,000 cells
-  Write(spec);
-  EXPECT_EQ(Error(), "The cell module " + CellPath + " holds more cells than the grid can take (4,000,001)");
-  spec.RepeatRecords = false;  // a shorter last record needs a leader of its own
-  spec.Rows.assign(1000, std::vector<int16_t>(4000, 6));  // 4,000,000 cells fit
-  spec.Rows.push_back({7});
-  Read(spec);
-  EXPECT_EQ(State.Grid.Cells[4000000], 1007);
 }
 
 }  // namespace

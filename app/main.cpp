@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   // the program's parts (help file, conversion state, main window with its
   // help component, About box).
   veloran::IndeSystemData();
+  veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
   QApplication app(argc, argv);
   app.setApplicationName(veloran::ApplicationTitle(QApplication::applicationFilePath()));

@@ -414,6 +414,7 @@ class TBatch {
 }  // namespace
 
 int main(int argc, char** argv) {
+  veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
   TOptions options;
   bool haveJobs = false;

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "dem/demblock.h"
-#include "dem/output.h"
+#include "support/filesink.h"
 
 namespace veloran {
 

@@ -174,6 +174,36 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
   endPiece();
 }
 
+// The blocks of the DEM: records A and C, and per column one block for its
+// first 146 elevations and one for each further 170, a column's elevations
+// running from its southernmost to its northernmost elevation. Exact, so
+// that conversions at once never hold disk room that one alone would not.
+uint64_t DemBlockCount(const TElevationGrid& grid) {
+  const int32_t rows = grid.RowCount, cols = grid.ColCount;
+  std::vector<int32_t> north(static_cast<size_t>(cols), -1), south(static_cast<size_t>(cols), -1);
+  // The first elevation met in each column from either end: for a full
+  // grid, one row from each end settles every column.
+  auto settle = [&](std::vector<int32_t>& edge, int32_t from, int32_t step) {
+    int32_t open = cols;
+    for (int32_t r = from; open > 0 && r >= 0 && r < rows; r += step) {
+      const uint16_t* row = grid.Cells.get() + int64_t{r} * cols;
+      for (int32_t c = 0; c < cols; ++c)
+        if (edge[static_cast<size_t>(c)] < 0 && row[c] != 0) {
+          edge[static_cast<size_t>(c)] = r;
+          --open;
+        }
+    }
+  };
+  settle(north, 0, 1);
+  settle(south, rows - 1, -1);
+  uint64_t blocks = 2;
+  for (size_t c = 0; c < north.size(); ++c) {
+    const int64_t elevations = north[c] < 0 ? 0 : south[c] - north[c] + 1;
+    blocks += 1 + static_cast<uint64_t>((std::max<int64_t>(elevations - 146, 0) + 169) / 170);
+  }
+  return blocks;
+}
+
 }  // namespace
 
 double RealRemainder(double value, double step) {
@@ -191,12 +221,8 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
 void WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane,
                   bool sync) {
   CheckGridFits(state.Grid);
-  TDemFileSink sink(demFileName, sync);
-  // At most: records A and C, and every profile as long as the grid's
-  // columns (one block of 146 elevations, then blocks of 170).
-  const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
-  const int64_t blocks = 2 + cols * (1 + (std::max<int64_t>(rows - 146, 0) + 169) / 170);
-  sink.Reserve(static_cast<uint64_t>(blocks * (kDemBlockSize + (addNewLines ? 2 : 0))));
+  TFileSink sink(demFileName, sync);
+  sink.Reserve(DemBlockCount(state.Grid) * (kDemBlockSize + (addNewLines ? 2 : 0)));
   TTotals totals;
   WriteRecords(state, sink, addNewLines, pane, DemDateText(), totals);
   sink.Commit();

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dem/output.h"
+#include "support/filesink.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
 
@@ -20,7 +20,7 @@ double RealRemainder(double value, double step);
 void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date);
 
-// Writes `demFileName` safely (see TDemFileSink; `sync` makes it durable)
+// Writes `demFileName` safely (see TFileSink; `sync` makes it durable)
 // and appends the 11 summary lines to the pane on success. A grid that does
 // not fit the cell store, or has no rows or no columns, is refused before
 // any file is created.

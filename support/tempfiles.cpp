@@ -1,11 +1,14 @@
 #include "support/tempfiles.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace veloran {
 
@@ -13,32 +16,41 @@ namespace {
 
 // The one process-wide table of the program: a signal handler can reach
 // nothing else. Slots are claimed with an atomic flag so that conversions
-// on several threads can register at once.
-constexpr int kSlots = 256;
+// on several threads can register at once. A file is named by its folder's
+// descriptor and its name, so that a path of any length can be removed.
 enum : int { kFree = 0, kClaimed = 1, kActive = 2 };
 struct TSlot {
   std::atomic<int> State{kFree};
-  char Path[PATH_MAX] = {};
+  int DirFd = -1;
+  char Name[NAME_MAX + 1] = {};
 };
 // Constant-initialized (zero pages in .bss): no start-up code touches it.
-constinit TSlot Slots[kSlots];
+constinit TSlot Slots[kTempFileSlots];
 
 extern "C" void RemoveTempFilesAndDie(int signal) {
-  for (TSlot& slot : Slots)
-    if (slot.State.load(std::memory_order_acquire) == kActive) ::unlink(slot.Path);
+  RemoveTempFiles();
   ::signal(signal, SIG_DFL);
   ::raise(signal);  // delivered with the default action once the handler returns
 }
 
+std::terminate_handler PreviousTerminate = nullptr;
+
+void RemoveTempFilesAndTerminate() {
+  RemoveTempFiles();
+  if (PreviousTerminate) PreviousTerminate();
+  std::abort();
+}
+
 }  // namespace
 
-int RegisterTempFile(const char* path) {
-  const size_t length = std::strlen(path);
-  if (length >= PATH_MAX) return -1;
-  for (int i = 0; i < kSlots; ++i) {
+int RegisterTempFile(int dirFd, const char* name) {
+  const size_t length = std::strlen(name);
+  if (length > NAME_MAX) return -1;
+  for (int i = 0; i < kTempFileSlots; ++i) {
     int expected = kFree;
     if (Slots[i].State.compare_exchange_strong(expected, kClaimed, std::memory_order_acquire)) {
-      std::memcpy(Slots[i].Path, path, length + 1);
+      Slots[i].DirFd = dirFd;
+      std::memcpy(Slots[i].Name, name, length + 1);
       Slots[i].State.store(kActive, std::memory_order_release);
       return i;
     }
@@ -47,17 +59,32 @@ int RegisterTempFile(const char* path) {
 }
 
 void UnregisterTempFile(int slot) {
-  if (slot >= 0 && slot < kSlots) Slots[slot].State.store(kFree, std::memory_order_release);
+  if (slot >= 0 && slot < kTempFileSlots) Slots[slot].State.store(kFree, std::memory_order_release);
+}
+
+void RemoveTempFiles() {
+  for (TSlot& slot : Slots)
+    if (slot.State.load(std::memory_order_acquire) == kActive) ::unlinkat(slot.DirFd, slot.Name, 0);
 }
 
 void InstallTempFileCleanup() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
     struct sigaction old {};
     if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = RemoveTempFilesAndDie;
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
+  }
+  PreviousTerminate = std::set_terminate(RemoveTempFilesAndTerminate);
+}
+
+void KeepStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    // The lowest free descriptor is this one.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
   }
 }
 

@@ -1,19 +1,34 @@
-// Temporary files that a fatal signal must not leave behind.
+// Temporary files that a fatal signal must not leave behind, and the
+// process's start-up guards.
 #pragma once
 
 namespace veloran {
 
-// Registers a temporary file's path for removal by the signal handlers;
-// returns its slot, or -1 when every slot is taken or the path is too long
-// (the file is then still removed on every ordinary path).
-int RegisterTempFile(const char* path);
-// The file is gone or renamed: the handlers must leave its path alone.
-void UnregisterTempFile(int slot);
+// As many temporary files as can exist at once: one per conversion under
+// way (the command line runs at most kMaxJobs), and a few for the desktop.
+inline constexpr int kMaxJobs = 1024;
+inline constexpr int kTempFileSlots = kMaxJobs + 16;
 
-// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGXFSZ that remove
-// every registered temporary file (with unlink, which is
-// async-signal-safe), then end the program with the signal's usual status.
-// A signal the program was started with ignored stays ignored.
+// Registers the temporary file `name` in the folder open as `dirFd` for
+// removal by the signal handlers, before the file is created; returns its
+// slot, or -1 when every slot is taken or the name is longer than a file
+// name can be: the file must then not be created.
+int RegisterTempFile(int dirFd, const char* name);
+// The file is gone or renamed: the handlers must leave its name alone.
+void UnregisterTempFile(int slot);
+// Removes every registered temporary file now (async-signal-safe).
+void RemoveTempFiles();
+
+// Installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ that
+// remove every registered temporary file (with unlinkat, which is
+// async-signal-safe), then end the program with the signal's usual status;
+// a terminate handler does the same before aborting. A signal the program
+// was started with ignored stays ignored.
 void InstallTempFileCleanup();
+
+// Opens /dev/null on descriptors 0, 1 and 2 where they are closed, so that
+// no file opened later takes their place and receives what is meant for
+// standard output.
+void KeepStandardDescriptors();
 
 }  // namespace veloran

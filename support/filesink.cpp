@@ -1,7 +1,8 @@
-#include "dem/output.h"
+#include "support/filesink.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,12 +12,26 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 
 #include "support/errors.h"
 #include "support/tempfiles.h"
 
 namespace veloran {
+
+int IFileCalls::CreateAt(int dirFd, const char* name, mode_t mode) {
+  return ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+}
+ssize_t IFileCalls::Write(int fd, const void* bytes, size_t count) { return ::write(fd, bytes, count); }
+int IFileCalls::Fsync(int fd) { return ::fsync(fd); }
+int IFileCalls::RenameAt(int dirFd, const char* from, const char* to) { return ::renameat(dirFd, from, dirFd, to); }
+int IFileCalls::FsyncDirectory(int dirFd) { return ::fsync(dirFd); }
+
+IFileCalls& SystemFileCalls() {
+  static IFileCalls calls;
+  return calls;
+}
 
 namespace {
 
@@ -26,6 +41,8 @@ std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The path that a chain of symbolic links ends in, whether or not that file
 // exists; 0 or the errno of the failure (ELOOP for a loop).
@@ -60,8 +77,8 @@ int WriteDenied(const std::string& path, const struct stat& st) {
 // (sync_file_range), so that the final fsync waits for the tail only.
 class TBackgroundWriter {
  public:
-  TBackgroundWriter(int fd, bool startWriteback)
-      : Fd(fd), StartWriteback(startWriteback), Thread([this] { Run(); }) {}
+  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls)
+      : Fd(fd), StartWriteback(startWriteback), Calls(calls), Thread([this] { Run(); }) {}
   ~TBackgroundWriter() {
     {
       std::lock_guard lock(Mutex);
@@ -109,7 +126,7 @@ class TBackgroundWriter {
   }
   int WriteAll(const char* data, size_t count) {
     for (size_t done = 0; done < count;) {
-      const ssize_t n = ::write(Fd, data + done, count - done);
+      const ssize_t n = Calls.Write(Fd, data + done, count - done);
       if (n < 0) {
         if (errno == EINTR) continue;
         return errno;
@@ -128,6 +145,7 @@ class TBackgroundWriter {
 
   const int Fd;
   const bool StartWriteback;
+  IFileCalls& Calls;
   static constexpr off_t kWritebackStep = 1 << 20;
   off_t Offset = 0;   // bytes written so far
   off_t Started = 0;  // bytes whose writeback has been started
@@ -140,8 +158,8 @@ class TBackgroundWriter {
   std::thread Thread;  // last: starts once the rest is set
 };
 
-TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
-    : TargetPath(std::move(targetPath)), FinalPath(TargetPath), Sync(sync) {
+TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
+    : TargetPath(std::move(targetPath)), Sync(sync), Calls(calls) {
   if (TargetPath.empty()) CreateFailed(ENOENT);
   struct stat st {};
   const bool exists = stat(TargetPath.c_str(), &st) == 0;
@@ -154,30 +172,48 @@ TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
     StartWriter(false);
     return;
   }
-  if (const int error = FollowLinks(FinalPath)) CreateFailed(error);
+  std::string finalPath = TargetPath;
+  if (const int error = FollowLinks(finalPath)) CreateFailed(error);
   if (exists)
-    if (const int error = WriteDenied(FinalPath, st)) CreateFailed(error);
+    if (const int error = WriteDenied(finalPath, st)) CreateFailed(error);
+  FinalName = NameOf(finalPath);
+  // The temporary file is named within its folder's descriptor, so that a
+  // target path as long as the system takes never fails for the longer
+  // temporary name.
+  const std::string dir = DirectoryOf(finalPath);
+  DirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (DirFd < 0) CreateFailed(errno);
 
-  // A short fixed prefix and a random part: the temporary name is never
-  // longer than any valid target name.
+  // A short fixed prefix and a random part.
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
-  const std::string dir = DirectoryOf(FinalPath);
   for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
     std::string name = ".vlr";
     for (int i = 0; i < 8; ++i) name += kAlphabet[random() % (sizeof kAlphabet - 1)];
-    TempPath = dir + name;
-    Slot = RegisterTempFile(TempPath.c_str());
+    // Registered before it exists: a signal can never miss it.
+    Slot = RegisterTempFile(DirFd, name.c_str());
+    if (Slot < 0) {
+      Discard();
+      Fail("Cannot create file " + TargetPath + ": too many temporary files at once");
+    }
+    TempName = name;
     // Mode 0666 under the umask: the permissions of a newly created file.
-    Fd = ::open(TempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    Fd = Calls.CreateAt(DirFd, name.c_str(), 0666);
     if (Fd < 0) {
       const int error = errno;
+      TempName.clear();
       UnregisterTempFile(Slot);
       Slot = -1;
-      if (error != EEXIST) CreateFailed(error);
+      if (error != EEXIST) {
+        Discard();
+        CreateFailed(error);
+      }
     }
   }
-  if (Fd < 0) CreateFailed(EEXIST);
+  if (Fd < 0) {
+    Discard();
+    CreateFailed(EEXIST);
+  }
   if (exists) {
     // The replacement keeps the permissions and, where allowed, the group.
     if (fchown(Fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
@@ -192,25 +228,36 @@ TDemFileSink::TDemFileSink(std::string targetPath, bool sync)
   StartWriter(Sync);
 }
 
-TDemFileSink::~TDemFileSink() { Discard(); }
+TFileSink::~TFileSink() { Discard(); }
 
-void TDemFileSink::StartWriter(bool startWriteback) {
-  Buffer.resize(kSinkBufferSize);
-  Spare.resize(kSinkBufferSize);
-  Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback);
+void TFileSink::StartWriter(bool startWriteback) {
+  try {
+    Buffer.resize(kSinkBufferSize);
+    Spare.resize(kSinkBufferSize);
+    Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback, Calls);
+  } catch (const std::system_error& e) {
+    // No thread could be started: nothing may be left behind.
+    Discard();
+    Fail("Cannot write file " + TargetPath + ": no thread could be started (" + e.code().message() + ")");
+  } catch (...) {
+    Discard();
+    throw;
+  }
 }
 
-void TDemFileSink::Discard() {
+void TFileSink::Discard() {
   Writer.reset();  // joins the writing thread before its file is closed
   if (Fd >= 0) ::close(Fd);
   Fd = -1;
-  if (!TempPath.empty()) ::unlink(TempPath.c_str());
-  TempPath.clear();
+  if (!TempName.empty()) ::unlinkat(DirFd, TempName.c_str(), 0);
+  TempName.clear();
   UnregisterTempFile(Slot);
   Slot = -1;
+  if (DirFd >= 0) ::close(DirFd);
+  DirFd = -1;
 }
 
-void TDemFileSink::Write(const char* bytes, size_t count) {
+void TFileSink::Write(const char* bytes, size_t count) {
   if (Used + count > Buffer.size()) FlushBuffer();
   if (count > Buffer.size()) Buffer.resize(count);
   std::memcpy(Buffer.data() + Used, bytes, count);
@@ -218,62 +265,54 @@ void TDemFileSink::Write(const char* bytes, size_t count) {
   Total += count;
 }
 
-void TDemFileSink::Reserve(uint64_t bytes) {
-  if (TempPath.empty() || bytes == 0) return;  // a FIFO or a device
-  // Beyond the file size limit, fallocate would raise SIGXFSZ for a DEM
+void TFileSink::Reserve(uint64_t bytes) {
+  if (TempName.empty() || bytes == 0) return;  // a FIFO or a device
+  // Beyond the file size limit, fallocate would raise SIGXFSZ for a file
   // that may well fit: only the writes may meet the limit.
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && bytes > limit.rlim_cur) return;
-  Reserved = true;
-  if (::fallocate(Fd, 0, 0, static_cast<off_t>(bytes)) != 0) {
-    // Not supported here, or no room for the upper bound: the writes will
-    // tell whether the file fits.
-  }
+  // Without room for all of it, nothing is held back from other files.
+  if (::fallocate(Fd, 0, 0, static_cast<off_t>(bytes)) == 0) Reserved = true;
 }
 
-void TDemFileSink::FlushBuffer() {
+void TFileSink::FlushBuffer() {
   if (const int error = Writer->Wait()) WriteFailed(error);
   std::swap(Buffer, Spare);
   Writer->Start(Spare.data(), Used);
   Used = 0;
 }
 
-void TDemFileSink::CreateFailed(int error) const {
+void TFileSink::CreateFailed(int error) const {
   Fail("Cannot create file " + TargetPath + ": " + std::strerror(error));
 }
 
-void TDemFileSink::WriteFailed(int error) {
+void TFileSink::WriteFailed(int error) {
   Discard();
   Fail("Cannot write file " + TargetPath + ": " + std::strerror(error));
 }
 
-void TDemFileSink::Commit() {
+void TFileSink::Commit() {
   FlushBuffer();
   if (const int error = Writer->Wait()) WriteFailed(error);
   Writer.reset();
   if (Reserved && ::ftruncate(Fd, static_cast<off_t>(Total)) != 0) WriteFailed(errno);
-  if (!TempPath.empty() && Sync && ::fsync(Fd) != 0) WriteFailed(errno);
+  if (!TempName.empty() && Sync && Calls.Fsync(Fd) != 0) WriteFailed(errno);
   const int fd = Fd;
   Fd = -1;
   if (::close(fd) != 0) WriteFailed(errno);
-  if (TempPath.empty()) return;  // written directly
-  if (::rename(TempPath.c_str(), FinalPath.c_str()) != 0) {
+  if (TempName.empty()) return;  // written directly
+  if (Calls.RenameAt(DirFd, TempName.c_str(), FinalName.c_str()) != 0) {
     const int error = errno;
     Discard();
     CreateFailed(error);
   }
-  TempPath.clear();
+  TempName.clear();
   UnregisterTempFile(Slot);
   Slot = -1;
-  if (Sync) {
-    // The rename itself reaches the disk with its directory.
-    const std::string dir = DirectoryOf(FinalPath);
-    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
-  }
+  // The rename itself reaches the disk with its folder.
+  const int error = Sync && Calls.FsyncDirectory(DirFd) != 0 ? errno : 0;
+  Discard();
+  if (error) Fail("Cannot write file " + TargetPath + ": its folder could not be flushed to the disk: " + std::strerror(error));
 }
 
 }  // namespace veloran

@@ -68,15 +68,19 @@ constexpr const char* kHelp =
 std::string Visible(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02X", u);
-      out += escape;
-    } else {
-      out += c;
+  for (size_t i = 0; i < text.size();) {
+    bool control = false;
+    const size_t length = veloran::NextCharacter(text, i, control);
+    for (size_t k = i; k < i + length; ++k) {
+      if (control) {
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(text[k]));
+        out += escape;
+      } else {
+        out += text[k];
+      }
     }
+    i += length;
   }
   return out;
 }

@@ -8,6 +8,7 @@
 #include "sdts/moduleset.h"
 #include "support/errors.h"
 #include "support/numfmt.h"
+#include "support/textutil.h"
 
 namespace veloran {
 
@@ -23,13 +24,20 @@ std::string PlainFileName(std::string title) {
     while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
     title.resize(cut);
   }
+  std::string name;
   bool leading = true;
-  for (char& c : title) {
-    const auto u = static_cast<unsigned char>(c);
-    leading = leading && c == '.';
-    if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || leading) c = '_';
+  for (size_t i = 0; i < title.size();) {
+    bool control = false;
+    const size_t length = NextCharacter(title, i, control);
+    leading = leading && title[i] == '.';
+    if (control || title[i] == '/' || title[i] == '\\' || leading) {
+      name.append(length, '_');
+    } else {
+      name.append(title, i, length);
+    }
+    i += length;
   }
-  return title;
+  return name;
 }
 
 // Forms the module names of the transfer whose cell file, which must exist,

@@ -17,7 +17,10 @@ std::string DemDateText() {
   char* end = nullptr;
   errno = 0;
   const long long seconds = epoch ? std::strtoll(epoch, &end, 10) : 0;
-  if (epoch && *epoch && end && *end == '\0' && errno == 0) {
+  // Only dates of years 1970 to 9999 fit the DEM's date; another value is
+  // ignored like one that is no number.
+  constexpr long long kLastSecondOf9999 = 253402300799;
+  if (epoch && *epoch && end && *end == '\0' && errno == 0 && seconds >= 0 && seconds <= kLastSecondOf9999) {
     now = static_cast<std::time_t>(seconds);
     gmtime_r(&now, &when);
   } else {

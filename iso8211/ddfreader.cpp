@@ -154,6 +154,15 @@ const TDDRDirItem* EntryBeyondRecord(const TStream& stream, const TDDRDirectory&
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords) {
   const int n = maxRecords > kMaxEntries ? kMaxEntries : maxRecords;
   const int64_t ddrStart = stream.Position();
+  // An empty file, or one whose first bytes are no text (a file of zeros,
+  // a picture), is not an ISO 8211 file at all.
+  char leader[24];
+  const int64_t got = stream.Read(leader, sizeof leader);
+  if (got == 0) Fail("The file " + stream.Name() + " is malformed: it is empty");
+  if (got < 24) Fail("The file " + stream.Name() + " is malformed: it ends within its leader");
+  if (!std::all_of(leader, leader + 24, [](char c) { return c >= ' ' && c <= '~'; }))
+    Fail("The file " + stream.Name() + " is malformed: its first 24 bytes are not an ISO 8211 leader");
+  stream.Seek(ddrStart);
   ReadDDRLeader(stream, description.Leader);
   ReadDDRDirectory(stream, description.Directory, description.Leader);
   const int64_t ddrEnd = ddrStart + description.Leader.RecordLength;

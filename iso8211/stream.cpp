@@ -57,15 +57,16 @@ void TStream::Seek(int64_t pos) {
 namespace {
 
 // Opens a regular file read-only and takes its size, or fails with
-// "Cannot open file %s". O_NONBLOCK keeps a FIFO from hanging the open; a
+// "Cannot open file %s: <reason>". O_NONBLOCK keeps a FIFO from hanging the open; a
 // FIFO, a device or a directory is refused: only a regular file has a size
 // to bound every read.
 std::pair<int, int64_t> OpenForReading(const std::string& fileName) {
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st {};
   if (fd < 0 || fstat(fd, &st) != 0) {
+    const int error = errno;
     if (fd >= 0) ::close(fd);
-    Fail("Cannot open file " + fileName);
+    Fail("Cannot open file " + fileName + ": " + std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);

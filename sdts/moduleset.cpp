@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "support/errors.h"
@@ -35,10 +36,27 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
   return found;
 }
 
-// A module among files in memory: the formed path, or else the first path
-// in the same folder that equals it ignoring case.
-std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::string& path, const std::string& dir) {
-  auto found = files.Files.find(path);
+// The module's name in the letter case of the chosen cell file: a cell
+// file named in lower case (1234cel0.ddf) takes its modules in lower case
+// first, so that a folder holding both 1234CEL0.DDF and 1234cel0.ddf keeps
+// the two transfers apart.
+std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
+  const std::string& cell = moduleSet.CellFileName;
+  const bool lower = cell.size() >= 4 && cell.compare(cell.size() - 4, 4, ".ddf") == 0;
+  if (!lower) return ModuleFileName(moduleSet, code);
+  std::string name = moduleSet.TransferPrefix + std::string(code) + ".ddf";
+  for (size_t i = moduleSet.TransferPrefix.size(); i < name.size(); ++i)
+    if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
+  return moduleSet.TransferDir + name;
+}
+
+// A module among files in memory: the name in the cell file's case, the
+// formed name, or else the first path in the same folder that equals it
+// ignoring case.
+std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::string& styled,
+                                          const std::string& path, const std::string& dir) {
+  auto found = files.Files.find(styled);
+  if (found == files.Files.end()) found = files.Files.find(path);
   if (found == files.Files.end()) {
     for (auto it = files.Files.lower_bound(dir); it != files.Files.end() && it->first.rfind(dir, 0) == 0; ++it)
       if (SameIgnoringCase(it->first, path)) {
@@ -46,37 +64,40 @@ std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::
         break;
       }
   }
-  if (found == files.Files.end()) Fail("Cannot open file " + path);
+  if (found == files.Files.end()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
   return TMemoryStream::Borrow(found->second, found->first);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
 }  // namespace
 
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
   const std::string path = ModuleFileName(moduleSet, code);
-  if (moduleSet.Files) return OpenMemoryModule(*moduleSet.Files, path, moduleSet.TransferDir);
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-    const std::string name = path.substr(moduleSet.TransferDir.size());
-    const std::string found = FindIgnoringCase(moduleSet.TransferDir, name);
-    if (found.empty()) Fail("Cannot open file " + path);
-    try {
-      return std::make_unique<TFileStream>(moduleSet.TransferDir + found);
-    } catch (const TConvertError&) {
-      Fail("Cannot open file " + path);
-    }
-  }
-  return std::make_unique<TFileStream>(path);
+  const std::string styled = StyledName(moduleSet, code);
+  if (moduleSet.Files) return OpenMemoryModule(*moduleSet.Files, styled, path, moduleSet.TransferDir);
+  if (Exists(styled)) return std::make_unique<TFileStream>(styled);
+  if (Exists(path)) return std::make_unique<TFileStream>(path);
+  const std::string found = FindIgnoringCase(moduleSet.TransferDir, path.substr(moduleSet.TransferDir.size()));
+  if (found.empty()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  return std::make_unique<TFileStream>(moduleSet.TransferDir + found);
 }
 
 void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files) {
   if (files) {
-    if (files->Files.count(cellPath) == 0) Fail("Cannot open file " + cellPath);
+    if (files->Files.count(cellPath) == 0) Fail("Cannot open file " + cellPath + ": " + std::strerror(ENOENT));
+    if (!EndsWithIgnoringCase(cellPath, ".DDF")) Fail(cellPath + " is not a module of an SDTS transfer");
     return;
   }
   struct stat st {};
-  if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath);
+  if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) Fail("Cannot open file " + cellPath + ": it is not a regular file");
+  // A picture, a DEM or a README chosen by mistake must not lead to module
+  // names made up from its name.
+  if (!EndsWithIgnoringCase(cellPath, ".DDF")) Fail(cellPath + " is not a module of an SDTS transfer");
 }
 
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath) {

@@ -19,14 +19,16 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 // Opens the module file read-only, from disk or from the module set's files
 // in memory. When the formed name does not exist, a file in the transfer's
 // directory whose name equals it ignoring case is opened instead (transfers
-// are often unpacked in lower case). Fails with "Cannot open file %s"
-// naming the formed path.
+// are often unpacked in lower case); where both exist, the one in the case
+// of the chosen cell file's name is taken. Fails with "Cannot open file %s:
+// <reason>" naming the formed path.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
-// Fails with "Cannot open file %s" (and, for a FIFO or a device, ": it is
-// not a regular file") unless the chosen cell file exists and is a regular
-// file (or, with `files`, is one of them): a missing name must never lead
-// to a sibling transfer.
+// Fails with "Cannot open file %s: <reason>" (for a FIFO or a device, ": it
+// is not a regular file") unless the chosen cell file exists and is a
+// regular file (or, with `files`, is one of them): a missing name must never
+// lead to a sibling transfer; and with "%s is not a module of an SDTS
+// transfer" unless its name ends in ".DDF" (in any case).
 void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files = nullptr);
 
 // Fails with "Cannot create file %s: ..." when `demPath` is, after following

@@ -30,6 +30,24 @@ const TIndeSystemData& IndeSystemData() {
   return instance;
 }
 
+size_t NextCharacter(std::string_view text, size_t i, bool& control) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    control = lead < 0x20 || lead == 0x7F;
+    return 1;
+  }
+  const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  bool valid = length > 0 && i + length <= text.size();
+  for (size_t k = 1; valid && k < length; ++k) valid = (byte(i + k) & 0xC0) == 0x80;
+  if (!valid) {
+    control = lead <= 0x9F;
+    return 1;
+  }
+  control = lead == 0xC2 && byte(i + 1) <= 0x9F;
+  return length;
+}
+
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
   return a.size() == b.size() &&

@@ -45,6 +45,12 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, failing with "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
 
+// The length in bytes of the character of `text` at `i`, a whole UTF-8
+// sequence when one starts there; `control` tells whether it is a control
+// character: C0 (below 0x20), DEL, or C1 (U+0080 to U+009F), as UTF-8 or
+// as a single byte 0x80 to 0x9F outside any UTF-8 sequence.
+size_t NextCharacter(std::string_view text, size_t i, bool& control);
+
 // Byte strings equal, or ending in `end`, ignoring the case of A to Z.
 bool SameIgnoringCase(std::string_view a, std::string_view b);
 bool EndsWithIgnoringCase(std::string_view text, std::string_view end);

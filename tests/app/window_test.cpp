@@ -213,7 +213,7 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
   EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_EQ(Form.Errors[0].first, ApplicationTitle(QApplication::applicationFilePath()));
-  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("Cannot open file " + Dir.Path() + "/1234IDEN.DDF."));
+  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("Cannot open file " + Dir.Path() + "/1234IDEN.DDF: No such file or directory."));
   // The window stays ready for the next command.
   Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), QString::fromStdString(Dir / "ok.dem")};
   Form.ConvertMnuClick();

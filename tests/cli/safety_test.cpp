@@ -278,17 +278,30 @@ TEST(StandardOutput, WriteErrorsEndTheRunWithStatusOne) {
   EXPECT_EQ(sh.Run(kConvert + " -q -o c.dem " + Q(cell) + " >/dev/full").Status, 0);
 }
 
+// C0 and C1 controls, C1 as UTF-8 (U+009B, U+009D) or as single bytes,
+// are shown escaped and named with "_"; other UTF-8 and Latin-1 letters stay.
 TEST(TransferText, ControlCharactersAreShownAndNeverNamed) {
-  testing::TTempDir dir;
-  const TShell sh(dir.Path());
-  TTransferSpec spec;
-  spec.Title = "EVIL\x1B]0;owned\x07";
-  const std::string cell = testing::WriteTransfer(dir.Path(), spec);
-  const TResult r = sh.Run(kConvert + " " + Q(cell));
-  EXPECT_EQ(r.Status, 0);
-  EXPECT_NE(r.Out.find("Title: EVIL\\x1B]0;owned\\x07\n"), std::string::npos);
-  EXPECT_EQ(r.Out.find('\x1B'), std::string::npos);
-  EXPECT_TRUE(fs::exists(dir / "EVIL_]0;owned_.dem"));
+  const struct {
+    const char* Title;
+    const char* Shown;
+    const char* Name;
+  } cases[] = {
+      {"EVIL\x1B]0;owned\x07", "EVIL\\x1B]0;owned\\x07", "EVIL_]0;owned_"},
+      {"CSI\xC2\x9B" "31m OSC\xC2\x9D" "0;x", "CSI\\xC2\\x9B31m OSC\\xC2\\x9D0;x", "CSI__31m OSC__0;x"},
+      {"RAW\x9B" "1m\x9D", "RAW\\x9B1m\\x9D", "RAW_1m_"},
+      {"\xE2\x82\xAC \xC3\x89T\xC9", "\xE2\x82\xAC \xC3\x89T\xC9", "\xE2\x82\xAC \xC3\x89T\xC9"},
+  };
+  for (const auto& c : cases) {
+    testing::TTempDir dir;
+    const TShell sh(dir.Path());
+    TTransferSpec spec;
+    spec.Title = c.Title;
+    const std::string cell = testing::WriteTransfer(dir.Path(), spec);
+    const TResult r = sh.Run(kConvert + " " + Q(cell));
+    EXPECT_EQ(r.Status, 0) << c.Shown;
+    EXPECT_NE(r.Out.find("Title: " + std::string(c.Shown) + "\n"), std::string::npos) << r.Out;
+    EXPECT_TRUE(fs::exists(dir / (std::string(c.Name) + ".dem"))) << c.Shown;
+  }
 }
 
 TEST(Durability, NoSyncWritesTheSameBytes) {

@@ -55,10 +55,10 @@ TEST_F(Driver, ProposesTheTitleAsTheDemName) {
   EXPECT_EQ(MakeDefaultDemName(testing::WriteTransfer(Dir.Path(), spec)), std::string(244, 'a') + ".dem");
   std::filesystem::remove(Dir / "1234IDEN.DDF");
   EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF"); }),
-            "Cannot open file " + Dir.Path() + "/1234IDEN.DDF");
+            "Cannot open file " + Dir.Path() + "/1234IDEN.DDF: No such file or directory");
   // A cell file that does not exist never leads to a sibling transfer.
   EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF.old"); }),
-            "Cannot open file " + Dir.Path() + "/1234CEL0.DDF.old");
+            "Cannot open file " + Dir.Path() + "/1234CEL0.DDF.old: No such file or directory");
 }
 
 TEST_F(Driver, ConvertsAndReports) {
@@ -131,7 +131,7 @@ TEST_F(Driver, MetadataFailureLeavesThePaneEmpty) {
   std::filesystem::remove(Dir / "1234DDSH.DDF");
   Pane.Lines = {"previous report"};
   EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, Dir / "out.dem", false, Pane); }),
-            "Cannot open file " + Dir.Path() + "/1234DDSH.DDF");
+            "Cannot open file " + Dir.Path() + "/1234DDSH.DDF: No such file or directory");
   EXPECT_TRUE(Pane.Lines.empty());
   EXPECT_FALSE(std::filesystem::exists(Dir / "out.dem"));
 }
@@ -139,7 +139,7 @@ TEST_F(Driver, MetadataFailureLeavesThePaneEmpty) {
 TEST_F(Driver, AMetadataModuleAsCellFileFailsAtTheCellStep) {
   testing::WriteTransfer(Dir.Path(), TTransferSpec{});
   EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, Dir / "1234IDEN.DDF", Dir / "out.dem", false, Pane); }),
-            "Cannot open file " + Dir.Path() + "/1234CEEN.DDF");
+            "Cannot open file " + Dir.Path() + "/1234CEEN.DDF: No such file or directory");
   EXPECT_EQ(State.Grid.RowCount, 4);  // all eight metadata modules were read
   EXPECT_TRUE(Pane.Lines.empty());
 }

@@ -49,7 +49,7 @@ std::string PathOf(const std::string& dir, const std::string& code) { return dir
 
 std::string Missing(const std::string& dir, const char* code) {
   fs::remove(PathOf(dir, code));
-  return "Cannot open file " + PathOf(dir, code);
+  return "Cannot open file " + PathOf(dir, code) + ": No such file or directory";
 }
 
 std::vector<TBadCase> Cases() {
@@ -82,12 +82,22 @@ std::vector<TBadCase> Cases() {
       {"EmptyModule", nullptr,
        [](const std::string& d) {
          Write(d, "DDSH", "");
-         return "'' is not a valid integer value in " + PathOf(d, "DDSH");
+         return "The file " + PathOf(d, "DDSH") + " is malformed: it is empty";
+       }},
+      {"ZeroFilledModule", nullptr,
+       [](const std::string& d) {
+         Write(d, "XREF", std::string(Read(d, "XREF").size(), '\0'));
+         return "The file " + PathOf(d, "XREF") + " is malformed: its first 24 bytes are not an ISO 8211 leader";
+       }},
+      {"ZeroFilledCellModule", nullptr,
+       [](const std::string& d) {
+         Write(d, "CEL0", std::string(4096, '\0'));
+         return "The file " + PathOf(d, "CEL0") + " is malformed: its first 24 bytes are not an ISO 8211 leader";
        }},
       {"TruncatedLeader", nullptr,
        [](const std::string& d) {
          Write(d, "IDEN", Read(d, "IDEN").substr(0, 10));
-         return "'' is not a valid integer value in " + PathOf(d, "IDEN");
+         return "The file " + PathOf(d, "IDEN") + " is malformed: it ends within its leader";
        }},
       {"TruncatedInTheDirectory", nullptr,
        [](const std::string& d) {

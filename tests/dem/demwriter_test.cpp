@@ -289,6 +289,16 @@ TEST(DemDateText, SourceDateEpochGivesARepeatableDate) {
   if (!german.empty()) {
     EXPECT_EQ(german, "02.01.1970");
   }
+  // The last second of 9999 is the latest date; a value outside 1970 to
+  // 9999 is ignored like one that is no number: today's date.
+  setenv("SOURCE_DATE_EPOCH", "253402300799", 1);
+  EXPECT_EQ(DemDateText(), "12/31/99");
+  for (const char* ignored : {"99999999999999999", "253402300800", "-1", "1e9"}) {
+    setenv("SOURCE_DATE_EPOCH", ignored, 1);
+    const std::string date = DemDateText();
+    unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_EQ(date, DemDateText()) << ignored;
+  }
 }
 
 class WriterFile : public Writer {

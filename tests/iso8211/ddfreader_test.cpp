@@ -236,8 +236,9 @@ TEST(ReadDataDescription, MalformedFilesFailWithTheirMessages) {
     std::string bytes;
     std::string message;
   } cases[] = {
-      {good.substr(0, 0), "'' is not a valid integer value"},
-      {"12", "'' is not a valid integer value"},  // length 12, then nothing
+      {good.substr(0, 0), "The file (memory) is malformed: it is empty"},
+      {"12", "The file (memory) is malformed: it ends within its leader"},
+      {std::string(good.size(), '\0'), "The file (memory) is malformed: its first 24 bytes are not an ISO 8211 leader"},
       {std::string(good).replace(5, 1, " "), "' ' is not a valid integer value"},
       {std::string(good).replace(0, 5, "00a12"), "'00a12' is not a valid integer value"},
       {std::string(good).replace(20, 4, "0000"), "Division by zero"},
@@ -316,7 +317,7 @@ TEST(Stream, NegativeSeekFailsAndMissingFileIsNamed) {
   s.Seek(100);
   EXPECT_EQ(s.ReadByte(), -1);
   EXPECT_EQ(ErrorOf([] { TFileStream f("/nonexistent/dir/1234DDSH.DDF"); }),
-            "Cannot open file /nonexistent/dir/1234DDSH.DDF");
+            "Cannot open file /nonexistent/dir/1234DDSH.DDF: No such file or directory");
   EXPECT_EQ(ErrorOf([] { TFileStream f("/"); }), "/ is not a regular file");
 }
 

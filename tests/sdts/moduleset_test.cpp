@@ -53,12 +53,15 @@ TEST(OpenModule, FallsBackToAFileNamedInAnotherCase) {
     return ReadFixedText(*s, 5);
   };
   EXPECT_EQ(read("DDSH"), "lower");
-  EXPECT_EQ(read("IDEN"), "upper");  // the formed name wins when it exists
+  EXPECT_EQ(read("IDEN"), "other");  // the cell file's own case wins when both exist
+  SplitCellFileName(m, dir / "1234CEL0.DDF");
+  EXPECT_EQ(read("IDEN"), "upper");
+  EXPECT_EQ(read("DDSH"), "lower");
   try {
     OpenModule(m, "DDOM");
     FAIL();
   } catch (const TConvertError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.Path() + "/1234DDOM.DDF");
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.Path() + "/1234DDOM.DDF: No such file or directory");
   }
   TModuleSet missing;
   SplitCellFileName(missing, "/nonexistent/1234CEL0.DDF");

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "support/errors.h"
 #include "support/textutil.h"
@@ -16,6 +18,30 @@ namespace {
 std::string_view BaseName(std::string_view path) {
   const size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A member path without "." and ".." steps (a ".." above the archive's top
+// stays outside it: such a link finds nothing).
+std::string NormalMemberPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  bool outside = false;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (parts.empty()) outside = true;
+      else parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  if (outside) return {};
+  std::string normal;
+  for (const std::string& part : parts) normal += (normal.empty() ? "" : "/") + part;
+  return normal;
 }
 
 // Closes the archive on every path.
@@ -50,14 +76,25 @@ std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) fail("not a regular file");
   if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) failed();
   size_t total = 0;
+  // Members that are links, by name: tar stores a second copy of a file as
+  // a hard link to the first, and a symbolic link points to another member.
+  std::vector<std::pair<std::string, std::string>> links;
   for (;;) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(a, &entry);
     if (r == ARCHIVE_EOF) break;
     if (r != ARCHIVE_OK && r != ARCHIVE_WARN) failed();
     std::string name = archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "";
-    while (name.rfind("./", 0) == 0) name.erase(0, 2);
-    if (archive_entry_filetype(entry) != AE_IFREG || !EndsWithIgnoringCase(name, ".ddf")) {
+    name = NormalMemberPath(name);
+    const char* hardlink = archive_entry_hardlink(entry);
+    const char* symlink = archive_entry_filetype(entry) == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
+    if ((hardlink || symlink) && EndsWithIgnoringCase(name, ".ddf")) {
+      // A symbolic link's target is relative to its own folder.
+      const std::string folder = name.substr(0, name.rfind('/') + 1);
+      links.emplace_back(name, NormalMemberPath(hardlink ? std::string(hardlink) : folder + symlink));
+      if (symlink && *symlink == '/') links.back().second.clear();  // outside the archive
+    }
+    if (hardlink || archive_entry_filetype(entry) != AE_IFREG || !EndsWithIgnoringCase(name, ".ddf")) {
       if (archive_read_data_skip(a) != ARCHIVE_OK) failed();
       continue;
     }
@@ -75,6 +112,22 @@ std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
     }
     total += bytes.size();
     files->Files[path + "/" + name] = std::move(bytes);
+  }
+  // A link reads as the member it leads to; links to links are followed
+  // a few steps, and a link to nothing in the archive is left out.
+  for (int pass = 0; pass < 8; ++pass) {
+    bool changed = false;
+    for (const auto& [name, target] : links) {
+      const auto found = files->Files.find(path + "/" + target);
+      if (target.empty() || found == files->Files.end() || files->Files.count(path + "/" + name)) continue;
+      if (total + found->second.size() > kMaxArchiveBytes)
+        fail("its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
+      total += found->second.size();
+      std::string copy = found->second;
+      files->Files[path + "/" + name] = std::move(copy);
+      changed = true;
+    }
+    if (!changed) break;
   }
   return files;
 }

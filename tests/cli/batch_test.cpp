@@ -120,6 +120,52 @@ TEST_F(Archives, EveryKindOfArchiveGivesTheSameDemsAsTheFolder) {
   EXPECT_TRUE(ReadFileBytes(Dir / "out/SECOND.dem") == refS);
 }
 
+// GNU tar stores a file met a second time as a hard link to the first;
+// transfers also share modules through symbolic links. Both read as the
+// member they lead to. And two transfers whose names differ only in case
+// stay two transfers, in a folder as in an archive.
+TEST_F(Archives, LinksAndCaseDistinctTransfers) {
+  TTransferSpec a;
+  a.Title = "ALPHA";
+  fs::create_directories(Dir / "stage/a");
+  testing::WriteTransfer(Dir / "stage/a", a);
+  TTransferSpec b = a;
+  b.Title = "BRAVO";
+  fs::create_directories(Dir / "stage/b");
+  fs::create_directories(Dir / "stage/c");
+  for (const auto& e : fs::directory_iterator(Dir / "stage/a")) {
+    const std::string name = e.path().filename();
+    if (name != "1234IDEN.DDF") fs::create_hard_link(e.path(), Dir / ("stage/b/" + name));
+    fs::create_symlink("../a/" + name, Dir / ("stage/c/" + name));
+  }
+  fs::create_directories(Dir / "bravo");
+  testing::WriteTransfer(Dir / "bravo", b);
+  fs::copy_file(Dir / "bravo/1234IDEN.DDF", Dir / "stage/b/1234IDEN.DDF");
+  const std::string refA = FromFolder(Dir / "stage/a"), refB = FromFolder(Dir / "bravo");
+  ASSERT_EQ(std::system(("tar -czf " + Q(Dir / "links.tar.gz") + " -C " + Q(Dir / "stage") + " a b c").c_str()), 0);
+  fs::create_directory(Dir / "out");
+  TResult r = Sh.Run(kConvert + " -q -o out links.tar.gz");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/ALPHA.dem") == refA);
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/BRAVO.dem") == refB);
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/ALPHA (2).dem") == refA);  // c, through its links
+
+  TTransferSpec lower = b;
+  lower.LowerCaseNames = true;
+  fs::create_directories(Dir / "both");
+  testing::WriteTransfer(Dir / "both", a);
+  testing::WriteTransfer(Dir / "both", lower);
+  fs::remove_all(Dir / "out");
+  fs::create_directory(Dir / "out");
+  r = Sh.Run(kConvert + " -o out both");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "veloran-convert: 2 converted, 0 failed\n");
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/ALPHA.dem") == refA);
+  EXPECT_TRUE(ReadFileBytes(Dir / "out/BRAVO.dem") == refB);
+  EXPECT_EQ(Sh.Run(kConvert + " -q -o lower.dem both/1234cel0.ddf").Status, 0);
+  EXPECT_TRUE(ReadFileBytes(Dir / "lower.dem") == refB);
+}
+
 TEST_F(Archives, ADamagedArchiveFailsAloneWithItsName) {
   TTransferSpec spec;
   spec.Title = "GOOD";

@@ -21,6 +21,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "convert/transfers.h"
 #include "preview/relief.h"
 #include "support/errors.h"
+#include "support/filesink.h"
 #include "support/tempfiles.h"
 #include "support/textutil.h"
 
@@ -47,7 +49,9 @@ constexpr const char* kHelp =
     "TITLE (2).dem.\n"
     "\n"
     "  -o, --output=PATH   with one transfer: the DEM file to write, or the\n"
-    "                      directory to write it in; with several: the directory\n"
+    "                      directory to write it in (\"-\": standard output, the\n"
+    "                      report then going to standard error); with several:\n"
+    "                      the directory\n"
     "  -j, --jobs=N        convert N transfers at the same time (0: one per\n"
     "                      processor; default 1)\n"
     "      --add-new-lines follow every 1024-character block with CR LF\n"
@@ -128,7 +132,9 @@ struct TJob {
   std::shared_ptr<const veloran::TMemoryFiles> Files;  // an archive's modules, or none
   std::string Notice;                                  // standard error, before the report
   std::string Out, Err;                                // the report; standard error after it
+  bool ReportToStderr = false;                         // the DEM itself goes to standard output
   bool Ok = false;
+  bool PictureFailed = false;  // the DEM was written, its picture not
   bool Done = false;
   std::atomic<int> Progress{0};
 };
@@ -184,6 +190,10 @@ class TPlanner {
       Used.insert(job.Dem);
     }
     PlanPreview(job);
+    // Standard output carries the DEM alone.
+    job.ReportToStderr = veloran::IsStandardOutput(job.Dem);
+    if (!job.Png.empty() && veloran::SameOutputFile(job.Png, job.Dem))
+      return Fail(job, "Cannot create file " + job.Png + ": it is also the DEM being written");
   }
 
  private:
@@ -256,15 +266,34 @@ class TBufferPane final : public veloran::IInfoPane {
 // Converts one job in a worker's state; what it prints stays in the job.
 void Convert(TJob& job, const TOptions& options, veloran::TConversionState& state) {
   TBufferPane pane(job, options.Quiet);
-  try {
+  auto failure = [](auto&& step) -> std::string {
+    try {
+      step();
+    } catch (const std::bad_alloc&) {
+      return "Out of memory";
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return {};
+  };
+  std::string error = failure([&] {
+    // The picture, like the DEM, is never a file of the transfer: both are
+    // checked before anything is written.
+    if (!job.Png.empty()) veloran::CheckNotTransferOutput(job.Cell, job.Png, job.Files.get());
     veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get());
-    if (!job.Png.empty()) veloran::WriteReliefPng(veloran::RenderShadedRelief(state), job.Png, options.Sync);
+  });
+  if (error.empty()) {
     job.Ok = true;
-  } catch (const std::bad_alloc&) {
-    job.Err += Message(job.Label, "Out of memory");
-  } catch (const std::exception& e) {
-    job.Err += Message(job.Label, e.what());
+    // The DEM is written and stays so: a picture that fails is told apart.
+    if (!job.Png.empty()) error = failure([&] {
+      veloran::WriteReliefPng(veloran::RenderShadedRelief(state), job.Png, options.Sync);
+    });
+    if (!error.empty()) {
+      job.PictureFailed = true;
+      error = "converted; the picture failed: " + error;
+    }
   }
+  if (!error.empty()) job.Err += Message(job.Label, error);
   job.Progress.store(100);
 }
 
@@ -308,36 +337,73 @@ class TBatch {
       : Options(options), Bar(showBar), Planner(planner), Args(args) {}
 
   int Run() {
+    // A thread that cannot be started, or memory that runs out outside a
+    // conversion, ends the batch with a message once the conversions under
+    // way are done: every temporary file goes with its conversion.
     std::vector<std::thread> workers;
-    for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
-    {
-      std::unique_lock lock(Mutex);
-      // The main thread prints, and reads ahead when the queue is short: so
-      // even one worker never waits for an archive to be unpacked.
-      while (!Stopped && (Named < Args.size() || Printed < Jobs.size())) {
-        if (Expanded < Args.size() && Queue.size() < Options.Jobs) {
-          ExpandNext(lock);
-        } else {
-          PrintReady(lock);
+    try {
+      for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
+    } catch (const std::system_error& e) {
+      // Fewer workers than asked still convert everything.
+      if (workers.empty()) Fatal = std::string("cannot start a thread: ") + e.code().message();
+    }
+    if (Fatal.empty()) {
+      Guarded([&] {
+        std::unique_lock lock(Mutex);
+        // The main thread prints, and reads ahead when the queue is short: so
+        // even one worker never waits for an archive to be unpacked.
+        while (!Stopped && (Named < Args.size() || Printed < Jobs.size())) {
+          if (Expanded < Args.size() && Queue.size() < Options.Jobs) {
+            ExpandNext(lock);
+          } else {
+            PrintReady(lock);
+          }
         }
-      }
-      Stopped = true;  // every report is out: the workers may end
+      });
+    }
+    {
+      std::lock_guard lock(Mutex);
+      Stopped = true;  // every report is out, or the batch ends: the workers may end
       Wake.notify_all();
     }
     for (std::thread& worker : workers) worker.join();
     Bar.Clear();
+    if (!Fatal.empty()) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, Fatal.c_str());
+      return 1;
+    }
     if (Failed) return 1;
     if (Jobs.size() > 1)
       std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, Converted, Jobs.size() - Converted);
-    return Converted == Jobs.size() ? 0 : 1;
+    return Converted == Jobs.size() && PicturesFailed == 0 ? 0 : 1;
   }
 
  private:
+  // Runs `f`; a failure it lets through stops the batch with its message.
+  template <class F>
+  void Guarded(F&& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      const std::string message = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
+      std::lock_guard lock(Mutex);
+      if (Fatal.empty()) Fatal = message;
+      Stopped = true;
+      Wake.notify_all();
+    }
+  }
+
   void Work() {
-    // Each worker holds one conversion state, which every conversion starts
-    // afresh: nothing of one transfer reaches the DEM of another.
-    veloran::TConversionState state;
-    std::unique_lock lock(Mutex);
+    Guarded([this] {
+      // Each worker holds one conversion state, which every conversion starts
+      // afresh: nothing of one transfer reaches the DEM of another.
+      veloran::TConversionState state;
+      std::unique_lock lock(Mutex);
+      WorkLoop(lock, state);
+    });
+  }
+
+  void WorkLoop(std::unique_lock<std::mutex>& lock, veloran::TConversionState& state) {
     for (;;) {
       Wake.wait(lock, [this] {
         return Stopped || !Queue.empty() || (Expanded < Args.size() && Queue.size() < Options.Jobs);
@@ -384,10 +450,11 @@ class TBatch {
       TJob& job = *Jobs[Printed++];
       Bar.Clear();
       std::fputs(job.Notice.c_str(), stderr);
-      std::fwrite(job.Out.data(), 1, job.Out.size(), stdout);
+      std::fwrite(job.Out.data(), 1, job.Out.size(), job.ReportToStderr ? stderr : stdout);
       std::fflush(stdout);
       std::fputs(job.Err.c_str(), stderr);
       Converted += job.Ok ? 1 : 0;
+      PicturesFailed += job.PictureFailed ? 1 : 0;
       job.Out.clear();
       printed = true;
       if (StdoutFailed()) {
@@ -411,8 +478,9 @@ class TBatch {
   std::vector<std::unique_ptr<TJob>> Jobs;  // every transfer, in the order of the arguments
   std::deque<TJob*> Queue;                  // named, waiting for a worker
   size_t Expanded = 0, Named = 0;           // arguments taken for reading, and named
-  size_t Printed = 0, Converted = 0;
+  size_t Printed = 0, Converted = 0, PicturesFailed = 0;
   bool Stopped = false, Failed = false;
+  std::string Fatal;  // what ended the batch early
 };
 
 }  // namespace
@@ -437,7 +505,8 @@ int main(int argc, char** argv) {
     switch (c) {
       case 'o':
         if (options.HaveOutput) return Usage("option -o/--output given more than once");
-        options.Output = optarg;
+        // "-": the DEM goes to standard output, and the report to standard error.
+        options.Output = std::string(optarg) == "-" ? "/dev/stdout" : optarg;
         options.HaveOutput = true;
         break;
       case 'j': {
@@ -446,9 +515,10 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         errno = 0;
         const long n = std::strtol(optarg, &end, 10);
-        if (*optarg == '\0' || *end != '\0' || errno != 0 || n < 0 || n > 1024)
-          return Usage(std::string("option -j needs a number of jobs from 0 to 1024: ") + optarg);
-        options.Jobs = n == 0 ? std::max(1u, std::thread::hardware_concurrency()) : static_cast<unsigned>(n);
+        if (*optarg == '\0' || *end != '\0' || errno != 0 || n < 0 || n > veloran::kMaxJobs)
+          return Usage("option -j needs a number of jobs from 0 to " + std::to_string(veloran::kMaxJobs) + ": " + optarg);
+        options.Jobs = n == 0 ? std::clamp(std::thread::hardware_concurrency(), 1u, unsigned{veloran::kMaxJobs})
+                              : static_cast<unsigned>(n);
         break;
       }
       case 'q': options.Quiet = true; break;

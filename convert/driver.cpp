@@ -98,6 +98,13 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   }
 }
 
+void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath, const TMemoryFiles* files) {
+  TModuleSet modules;
+  SplitCellFileName(modules, cellPath);
+  modules.Files = files;
+  CheckNotTransferFile(modules, cellPath, outputPath);
+}
+
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane) {
   const TSdtsInfo& i = state.Info;
   auto real = [](double v) { return FormatGeneralReal(v); };

@@ -29,6 +29,12 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
                       bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr);
 
+// Fails with "Cannot create file %s: ..." when `outputPath` is a file of
+// the transfer whose cell file is `cellPath`, or the archive it comes from:
+// for outputs besides the DEM, checked before anything is written.
+void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath,
+                            const TMemoryFiles* files = nullptr);
+
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -69,7 +70,29 @@ int WriteDenied(const std::string& path, const struct stat& st) {
   return 0;
 }
 
+// The place a path names, links followed and its folder made absolute.
+std::string ResolvedPlace(std::string path) {
+  FollowLinks(path);
+  const std::string dir = DirectoryOf(path);
+  char resolved[PATH_MAX];
+  if (!realpath(dir.empty() ? "." : dir.c_str(), resolved)) return path;
+  return std::string(resolved) + "/" + NameOf(path);
+}
+
 }  // namespace
+
+bool SameOutputFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return ResolvedPlace(a) == ResolvedPlace(b);
+}
+
+bool IsStandardOutput(const std::string& path) {
+  if (path == "-") return true;
+  struct stat out {}, st {};
+  return fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &st) == 0 && out.st_dev == st.st_dev &&
+         out.st_ino == st.st_ino;
+}
 
 // Writes one buffer at a time on a thread of its own: the kernel's copy and
 // block allocation then overlap the formatting of the next buffer. With
@@ -78,14 +101,21 @@ int WriteDenied(const std::string& path, const struct stat& st) {
 class TBackgroundWriter {
  public:
   TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls)
-      : Fd(fd), StartWriteback(startWriteback), Calls(calls), Thread([this] { Run(); }) {}
+      : Fd(fd), StartWriteback(startWriteback), Calls(calls) {
+    try {
+      Thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had (memory or a process limit): the buffers are
+      // written by the caller, one after the other.
+    }
+  }
   ~TBackgroundWriter() {
     {
       std::lock_guard lock(Mutex);
       Stop = true;
     }
     Changed.notify_all();
-    Thread.join();
+    if (Thread.joinable()) Thread.join();
   }
   TBackgroundWriter(const TBackgroundWriter&) = delete;
   TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
@@ -100,6 +130,10 @@ class TBackgroundWriter {
   // Starts writing `count` bytes at `data`, which must stay untouched until
   // Wait returns. Call only after Wait.
   void Start(const char* data, size_t count) {
+    if (!Thread.joinable()) {
+      if (Error == 0) Error = WriteAll(data, count);
+      return;
+    }
     {
       std::lock_guard lock(Mutex);
       Data = data;
@@ -155,7 +189,7 @@ class TBackgroundWriter {
   size_t Count = 0;
   int Error = 0;
   bool Stop = false;
-  std::thread Thread;  // last: starts once the rest is set
+  std::thread Thread;  // started once the rest is set
 };
 
 TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
@@ -194,11 +228,12 @@ TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
     Slot = RegisterTempFile(DirFd, name.c_str());
     if (Slot < 0) {
       Discard();
-      Fail("Cannot create file " + TargetPath + ": too many temporary files at once");
+      Fail("Cannot create file " + TargetPath + ": no temporary file can be registered now");
     }
     TempName = name;
     // Mode 0666 under the umask: the permissions of a newly created file.
     Fd = Calls.CreateAt(DirFd, name.c_str(), 0666);
+    if (Fd >= 0) TempFileCreated(Slot);
     if (Fd < 0) {
       const int error = errno;
       TempName.clear();
@@ -235,10 +270,6 @@ void TFileSink::StartWriter(bool startWriteback) {
     Buffer.resize(kSinkBufferSize);
     Spare.resize(kSinkBufferSize);
     Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback, Calls);
-  } catch (const std::system_error& e) {
-    // No thread could be started: nothing may be left behind.
-    Discard();
-    Fail("Cannot write file " + TargetPath + ": no thread could be started (" + e.code().message() + ")");
   } catch (...) {
     Discard();
     throw;

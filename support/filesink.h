@@ -33,6 +33,13 @@ class IByteSink {
   virtual void Write(const char* bytes, size_t count) = 0;
 };
 
+// Whether two output paths name the same file: the same file where both
+// exist, otherwise the same place once links and "." or ".." are resolved.
+bool SameOutputFile(const std::string& a, const std::string& b);
+
+// Whether `path` is where standard output goes ("-" included).
+bool IsStandardOutput(const std::string& path);
+
 class TStringSink final : public IByteSink {
  public:
   void Write(const char* bytes, size_t count) override { Bytes.append(bytes, count); }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 
 namespace veloran {
@@ -18,7 +19,9 @@ namespace {
 // nothing else. Slots are claimed with an atomic flag so that conversions
 // on several threads can register at once. A file is named by its folder's
 // descriptor and its name, so that a path of any length can be removed.
-enum : int { kFree = 0, kClaimed = 1, kActive = 2 };
+// kCreating: the name is set and the file may be being created; kActive:
+// the file exists (or existed).
+enum : int { kFree = 0, kClaimed = 1, kCreating = 2, kActive = 3 };
 struct TSlot {
   std::atomic<int> State{kFree};
   int DirFd = -1;
@@ -26,6 +29,9 @@ struct TSlot {
 };
 // Constant-initialized (zero pages in .bss): no start-up code touches it.
 constinit TSlot Slots[kTempFileSlots];
+// Set once a fatal signal is being handled: no temporary file may be
+// created from then on.
+constinit std::atomic<bool> Dying{false};
 
 extern "C" void RemoveTempFilesAndDie(int signal) {
   RemoveTempFiles();
@@ -51,11 +57,20 @@ int RegisterTempFile(int dirFd, const char* name) {
     if (Slots[i].State.compare_exchange_strong(expected, kClaimed, std::memory_order_acquire)) {
       Slots[i].DirFd = dirFd;
       std::memcpy(Slots[i].Name, name, length + 1);
-      Slots[i].State.store(kActive, std::memory_order_release);
+      Slots[i].State.store(kCreating);
+      // Either this sees the handler's flag, or the handler sees this slot.
+      if (Dying.load()) {
+        Slots[i].State.store(kFree);
+        return -1;
+      }
       return i;
     }
   }
   return -1;
+}
+
+void TempFileCreated(int slot) {
+  if (slot >= 0 && slot < kTempFileSlots) Slots[slot].State.store(kActive, std::memory_order_release);
 }
 
 void UnregisterTempFile(int slot) {
@@ -63,8 +78,21 @@ void UnregisterTempFile(int slot) {
 }
 
 void RemoveTempFiles() {
-  for (TSlot& slot : Slots)
-    if (slot.State.load(std::memory_order_acquire) == kActive) ::unlinkat(slot.DirFd, slot.Name, 0);
+  Dying.store(true);
+  // A file being created on another thread is waited for (a creation takes
+  // microseconds; the wait is bounded in case it is this very thread that
+  // was interrupted), then removed with the others.
+  for (int waited = 0; waited < 200; ++waited) {
+    bool creating = false;
+    for (const TSlot& slot : Slots) creating = creating || slot.State.load() == kCreating;
+    if (!creating) break;
+    const timespec millisecond{0, 1000000};
+    nanosleep(&millisecond, nullptr);
+  }
+  for (TSlot& slot : Slots) {
+    const int state = slot.State.load(std::memory_order_acquire);
+    if (state == kCreating || state == kActive) ::unlinkat(slot.DirFd, slot.Name, 0);
+  }
 }
 
 void InstallTempFileCleanup() {

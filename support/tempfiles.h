@@ -11,12 +11,16 @@ inline constexpr int kTempFileSlots = kMaxJobs + 16;
 
 // Registers the temporary file `name` in the folder open as `dirFd` for
 // removal by the signal handlers, before the file is created; returns its
-// slot, or -1 when every slot is taken or the name is longer than a file
-// name can be: the file must then not be created.
+// slot, or -1 when every slot is taken, the name is longer than a file
+// name can be, or a fatal signal is being handled: the file must then not
+// be created. TempFileCreated tells when it exists.
 int RegisterTempFile(int dirFd, const char* name);
+// The file registered in `slot` has been created.
+void TempFileCreated(int slot);
 // The file is gone or renamed: the handlers must leave its name alone.
 void UnregisterTempFile(int slot);
-// Removes every registered temporary file now (async-signal-safe).
+// Removes every registered temporary file now, and lets no other be
+// created (async-signal-safe).
 void RemoveTempFiles();
 
 // Installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ that

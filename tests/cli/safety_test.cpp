@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -158,6 +159,78 @@ TEST(OutputPaths, SameTitlesInOneRunGetTheirOwnFiles) {
 }
 
 // Inputs that would hang, take hours or take gigabytes fail at once.
+// The picture is an output like the DEM: never the DEM itself, a file of
+// the transfer or the archive it comes from, all refused before anything is
+// written; a picture that cannot be written leaves its DEM converted.
+TEST(Outputs, ThePictureNeverTakesTheDemOrTheInput) {
+  testing::TTempDir dir;
+  const TShell sh(dir.Path());
+  const std::string cell = Transfer(dir, "t", TTransferSpec{});
+  ASSERT_EQ(sh.Run(kConvert + " -q -o ref.dem " + Q(cell)).Status, 0);
+  const std::string reference = ReadFileBytes(dir / "ref.dem");
+  ASSERT_EQ(sh.Run("tar czf t.tar.gz t").Status, 0);
+  const std::string iden = ReadFileBytes(dir / "t/1234IDEN.DDF"), archive = ReadFileBytes(dir / "t.tar.gz");
+  fs::create_symlink("x.dem", dir / "link.png");
+  const struct {
+    const char* Args;
+    const char* Message;
+    const char* Kept;  // a file that must be as it was
+  } cases[] = {
+      {"-o x.dem --preview x.dem t/1234CEL0.DDF", "Cannot create file x.dem: it is also the DEM being written", "x.dem"},
+      {"-o x.dem --preview ./t/../x.dem t/1234CEL0.DDF", "it is also the DEM being written", "x.dem"},
+      {"-o x.dem --preview link.png t/1234CEL0.DDF", "Cannot create file link.png: it is also the DEM", "x.dem"},
+      {"-o y.dem --preview t/1234IDEN.DDF t/1234CEL0.DDF", "a file of the transfer being converted", "t/1234IDEN.DDF"},
+      {"-o y.dem --preview t.tar.gz t.tar.gz", "Cannot create file t.tar.gz: it is t.tar.gz", "t.tar.gz"},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(dir / "x.dem", kPrevious);
+    const TResult r = sh.Run(kConvert + " -q " + c.Args);
+    EXPECT_EQ(r.Status, 1) << c.Args;
+    EXPECT_NE(r.Err.find(c.Message), std::string::npos) << c.Args << ": " << r.Err;
+    EXPECT_EQ(ReadFileBytes(dir / "x.dem"), kPrevious) << c.Args;
+    EXPECT_FALSE(fs::exists(dir / "y.dem")) << c.Args;
+    EXPECT_TRUE(ReadFileBytes(dir / "t/1234IDEN.DDF") == iden && ReadFileBytes(dir / "t.tar.gz") == archive) << c.Args;
+    EXPECT_TRUE(TempFiles(dir.Path()).empty() && TempFiles(dir / "t").empty()) << c.Args;
+  }
+  const TResult r = sh.Run(kConvert + " -q -o z.dem --preview no/such/p.png " + Q(cell));
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "veloran-convert: " + cell +
+                       ": converted; the picture failed: Cannot create file no/such/p.png: No such file or directory\n");
+  EXPECT_TRUE(ReadFileBytes(dir / "z.dem") == reference);
+}
+
+// Standard output never receives a report inside a DEM, nor a DEM with a
+// report after it: closed descriptors are taken by /dev/null, and a DEM
+// sent to standard output sends the report to standard error.
+TEST(Descriptors, StandardOutputIsNeverADemNorTheReportInADem) {
+  testing::TTempDir dir;
+  const TShell sh(dir.Path());
+  std::string cells;
+  for (const char* t : {"a", "b", "c"}) {
+    TTransferSpec spec;
+    spec.Title = t;
+    cells += " " + Q(Transfer(dir, t, spec));
+  }
+  ASSERT_EQ(sh.Run(kConvert + " -q -o ref.dem a/1234CEL0.DDF").Status, 0);
+  const std::string reference = ReadFileBytes(dir / "ref.dem");
+  fs::create_directory(dir / "out");
+  for (const char* closed : {"exec >&-;", "exec <&- 2>&-;", "exec >&- 2>&-;"}) {
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+    const TResult r = sh.Run(std::string("(") + closed + " exec " + kConvert + " -j 3 -o out" + cells + ")");
+    EXPECT_EQ(r.Status, 0) << closed;
+    EXPECT_TRUE(ReadFileBytes(dir / "out/a.dem") == reference) << closed;
+    for (const char* t : {"b", "c"})
+      EXPECT_EQ(ReadFileBytes(dir / ("out/" + std::string(t) + ".dem")).size(), reference.size()) << closed;
+  }
+  for (const char* target : {"/dev/stdout", "-"}) {
+    const TResult r = sh.Run(kConvert + " -o " + target + " a/1234CEL0.DDF | cat > p.dem");
+    EXPECT_EQ(r.Status, 0) << target;
+    EXPECT_TRUE(ReadFileBytes(dir / "p.dem") == reference) << target;
+    EXPECT_NE(r.Err.find("Units: Meters\n"), std::string::npos) << target;
+  }
+}
+
 TEST(BoundedInput, ModulesThatAreNotWhatTheyClaimFailQuickly) {
   testing::TTempDir dir;
   const TShell sh(dir.Path());
@@ -261,6 +334,87 @@ TEST(Signals, AnInterruptedConversionLeavesNothingBehind) {
   EXPECT_EQ(r.Status, 128 + SIGXFSZ);
   EXPECT_TRUE(TempFiles(dir.Path()).empty());
   EXPECT_EQ(ReadFileBytes(dir / "out.dem"), kPrevious);
+}
+
+// Batches under load: a closed pipe, signals at any moment, more jobs than
+// the old table of temporary files held, a memory limit, a small disk.
+// Whatever happens, no temporary file stays behind.
+TEST(Signals, BatchesUnderSignalsAndLimitsLeaveNothingBehind) {
+  testing::TTempDir dir;
+  const TShell sh(dir.Path());
+  fs::create_directory(dir / "out");
+  const auto clean = [&] {
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+  };
+  const testing::TTransferSpec medium = testing::MakeSample("400");
+  std::string eight;
+  for (int i = 0; i < 8; ++i) eight += " " + Q(Transfer(dir, "m" + std::to_string(i), medium));
+
+  // A pipe closed by its reader ends the run like SIGTERM.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    clean();
+    const TResult r = sh.Run("{ " + kConvert + " -j 2 --no-sync -o out" + eight + "; echo $? > status; } | head -c 1");
+    EXPECT_EQ(ReadFileBytes(dir / "status"), std::to_string(128 + SIGPIPE) + "\n") << r.Err;
+    EXPECT_TRUE(TempFiles(dir / "out").empty());
+  }
+  // SIGTERM at varied moments of a -j 4 batch.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    clean();
+    const pid_t pid = sh.Start("exec " + kConvert + " -q -j 4 --no-sync -o out" + eight);
+    // The shell has opened its outputs before the clock starts.
+    for (int waited = 0; waited < 5000 && !fs::exists(dir / ".err"); ++waited)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 + 7 * attempt));
+    kill(pid, SIGTERM);
+    sh.Wait(pid);
+    EXPECT_TRUE(TempFiles(dir / "out").empty()) << attempt;
+  }
+  // 300 conversions at once, interrupted while their files are open.
+  std::string many;
+  const testing::TTransferSpec small = testing::MakeSample("150");
+  for (int i = 0; i < 300; ++i) many += " " + Q(Transfer(dir, "s" + std::to_string(i), small));
+  clean();
+  const pid_t pid = sh.Start("exec " + kConvert + " -q -j 300 --no-sync -o out" + many);
+  for (int waited = 0; waited < 5000 && !fs::exists(dir / ".err"); ++waited)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  for (int waited = 0; waited < 5000 && TempFiles(dir / "out").empty(); ++waited)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  kill(pid, SIGTERM);
+  sh.Wait(pid);
+  EXPECT_TRUE(TempFiles(dir / "out").empty());
+  // Too little memory for 64 threads: converted, or a clean message.
+  clean();
+  const TResult r = sh.Run("ulimit -v 250000 && exec " + kConvert + " -q -j 64 --no-sync -o out" + eight);
+  EXPECT_TRUE(r.Status == 0 || (r.Status == 1 && !r.Err.empty())) << r.Status << r.Err;
+  EXPECT_EQ(r.Err.find("terminate"), std::string::npos) << r.Err;
+  EXPECT_TRUE(TempFiles(dir / "out").empty());
+}
+
+// Each DEM holds back the room it needs, not the most it could need: on a
+// disk where four DEMs fit one after the other, four at once fit too.
+TEST(Durability, ParallelDemsFitWhereSequentialOnesFit) {
+  testing::TTempDir dir;
+  const TShell sh(dir.Path());
+  // Elevations in the 20 northern rows of 400: one block per profile, where
+  // the longest possible profile takes three.
+  TTransferSpec spec;
+  spec.Rows.assign(400, std::vector<int16_t>(40, -32767));
+  for (int r = 0; r < 20; ++r) spec.Rows[static_cast<size_t>(r)].assign(40, 100);
+  std::string four;
+  for (int i = 0; i < 4; ++i) four += " " + Q(Transfer(dir, "t" + std::to_string(i), spec));
+  fs::create_directory(dir / "disk");
+  const size_t dem = (2 + 40) * 1024;
+  const std::string options = "size=" + std::to_string(4 * dem + 32 * 1024);
+  if (mount("tmpfs", (dir / "disk").c_str(), "tmpfs", 0, options.c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root in a mount namespace)";
+  for (const char* jobs : {"1", "4"}) {
+    for (const auto& e : fs::directory_iterator(dir / "disk")) fs::remove(e.path());
+    const TResult r = sh.Run(kConvert + " -q -j " + jobs + " -o disk" + four);
+    EXPECT_EQ(r.Status, 0) << jobs << ": " << r.Err;
+    EXPECT_EQ(fs::file_size(dir / "disk/TEST QUAD (4).dem"), dem) << jobs;
+  }
+  umount((dir / "disk").c_str());
 }
 
 TEST(StandardOutput, WriteErrorsEndTheRunWithStatusOne) {

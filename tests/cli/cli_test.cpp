@@ -114,6 +114,47 @@ TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {
   EXPECT_TRUE(std::filesystem::exists(Dir / "VELORAN TEST CORNER, WA.dem"));
 }
 
+// What cannot be converted says why, in the system's words, and never
+// names a module made up from a file that is none.
+TEST_F(Cli, MessagesSayWhatIsWrong) {
+  std::filesystem::copy(kGolden + "small", Dir / "t");
+  for (const char* name : {"c.tar.bz2", "c.zip", "old.dem", "notes.txt", "README"})
+    testing::WriteFileBytes(Dir / name, "not a transfer");
+  const struct {
+    std::string Args;
+    std::string Err;  // after "veloran-convert: "
+  } cases[] = {
+      {"c.tar.bz2", "c.tar.bz2: c.tar.bz2 is not a module of an SDTS transfer"},
+      {"c.zip", "c.zip: c.zip is not a module of an SDTS transfer"},
+      {"old.dem", "old.dem: old.dem is not a module of an SDTS transfer"},
+      {"notes.txt", "notes.txt: notes.txt is not a module of an SDTS transfer"},
+      {"README", "README: README is not a module of an SDTS transfer"},
+      {"nonexistent/path", "nonexistent/path: Cannot open file nonexistent/path: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Run("-q -o out.dem " + c.Args);
+    EXPECT_EQ(run.Status, 1) << c.Args;
+    EXPECT_EQ(run.Err, "veloran-convert: " + c.Err + "\n") << c.Args;
+    EXPECT_FALSE(std::filesystem::exists(Dir / "out.dem")) << c.Args;
+  }
+  // Too many open files (one left beside the standard streams and the
+  // libraries): the reason is given.
+  const TRun run = Run("-q -o out.dem t/1234CEL0.DDF", "LC_ALL=C sh -c 'ulimit -n 4; exec \"$0\" \"$@\"'");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find(": Too many open files"), std::string::npos) << run.Err;
+  // An output path as long as the system takes, in folders of at most 250
+  // characters, with a short name: the temporary name is longer.
+  std::string folder = Dir.Path();
+  while (4084 - folder.size() > 251) folder += "/" + std::string(250, 'd');
+  folder += "/" + std::string(4084 - folder.size() - 1, 'e');
+  std::filesystem::create_directories(folder);
+  const std::string longPath = folder + "/x.dem";
+  ASSERT_EQ(longPath.size(), 4090u);
+  const TRun long_ = Run("-q -o '" + longPath + "' t/1234CEL0.DDF");
+  EXPECT_EQ(long_.Status, 0) << long_.Err;
+  EXPECT_TRUE(testing::ReadFileBytes(longPath) == GoldenDem);
+}
+
 TEST_F(Cli, TitlesCannotSendTheOutputElsewhere) {
   testing::TTempDir transfer;
   testing::TTransferSpec spec;

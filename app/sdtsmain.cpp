@@ -221,6 +221,7 @@ void TForm1::SelectAndConvert() {
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->SourcePath.size() + 1));
+  AppendLine("Written: " + dem);
 }
 
 void TForm1::Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files) {
@@ -238,6 +239,12 @@ void TForm1::ConvertMnuClick() {
   try {
     SelectAndConvert();
   } catch (const std::exception& e) {
+    // Nothing of the failed command stays in view: the gauge starts again
+    // and the picture of an earlier DEM goes.
+    SetProgress(0);
+    LastRelief.reset();
+    if (ReliefWindow1) ReliefWindow1->close();
+    ShadedReliefMnu->setEnabled(false);
     ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(e.what()));
   }
 }

@@ -40,12 +40,10 @@ std::string PlainFileName(std::string title) {
   return name;
 }
 
-// Forms the module names of the transfer whose cell file, which must exist,
-// is `cellPath`; with `files`, the modules are read from them.
-void LocateTransfer(TConversionState& state, const std::string& cellPath, const TMemoryFiles* files) {
-  CheckCellFile(cellPath, files);
-  SplitCellFileName(state.ModuleSet, cellPath);
-  state.ModuleSet.Files = files;
+// Selects the transfer `chosenPath` is a file of; with `files`, the
+// modules are read from them.
+void LocateTransfer(TConversionState& state, const std::string& chosenPath, const TMemoryFiles* files) {
+  SelectTransfer(state.ModuleSet, chosenPath, files);
 }
 
 }  // namespace
@@ -100,8 +98,7 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
 
 void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath, const TMemoryFiles* files) {
   TModuleSet modules;
-  SplitCellFileName(modules, cellPath);
-  modules.Files = files;
+  SelectTransfer(modules, cellPath, files);
   CheckNotTransferFile(modules, cellPath, outputPath);
 }
 

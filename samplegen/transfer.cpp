@@ -23,6 +23,7 @@ std::string Lower(std::string s) {
 }  // namespace
 
 std::string ModulePath(const std::string& dir, const TTransferSpec& spec, const std::string& code) {
+  if (const auto named = spec.FileNames.find(code); named != spec.FileNames.end()) return dir + "/" + named->second;
   const std::string name = spec.Prefix + code + ".DDF";
   return dir + "/" + (spec.LowerCaseNames ? Lower(name) : name);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,9 @@ struct TTransferSpec {
   bool RepeatRecords = false;  // one "R" record, then leaderless records
   bool LowerCaseNames = false;
   bool Catalog = true;  // a CATD module listing the others, as GDAL needs
+  // Modules whose files are named otherwise than Prefix + code + ".DDF",
+  // by code: only the catalog then tells where they are.
+  std::map<std::string, std::string> FileNames;
 };
 
 // Writes the nine modules into `dir` and returns the cell module's path.

@@ -2,10 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "iso8211/ddfreader.h"
+#include "iso8211/subfields.h"
 #include "support/errors.h"
 #include "support/textutil.h"
 
@@ -21,6 +24,8 @@ void SplitCellFileName(TModuleSet& moduleSet, const std::string& cellPath) {
 }
 
 std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code) {
+  const auto listed = moduleSet.Catalog.find(std::string(code));
+  if (listed != moduleSet.Catalog.end()) return moduleSet.TransferDir + listed->second;
   return moduleSet.TransferDir + moduleSet.TransferPrefix + std::string(code) + ".DDF";
 }
 
@@ -41,6 +46,7 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 // first, so that a folder holding both 1234CEL0.DDF and 1234cel0.ddf keeps
 // the two transfers apart.
 std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
+  if (moduleSet.Catalog.count(std::string(code))) return ModuleFileName(moduleSet, code);
   const std::string& cell = moduleSet.CellFileName;
   const bool lower = cell.size() >= 4 && cell.compare(cell.size() - 4, 4, ".ddf") == 0;
   if (!lower) return ModuleFileName(moduleSet, code);
@@ -64,7 +70,7 @@ std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::
         break;
       }
   }
-  if (found == files.Files.end()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (found == files.Files.end()) return nullptr;
   return TMemoryStream::Borrow(found->second, found->first);
 }
 
@@ -73,17 +79,155 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
+[[noreturn]] void Incomplete(const TModuleSet& moduleSet, std::string_view code, const std::string& path) {
+  std::string folder = moduleSet.TransferDir;
+  if (folder.size() > 1) folder.pop_back();
+  Fail("The transfer " + moduleSet.TransferPrefix + " in " + (folder.empty() ? "." : folder) + " is incomplete: its " +
+       std::string(code) + " module (" + path + ") is missing");
+}
+
 }  // namespace
 
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
   const std::string path = ModuleFileName(moduleSet, code);
   const std::string styled = StyledName(moduleSet, code);
-  if (moduleSet.Files) return OpenMemoryModule(*moduleSet.Files, styled, path, moduleSet.TransferDir);
+  if (moduleSet.Files) {
+    auto stream = OpenMemoryModule(*moduleSet.Files, styled, path, moduleSet.TransferDir);
+    if (!stream) Incomplete(moduleSet, code, path);
+    return stream;
+  }
   if (Exists(styled)) return std::make_unique<TFileStream>(styled);
   if (Exists(path)) return std::make_unique<TFileStream>(path);
   const std::string found = FindIgnoringCase(moduleSet.TransferDir, path.substr(moduleSet.TransferDir.size()));
-  if (found.empty()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (found.empty()) Incomplete(moduleSet, code, path);
   return std::make_unique<TFileStream>(moduleSet.TransferDir + found);
+}
+
+namespace {
+
+// The modules a conversion reads, the cell module aside.
+constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"};
+
+// The path of the file in `dir` named `name`, exactly or else ignoring
+// case; empty when there is none.
+std::string FindModuleFile(const std::string& dir, const std::string& name, const TMemoryFiles* files) {
+  if (files) {
+    if (files->Files.count(dir + name)) return dir + name;
+    for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
+      if (SameIgnoringCase(std::string_view(it->first).substr(dir.size()), name)) return it->first;
+    return {};
+  }
+  if (Exists(dir + name)) return dir + name;
+  const std::string found = FindIgnoringCase(dir, name);
+  return found.empty() ? std::string() : dir + found;
+}
+
+std::unique_ptr<TStream> OpenFile(const std::string& path, const TMemoryFiles* files) {
+  if (files) return TMemoryStream::Borrow(files->Files.at(path), path);
+  return std::make_unique<TFileStream>(path);
+}
+
+// The catalog: each record's module code (NAME) and file (FILE), a file of
+// the catalog's own folder.
+std::map<std::string, std::string> ReadCatalog(const std::string& path, const TMemoryFiles* files) {
+  std::map<std::string, std::string> catalog;
+  auto stream = OpenFile(path, files);
+  NameFileOnFailure(path, [&] {
+    TDataDescription description;
+    ReadDataDescription(*stream, description, kMaxEntries);
+    for (int r = 0; r < description.Records.Count; ++r) {
+      const std::string code = GetSubfieldText(*stream, "CATD", "NAME", r, description);
+      const std::string file = GetSubfieldText(*stream, "CATD", "FILE", r, description);
+      if (!code.empty() && !file.empty() && file.find('/') == std::string::npos) catalog.emplace(code, file);
+    }
+  });
+  return catalog;
+}
+
+// Whether the file starts as an ISO 8211 file does: a leader of 24
+// characters whose sixth holds the leader identifier "L".
+bool LooksLikeIso8211(const std::string& path, const TMemoryFiles* files) {
+  auto stream = OpenFile(path, files);
+  char leader[24];
+  return stream->Read(leader, 24) == 24 && leader[6] == 'L' &&
+         std::all_of(leader, leader + 24, [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+// The first ISO 8211 file of `dir` that is a catalog listing `name`; empty
+// when there is none. Only asked when the prefix rule finds no catalog.
+std::string FindCatalogListing(const std::string& dir, const std::string& name, const TMemoryFiles* files) {
+  std::vector<std::string> paths;
+  if (files) {
+    for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
+      if (it->first.find('/', dir.size()) == std::string::npos) paths.push_back(it->first);
+  } else {
+    std::vector<std::string> names;
+    ListFolder(dir, names);
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) paths.push_back(dir + n);
+  }
+  for (const std::string& path : paths) {
+    if (!EndsWithIgnoringCase(path, ".DDF")) continue;
+    try {
+      if (!LooksLikeIso8211(path, files)) continue;
+      for (const auto& [code, file] : ReadCatalog(path, files))
+        if (SameIgnoringCase(file, name)) return path;
+    } catch (const TConvertError&) {
+      // Not a catalog one can read: not the one sought.
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const TMemoryFiles* files) {
+  CheckCellFile(chosenPath, files);
+  const size_t slash = chosenPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
+  const std::string name = chosenPath.substr(dir.size());
+  // Module names in the chosen file's letter case.
+  TModuleSet named;
+  SplitCellFileName(named, chosenPath);
+  auto nameOf = [&](std::string_view code) { return StyledName(named, code).substr(dir.size()); };
+
+  std::map<std::string, std::string> catalog;
+  std::string cell;
+  std::string catd = FindModuleFile(dir, nameOf("CATD"), files);
+  // A transfer whose files do not follow the prefix rule: the catalog that
+  // lists the chosen file (it may be the chosen file itself).
+  if (catd.empty()) catd = FindCatalogListing(dir, name, files);
+  if (!catd.empty()) {
+    catalog = ReadCatalog(catd, files);
+    // The chosen file when the catalog lists it as a cell module, else the
+    // first cell module it lists.
+    for (const auto& [code, file] : catalog) {
+      if (code.rfind("CE", 0) != 0) continue;
+      if (SameIgnoringCase(file, name)) {
+        cell = chosenPath;
+        break;
+      }
+      if (cell.empty()) cell = FindModuleFile(dir, file, files);
+    }
+  }
+  const bool cellName = name.size() > 6 && SameIgnoringCase(std::string_view(name).substr(4, 2), "CE");
+  if (cell.empty() && cellName) cell = chosenPath;
+  if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), files);
+  if (cell.empty()) {
+    if (!LooksLikeIso8211(chosenPath, files)) Fail(chosenPath + " is not a module of an SDTS transfer");
+    Incomplete(named, "CEL0", dir + nameOf("CEL0"));
+  }
+
+  SplitCellFileName(moduleSet, cell);
+  moduleSet.Files = files;
+  moduleSet.Catalog = std::move(catalog);
+  // The cell module is opened by its code, which its name gives.
+  if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
+  for (const std::string_view code : kMetadataCodes)
+    if (FindModuleFile(dir, StyledName(moduleSet, code).substr(dir.size()), files).empty() &&
+        FindModuleFile(dir, ModuleFileName(moduleSet, code).substr(dir.size()), files).empty())
+      Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
+  return cell;
 }
 
 void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files) {
@@ -115,6 +259,8 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
     return;
   }
   if (same(cellPath)) refuse(cellPath);
+  for (const auto& [code, file] : moduleSet.Catalog)
+    if (same(moduleSet.TransferDir + file)) refuse(moduleSet.TransferDir + file);
   const std::string& dir = moduleSet.TransferDir;
   const std::string& prefix = moduleSet.TransferPrefix;
   std::vector<std::string> names;

@@ -13,15 +13,26 @@ namespace veloran {
 
 void SplitCellFileName(TModuleSet& moduleSet, const std::string& cellPath);
 
+// TransferDir + the file the catalog names for `code`, or else
 // TransferDir + TransferPrefix + code + ".DDF".
 std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
+
+// Selects the transfer that `chosenPath` is a file of: its cell module, its
+// catalog (CATD) or any other of its modules. Where the catalog is there,
+// the module files are those it names; without it, the prefix rule. Sets
+// the module set and returns the path of the cell module. Fails with
+// "Cannot open file %s: <reason>", "%s is not a module of an SDTS
+// transfer", or "The transfer PREFIX in FOLDER is incomplete: its MODULE
+// module (FILE) is missing" for each module the conversion reads.
+std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const TMemoryFiles* files = nullptr);
 
 // Opens the module file read-only, from disk or from the module set's files
 // in memory. When the formed name does not exist, a file in the transfer's
 // directory whose name equals it ignoring case is opened instead (transfers
 // are often unpacked in lower case); where both exist, the one in the case
 // of the chosen cell file's name is taken. Fails with "Cannot open file %s:
-// <reason>" naming the formed path.
+// <reason>", or the incomplete-transfer message of SelectTransfer when the
+// file is missing.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
 // Fails with "Cannot open file %s: <reason>" (for a FIFO or a device, ": it

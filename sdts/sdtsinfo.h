@@ -27,6 +27,9 @@ struct TModuleSet {
   std::string TransferPrefix;    // characters 1 to 4 of CellFileName
   std::string TransferDir;       // the directory with its trailing "/", or empty
   const TMemoryFiles* Files = nullptr;
+  // The module files the transfer's catalog (its CATD module) names, by
+  // module code; empty without a catalog, when names follow the prefix rule.
+  std::map<std::string, std::string> Catalog;
 };
 
 struct TCornerPoint {

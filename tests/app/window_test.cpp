@@ -190,8 +190,9 @@ TEST_F(Window, ConvertsASampleTransfer) {
   Form.Answers = {cell, dem};
   Form.ConvertMnuClick();
   EXPECT_TRUE(Form.Errors.empty());
-  EXPECT_EQ(MemoLines().size(), 43);
+  EXPECT_EQ(MemoLines().size(), 44);
   EXPECT_EQ(MemoLines().first(), "Units: Meters");
+  EXPECT_EQ(MemoLines().last(), "Written: " + dem);
   EXPECT_EQ(Form.Gauge1->Progress(), 99);  // 50 + 50 x 39 / 40, rounded
   EXPECT_EQ(std::filesystem::file_size(dem.toStdString()) % 1024, 0u);
 
@@ -202,7 +203,15 @@ TEST_F(Window, ConvertsASampleTransfer) {
   Form.ConvertMnuClick();
   EXPECT_EQ(Form.Presets[2], cell);
   EXPECT_EQ(std::filesystem::file_size(dem.toStdString()) % 1026, 0u);
-  EXPECT_EQ(MemoLines().size(), 43);
+  EXPECT_EQ(MemoLines().size(), 44);
+
+  // After a failure the gauge starts again and the last DEM's picture goes.
+  EXPECT_TRUE(Form.ShadedReliefMnu->isEnabled());
+  Form.Answers = {QString::fromStdString(Dir / "none/1234CEL0.DDF")};
+  Form.ConvertMnuClick();
+  EXPECT_EQ(Form.Errors.size(), 1u);
+  EXPECT_EQ(Form.Gauge1->Progress(), 0);
+  EXPECT_FALSE(Form.ShadedReliefMnu->isEnabled());
 }
 
 TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
@@ -213,7 +222,8 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
   EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_EQ(Form.Errors[0].first, ApplicationTitle(QApplication::applicationFilePath()));
-  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("Cannot open file " + Dir.Path() + "/1234IDEN.DDF: No such file or directory."));
+  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("The transfer 1234 in " + Dir.Path() + " is incomplete: its IDEN module (" +
+                                                           Dir.Path() + "/1234IDEN.DDF) is missing."));
   // The window stays ready for the next command.
   Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), QString::fromStdString(Dir / "ok.dem")};
   Form.ConvertMnuClick();
@@ -264,8 +274,9 @@ TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
   ASSERT_TRUE(Form.Errors.empty()) << Form.Errors[0].second.toStdString();
   EXPECT_EQ(Form.Presets[1], QDir::current().absoluteFilePath("FIRST.dem"));
   EXPECT_EQ(MemoLines()[2], "Title: FIRST");
-  EXPECT_EQ(MemoLines().size(), 44);
-  EXPECT_EQ(MemoLines().last(), "The archive holds 2 transfers; the first was converted: quad/1234CEL0.DDF");
+  EXPECT_EQ(MemoLines().size(), 45);
+  EXPECT_EQ(MemoLines()[43], "The archive holds 2 transfers; the first was converted: quad/1234CEL0.DDF");
+  EXPECT_EQ(MemoLines().last(), QString::fromStdString("Written: " + Dir / "a.dem"));
   EXPECT_TRUE(std::filesystem::exists(Dir / "a.dem"));
   // A damaged archive shows its message.
   testing::WriteFileBytes(Dir / "bad.tgz", "not an archive");

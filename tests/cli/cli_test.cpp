@@ -139,7 +139,7 @@ TEST_F(Cli, MessagesSayWhatIsWrong) {
   }
   // Too many open files (one left beside the standard streams and the
   // libraries): the reason is given.
-  const TRun run = Run("-q -o out.dem t/1234CEL0.DDF", "LC_ALL=C sh -c 'ulimit -n 4; exec \"$0\" \"$@\"'");
+  const TRun run = Run("-q -o out.dem t/1234CEL0.DDF", "LC_ALL=C sh -c 'exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4; exec \"$0\" \"$@\"'");
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Err.find(": Too many open files"), std::string::npos) << run.Err;
   // An output path as long as the system takes, in folders of at most 250

@@ -55,7 +55,8 @@ TEST_F(Driver, ProposesTheTitleAsTheDemName) {
   EXPECT_EQ(MakeDefaultDemName(testing::WriteTransfer(Dir.Path(), spec)), std::string(244, 'a') + ".dem");
   std::filesystem::remove(Dir / "1234IDEN.DDF");
   EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF"); }),
-            "Cannot open file " + Dir.Path() + "/1234IDEN.DDF: No such file or directory");
+            "The transfer 1234 in " + Dir.Path() + " is incomplete: its IDEN module (" + Dir.Path() +
+                "/1234IDEN.DDF) is missing");
   // A cell file that does not exist never leads to a sibling transfer.
   EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF.old"); }),
             "Cannot open file " + Dir.Path() + "/1234CEL0.DDF.old: No such file or directory");
@@ -131,17 +132,59 @@ TEST_F(Driver, MetadataFailureLeavesThePaneEmpty) {
   std::filesystem::remove(Dir / "1234DDSH.DDF");
   Pane.Lines = {"previous report"};
   EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, Dir / "out.dem", false, Pane); }),
-            "Cannot open file " + Dir.Path() + "/1234DDSH.DDF: No such file or directory");
+            "The transfer 1234 in " + Dir.Path() + " is incomplete: its DDSH module (" + Dir.Path() +
+                "/1234DDSH.DDF) is missing");
   EXPECT_TRUE(Pane.Lines.empty());
   EXPECT_FALSE(std::filesystem::exists(Dir / "out.dem"));
 }
 
-TEST_F(Driver, AMetadataModuleAsCellFileFailsAtTheCellStep) {
-  testing::WriteTransfer(Dir.Path(), TTransferSpec{});
-  EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, Dir / "1234IDEN.DDF", Dir / "out.dem", false, Pane); }),
-            "Cannot open file " + Dir.Path() + "/1234CEEN.DDF: No such file or directory");
-  EXPECT_EQ(State.Grid.RowCount, 4);  // all eight metadata modules were read
-  EXPECT_TRUE(Pane.Lines.empty());
+// Any file of a transfer selects it: its catalog, its cell module or
+// another module, also when the catalog names files that do not follow the
+// prefix rule; what is no module, or an incomplete transfer, says so.
+TEST_F(Driver, AnyFileOfATransferSelectsIt) {
+  TTransferSpec named;
+  named.FileNames = {{"CATD", "catalog.ddf"}, {"CEL0", "cells.ddf"}, {"IDEN", "ident.ddf"}, {"LDEF", "LAYER.DDF"}};
+  const struct {
+    TTransferSpec Spec;
+    const char* Chosen;
+    const char* Error;  // after the folder's path and "/", or "" when it converts
+  } cases[] = {
+      {TTransferSpec{}, "1234CEL0.DDF", ""},
+      {TTransferSpec{}, "1234CATD.DDF", ""},
+      {TTransferSpec{}, "1234IDEN.DDF", ""},
+      {TTransferSpec{}, "1234LDEF.DDF", ""},
+      {named, "catalog.ddf", ""},
+      {named, "ident.ddf", ""},
+      {named, "cells.ddf", ""},
+      {TTransferSpec{}, "README.DDF", "README.DDF is not a module of an SDTS transfer"},
+      {TTransferSpec{}, "picture.png", "picture.png is not a module of an SDTS transfer"},
+  };
+  testing::TTempDir reference;
+  ConvertSdtsToDem(State, testing::WriteTransfer(reference.Path(), TTransferSpec{}), reference / "ref.dem", false, Pane);
+  const std::string expected = testing::ReadFileBytes(reference / "ref.dem");
+  setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
+  for (const auto& c : cases) {
+    testing::TTempDir dir;
+    testing::WriteTransfer(dir.Path(), c.Spec);
+    testing::WriteFileBytes(dir / "README.DDF", "Readme of the transfer");
+    testing::WriteFileBytes(dir / "picture.png", "\x89PNG");
+    const std::string error = Error([&] { ConvertSdtsToDem(State, dir / c.Chosen, dir / "out.dem", false, Pane); });
+    if (*c.Error) {
+      EXPECT_EQ(error, dir.Path() + "/" + c.Error) << c.Chosen;
+      continue;
+    }
+    EXPECT_EQ(error, "no error") << c.Chosen;
+    EXPECT_EQ(MakeDefaultDemName(dir / c.Chosen), "TEST QUAD.dem") << c.Chosen;
+    EXPECT_EQ(testing::ReadFileBytes(dir / "out.dem").size(), expected.size()) << c.Chosen;
+  }
+  // A transfer of four modules.
+  testing::TTempDir dir;
+  testing::WriteTransfer(dir.Path(), TTransferSpec{});
+  for (const char* code : {"DDSH", "DDOM", "IREF", "XREF", "RSDF"}) std::filesystem::remove(dir / ("1234" + std::string(code) + ".DDF"));
+  EXPECT_EQ(Error([&] { MakeDefaultDemName(dir / "1234CATD.DDF"); }),
+            "The transfer 1234 in " + dir.Path() + " is incomplete: its DDSH module (" + dir.Path() +
+                "/1234DDSH.DDF) is missing");
+  unsetenv("SOURCE_DATE_EPOCH");
 }
 
 TEST_F(Driver, WriterFailureKeepsTheReportAndLeavesNoDem) {

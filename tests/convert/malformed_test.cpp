@@ -49,7 +49,9 @@ std::string PathOf(const std::string& dir, const std::string& code) { return dir
 
 std::string Missing(const std::string& dir, const char* code) {
   fs::remove(PathOf(dir, code));
-  return "Cannot open file " + PathOf(dir, code) + ": No such file or directory";
+  // The chosen cell module itself, or a module of its transfer.
+  if (std::string(code) == "CEL0") return "Cannot open file " + PathOf(dir, code) + ": No such file or directory";
+  return "The transfer 1234 in " + dir + " is incomplete: its " + code + " module (" + PathOf(dir, code) + ") is missing";
 }
 
 std::vector<TBadCase> Cases() {

@@ -220,7 +220,7 @@ TEST_F(Metadata, FailuresCarryTheirMessages) {
   // A missing module names the formed path; DDSH has set metres already.
   State.Info.UnitsCode = 7;
   std::remove(testing::ModulePath(Dir.Path(), spec, "DDSH").c_str());
-  EXPECT_EQ(error([&] { ReadDdsh(State); }), "Cannot open file " + Dir.Path() + "/1234DDSH.DDF: No such file or directory");
+  EXPECT_EQ(error([&] { ReadDdsh(State); }), "The transfer 1234 in " + Dir.Path() + " is incomplete: its DDSH module (" + Dir.Path() + "/1234DDSH.DDF) is missing");
   EXPECT_EQ(State.Info.UnitsCode, 2);
   // Malformed content passes through with the reader's message.
   testing::WriteFileBytes(testing::ModulePath(Dir.Path(), spec, "IDEN"), "001003LE1 0600x24   3404");

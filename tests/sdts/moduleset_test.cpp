@@ -61,7 +61,8 @@ TEST(OpenModule, FallsBackToAFileNamedInAnotherCase) {
     OpenModule(m, "DDOM");
     FAIL();
   } catch (const TConvertError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.Path() + "/1234DDOM.DDF: No such file or directory");
+    EXPECT_EQ(std::string(e.what()), "The transfer 1234 in " + dir.Path() + " is incomplete: its DDOM module (" +
+                                         dir.Path() + "/1234DDOM.DDF) is missing");
   }
   TModuleSet missing;
   SplitCellFileName(missing, "/nonexistent/1234CEL0.DDF");

@@ -202,7 +202,14 @@ void TForm1::ShowErrorBox(const QString& caption, const QString& text) {
 void TForm1::SelectAndConvert() {
   if (!LastCellPath.isEmpty()) OpenDialog1->selectFile(LastCellPath);
   if (!Execute(OpenDialog1)) return;
-  const QString cellPath = OpenDialog1->selectedFiles().value(0);
+  QString cellPath = OpenDialog1->selectedFiles().value(0);
+  // The dialog adds its default suffix to a name without one: the file the
+  // user named is the one without it (a README chosen by mistake, a path
+  // that does not exist), and the message names it.
+  const QString unsuffixed = cellPath.chopped(std::min<qsizetype>(cellPath.size(), 4));
+  if (cellPath.endsWith(".ddf") && !QFileInfo::exists(cellPath) &&
+      (QFileInfo::exists(unsuffixed) || !QFileInfo::exists(QFileInfo(unsuffixed).path())))
+    cellPath = unsuffixed;
   LastCellPath = cellPath;
   std::string cell = cellPath.toLocal8Bit().toStdString();
   // An archive: its first transfer, read into memory.

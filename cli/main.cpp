@@ -4,6 +4,7 @@
 // with -j N, N transfers are converted at once, each in its own state, and
 // their reports are printed whole, in the order of the arguments.
 #include <getopt.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,30 @@ bool StdoutFailed() {
   return true;
 }
 
+// How many transfers the arguments hold: a folder its cell modules (and,
+// with `recursive`, those of its sub-folders and archives), an archive its
+// cell modules, any other argument one. An argument that cannot be read
+// counts as one: its conversion will say why.
+size_t CountTransfers(const std::vector<std::string>& args, bool recursive) {
+  size_t count = 0;
+  for (const std::string& arg : args) {
+    try {
+      if (IsDirectory(arg)) {
+        const veloran::TFolderTransfers found = veloran::TransfersIn(arg, recursive);
+        count += found.Cells.size();
+        for (const std::string& archive : found.Archives) count += veloran::CountArchiveTransfers(archive);
+      } else if (veloran::IsArchiveName(arg)) {
+        count += veloran::CountArchiveTransfers(arg);
+      } else {
+        ++count;
+      }
+    } catch (const std::exception&) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 struct TOptions {
   bool AddNewLines = false, Quiet = false, Sync = true;
   bool HaveOutput = false, OutputIsDir = false;
@@ -120,6 +145,8 @@ struct TOptions {
   bool HavePreview = false, PreviewIsDir = false;
   std::string Preview;
   unsigned Jobs = 1;
+  bool Recursive = false;      // folders are searched in their sub-folders and archives
+  bool NameFromInput = false;  // default names from the input, not the title
 };
 
 // One transfer to convert, and what its conversion printed.
@@ -152,16 +179,16 @@ class TPlanner {
     std::vector<std::unique_ptr<TJob>> jobs;
     try {
       if (IsDirectory(arg)) {
-        const std::vector<std::string> cells = veloran::CellModulesIn(arg);
-        if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this folder");
-        for (const std::string& cell : cells) jobs.push_back(Plan(cell, nullptr));
+        const veloran::TFolderTransfers found = veloran::TransfersIn(arg, Options.Recursive);
+        if (found.Cells.empty() && found.Archives.empty())
+          veloran::Fail(std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
+                        (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
+        for (const std::string& cell : found.Cells) jobs.push_back(Plan(cell, nullptr, FolderName(cell)));
+        for (const std::string& archive : found.Archives) ExpandArchive(archive, jobs);
       } else if (veloran::IsArchiveName(arg)) {
-        const auto files = veloran::ReadArchive(arg);
-        const std::vector<std::string> cells = veloran::CellModules(*files);
-        if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
-        for (const std::string& cell : cells) jobs.push_back(Plan(cell, files));
+        ExpandArchive(arg, jobs);
       } else {
-        jobs.push_back(Plan(arg, nullptr));
+        jobs.push_back(Plan(arg, nullptr, ModuleStem(arg)));
       }
     } catch (const std::bad_alloc&) {
       jobs.push_back(Failed(arg, "Out of memory"));
@@ -197,13 +224,47 @@ class TPlanner {
   }
 
  private:
-  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const veloran::TMemoryFiles> files) const {
+  // The transfers of an archive; one that fails to read fails alone.
+  void ExpandArchive(const std::string& path, std::vector<std::unique_ptr<TJob>>& jobs) const {
+    try {
+      const auto files = veloran::ReadArchive(path);
+      const std::vector<std::string> cells = veloran::CellModules(*files);
+      if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
+      std::string stem = path.substr(path.rfind('/') + 1);
+      for (const char* ending : {".tar.gz", ".tgz", ".tar.Z", ".tar"})
+        if (veloran::EndsWithIgnoringCase(stem, ending) && stem.size() > std::strlen(ending)) {
+          stem.resize(stem.size() - std::strlen(ending));
+          break;
+        }
+      for (const std::string& cell : cells) jobs.push_back(Plan(cell, files, stem));
+    } catch (const std::bad_alloc&) {
+      jobs.push_back(Failed(path, "Out of memory"));
+    } catch (const std::exception& e) {
+      jobs.push_back(Failed(path, e.what()));
+    }
+  }
+  // The name of the folder a file lies in.
+  static std::string FolderName(const std::string& path) {
+    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+    if (dir.empty()) return ".";
+    return dir.substr(dir.rfind('/') + 1);
+  }
+  // A module's name without its code and ".DDF": 1234CEL0.DDF gives 1234.
+  static std::string ModuleStem(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (name.size() > 8 && veloran::EndsWithIgnoringCase(name, ".DDF")) name.resize(name.size() - 8);
+    return name;
+  }
+
+  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const veloran::TMemoryFiles> files,
+                             const std::string& inputName) const {
     auto job = std::make_unique<TJob>();
     job->Label = job->Cell = cell;
     job->Files = std::move(files);
     if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
     try {
-      job->DefaultName = veloran::MakeDefaultDemName(cell, job->Files.get());
+      job->DefaultName = Options.NameFromInput ? veloran::PlainFileName(inputName) + ".dem"
+                                               : veloran::MakeDefaultDemName(cell, job->Files.get());
     } catch (const std::bad_alloc&) {
       return Failed(cell, "Out of memory");
     } catch (const std::exception& e) {
@@ -297,32 +358,52 @@ void Convert(TJob& job, const TOptions& options, veloran::TConversionState& stat
   job.Progress.store(100);
 }
 
-// One bar on standard error for the whole batch, only on a terminal.
+// One bar on standard error for the whole batch, only on a terminal: the
+// share of the batch done (never going back), n of N and the transfer
+// under way, on one line kept within the terminal's width; the last state
+// stays on screen when the batch ends.
 class TBatchBar {
  public:
-  explicit TBatchBar(bool show) : Show(show) {}
-  void Draw(int value) {
-    if (!Show || value == Shown) return;
-    Shown = value;
-    char bar[41];
-    const int filled = value * 40 / 100;
+  explicit TBatchBar(bool show) : Show(show) {
+    winsize size{};
+    if (show && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) Width = size.ws_col;
+  }
+  void Draw(int value, size_t done, size_t total, const std::string& name) {
+    if (!Show) return;
+    Value = std::max(Value, std::min(value, 100));
+    char bar[21];
+    const int filled = Value * 20 / 100;
     std::memset(bar, '#', static_cast<size_t>(filled));
-    std::memset(bar + filled, '.', static_cast<size_t>(40 - filled));
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, value);
+    std::memset(bar + filled, '.', static_cast<size_t>(20 - filled));
+    bar[20] = '\0';
+    std::string line = "[" + std::string(bar) + "] " + std::to_string(Value) + "% " + std::to_string(done) + "/" +
+                       std::to_string(total) + " " + Visible(name);
+    if (line.size() > Width - 1) line.resize(Width - 1);
+    if (line == Shown) return;
+    std::fprintf(stderr, "\r%-*s", static_cast<int>(Shown.size()), line.c_str());
     std::fflush(stderr);
+    Shown = line;
   }
   // Clears the bar's line before anything else is written.
   void Clear() {
-    if (Shown < 0) return;
-    std::fprintf(stderr, "\r%*s\r", 47, "");
+    if (Shown.empty()) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(Shown.size()), "");
     std::fflush(stderr);
-    Shown = -1;
+    Shown.clear();
+  }
+  // Leaves the bar's last state as a line of its own.
+  void Finish(size_t total) {
+    if (!Show || total == 0) return;
+    Draw(100, total, total, "done");
+    std::fputc('\n', stderr);
+    Shown.clear();
   }
 
  private:
   bool Show;
-  int Shown = -1;
+  size_t Width = 80;
+  int Value = 0;
+  std::string Shown;
 };
 
 // Runs the conversions on `options.Jobs` threads and prints each report in
@@ -367,7 +448,11 @@ class TBatch {
       Wake.notify_all();
     }
     for (std::thread& worker : workers) worker.join();
-    Bar.Clear();
+    if (Fatal.empty() && !Failed) {
+      Bar.Finish(Jobs.size());
+    } else {
+      Bar.Clear();
+    }
     if (!Fatal.empty()) {
       std::fprintf(stderr, "%s: %s\n", kProgram, Fatal.c_str());
       return 1;
@@ -450,7 +535,11 @@ class TBatch {
       TJob& job = *Jobs[Printed++];
       Bar.Clear();
       std::fputs(job.Notice.c_str(), stderr);
-      std::fwrite(job.Out.data(), 1, job.Out.size(), job.ReportToStderr ? stderr : stdout);
+      // Reports of several transfers are told apart by their input.
+      FILE* report = job.ReportToStderr ? stderr : stdout;
+      if (!job.Out.empty() && (Args.size() > 1 || Jobs.size() > 1))
+        std::fprintf(report, "==> %s <==\n", Visible(job.Label).c_str());
+      std::fwrite(job.Out.data(), 1, job.Out.size(), report);
       std::fflush(stdout);
       std::fputs(job.Err.c_str(), stderr);
       Converted += job.Ok ? 1 : 0;
@@ -462,10 +551,25 @@ class TBatch {
         Wake.notify_all();
         return;
       }
+      // Where each DEM went, and its picture.
+      if (job.Ok && !Options.Quiet) {
+        std::fprintf(stderr, "%s -> %s\n", Visible(job.Label).c_str(), Visible(job.Dem).c_str());
+        if (!job.Png.empty() && !job.PictureFailed)
+          std::fprintf(stderr, "%s -> %s\n", Visible(job.Label).c_str(), Visible(job.Png).c_str());
+      }
     }
     int sum = 0;
-    for (size_t i = Printed; i < Jobs.size(); ++i) sum += Jobs[i]->Progress.load();
-    if (!Jobs.empty()) Bar.Draw(static_cast<int>((100 * Printed + static_cast<size_t>(sum)) / Jobs.size()));
+    const TJob* current = nullptr;  // the first transfer under way
+    for (size_t i = Printed; i < Jobs.size(); ++i) {
+      const int progress = Jobs[i]->Progress.load();
+      sum += progress;
+      if (!current && progress > 0 && !Jobs[i]->Done) current = Jobs[i].get();
+    }
+    // 100 % only once every transfer is done.
+    const int share = static_cast<int>((100 * Printed + static_cast<size_t>(sum)) / std::max<size_t>(Jobs.size(), 1));
+    if (!Jobs.empty())
+      Bar.Draw(Printed < Jobs.size() || Named < Args.size() ? std::min(share, 99) : 100, Printed, Jobs.size(),
+               current ? current->Label : Printed < Jobs.size() ? Jobs[Printed]->Label : std::string());
     if (!printed) Wake.wait_for(lock, std::chrono::milliseconds(50));
   }
 
@@ -489,19 +593,21 @@ int main(int argc, char** argv) {
   veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
   TOptions options;
-  bool haveJobs = false;
-  enum { kAddNewLines = 256, kNoSync, kPreview };
+  bool haveJobs = false, haveNameFrom = false;
+  enum { kAddNewLines = 256, kNoSync, kPreview, kNameFrom };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
                                     {"quiet", no_argument, nullptr, 'q'},
                                     {"add-new-lines", no_argument, nullptr, kAddNewLines},
                                     {"no-sync", no_argument, nullptr, kNoSync},
                                     {"preview", required_argument, nullptr, kPreview},
+                                    {"recursive", no_argument, nullptr, 'r'},
+                                    {"name-from", required_argument, nullptr, kNameFrom},
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, "+:o:j:qhV", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":o:j:qrhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o':
         if (options.HaveOutput) return Usage("option -o/--output given more than once");
@@ -522,6 +628,14 @@ int main(int argc, char** argv) {
         break;
       }
       case 'q': options.Quiet = true; break;
+      case 'r': options.Recursive = true; break;
+      case kNameFrom:
+        if (haveNameFrom) return Usage("option --name-from given more than once");
+        haveNameFrom = true;
+        if (std::string(optarg) != "title" && std::string(optarg) != "input")
+          return Usage(std::string("option --name-from takes title or input: ") + optarg);
+        options.NameFromInput = std::string(optarg) == "input";
+        break;
       case kAddNewLines: options.AddNewLines = true; break;
       case kNoSync: options.Sync = false; break;
       case kPreview:
@@ -551,10 +665,21 @@ int main(int argc, char** argv) {
   options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
   options.PreviewIsDir = options.HavePreview && IsDirectory(options.Preview);
-  if (args.size() > 1 && options.HavePreview && !options.PreviewIsDir)
-    return Usage("with several CELLFILEs, --preview must name an existing directory: " + options.Preview);
-  if (args.size() > 1 && options.HaveOutput && !options.OutputIsDir)
-    return Usage("with several CELLFILEs, -o must name an existing directory: " + options.Output);
+  for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})
+    if (given && path.back() == '/' && !IsDirectory(path)) return Usage("there is no folder " + path);
+  // One file for one transfer: checked once folders and archives are
+  // counted, before anything is written.
+  const bool outputFile = options.HaveOutput && !options.OutputIsDir;
+  const bool previewFile = options.HavePreview && !options.PreviewIsDir;
+  if (outputFile || previewFile) {
+    const size_t transfers = CountTransfers(args, options.Recursive);
+    if (transfers > 1 && outputFile)
+      return Usage("-o " + options.Output + " is no existing folder, but there are " + std::to_string(transfers) +
+                   " transfers");
+    if (transfers > 1 && previewFile)
+      return Usage("--preview " + options.Preview + " is no existing folder, but there are " +
+                   std::to_string(transfers) + " transfers");
+  }
 
   TPlanner planner(options);
   TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1, planner, args);

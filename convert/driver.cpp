@@ -17,6 +17,14 @@ namespace {
 // Title bytes kept in a default name: 255 less ".dem" and " (NN)".
 constexpr size_t kMaxTitleBytes = 245;
 
+// Selects the transfer `chosenPath` is a file of; with `files`, the
+// modules are read from them.
+void LocateTransfer(TConversionState& state, const std::string& chosenPath, const TMemoryFiles* files) {
+  SelectTransfer(state.ModuleSet, chosenPath, files);
+}
+
+}  // namespace
+
 std::string PlainFileName(std::string title) {
   if (title.size() > kMaxTitleBytes) {
     size_t cut = kMaxTitleBytes;
@@ -39,14 +47,6 @@ std::string PlainFileName(std::string title) {
   }
   return name;
 }
-
-// Selects the transfer `chosenPath` is a file of; with `files`, the
-// modules are read from them.
-void LocateTransfer(TConversionState& state, const std::string& chosenPath, const TMemoryFiles* files) {
-  SelectTransfer(state.ModuleSet, chosenPath, files);
-}
-
-}  // namespace
 
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";

@@ -16,6 +16,9 @@ namespace veloran {
 // With `files`, the transfer is read from them (see TMemoryFiles).
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files = nullptr);
 
+// A text as a plain visible file name, as the title in MakeDefaultDemName.
+std::string PlainFileName(std::string text);
+
 // Starts `state` afresh (TConversionState::Reset), then reads the eight metadata modules and the cell
 // module of the transfer whose cell file is `cellPath`; the progress runs to
 // 50. Fails when the grid has no elevations or more cells than were read.

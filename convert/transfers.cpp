@@ -61,6 +61,40 @@ bool IsCellModuleName(std::string_view name) {
   return name.size() == 12 && EndsWithIgnoringCase(name.substr(0, 6), "ce") && EndsWithIgnoringCase(name, ".ddf");
 }
 
+namespace {
+
+// Opens the archive for reading; `fail` and `failed` report its faults.
+void OpenArchive(archive* a, const std::string& path) {
+  auto fail = [&](const std::string& reason) { Fail("Cannot read archive " + path + ": " + reason); };
+  if (!a) fail("out of memory");
+  archive_read_support_filter_gzip(a);
+  archive_read_support_filter_compress(a);
+  archive_read_support_format_tar(a);
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) fail("not a regular file");
+  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK)
+    fail(archive_error_string(a) ? archive_error_string(a) : "damaged archive");
+}
+
+}  // namespace
+
+size_t CountArchiveTransfers(const std::string& path) {
+  TArchiveReader reader;
+  OpenArchive(reader.A, path);
+  size_t count = 0;
+  for (;;) {
+    archive_entry* entry = nullptr;
+    const int r = archive_read_next_header(reader.A, &entry);
+    if (r == ARCHIVE_EOF) break;
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+      Fail("Cannot read archive " + path + ": " +
+           (archive_error_string(reader.A) ? archive_error_string(reader.A) : "damaged archive"));
+    const char* name = archive_entry_pathname(entry);
+    if (name && IsCellModuleName(BaseName(name))) ++count;
+  }
+  return count;
+}
+
 std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
   auto files = std::make_shared<TMemoryFiles>();
   files->SourcePath = path;
@@ -68,13 +102,7 @@ std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
   archive* a = reader.A;
   auto fail = [&](const std::string& reason) { Fail("Cannot read archive " + path + ": " + reason); };
   auto failed = [&] { fail(archive_error_string(a) ? archive_error_string(a) : "damaged archive"); };
-  if (!a) fail("out of memory");
-  archive_read_support_filter_gzip(a);
-  archive_read_support_filter_compress(a);
-  archive_read_support_format_tar(a);
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) fail("not a regular file");
-  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) failed();
+  OpenArchive(a, path);
   size_t total = 0;
   // Members that are links, by name: tar stores a second copy of a file as
   // a hard link to the first, and a symbolic link points to another member.
@@ -137,6 +165,37 @@ std::vector<std::string> CellModules(const TMemoryFiles& files) {
   for (const auto& [name, bytes] : files.Files)
     if (IsCellModuleName(BaseName(name))) cells.push_back(name);
   return cells;
+}
+
+TFolderTransfers TransfersIn(const std::string& dir, bool recursive) {
+  TFolderTransfers found;
+  std::vector<std::string> names;
+  if (!ListFolder(dir, names)) Fail("Cannot open folder " + dir);
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> folders;
+  for (const std::string& name : names) {
+    const std::string path = InFolder(dir, name);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      found.HasSubfolders = true;
+      folders.push_back(path);
+    } else if (IsCellModuleName(name)) {
+      found.Cells.push_back(path);
+    } else if (recursive && IsArchiveName(name) && S_ISREG(st.st_mode)) {
+      found.Archives.push_back(path);
+    }
+  }
+  if (!recursive) return found;
+  for (const std::string& folder : folders) {
+    struct stat st {};
+    // A link to a folder is not followed: it could lead back up the tree.
+    if (lstat(folder.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    TFolderTransfers below = TransfersIn(folder, true);
+    found.Cells.insert(found.Cells.end(), below.Cells.begin(), below.Cells.end());
+    found.Archives.insert(found.Archives.end(), below.Archives.begin(), below.Archives.end());
+  }
+  return found;
 }
 
 std::vector<std::string> CellModulesIn(const std::string& dir) {

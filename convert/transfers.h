@@ -30,4 +30,17 @@ std::vector<std::string> CellModules(const TMemoryFiles& files);
 // The cell modules directly in a folder, in name order, with the folder.
 std::vector<std::string> CellModulesIn(const std::string& dir);
 
+// What a folder holds for a batch: its cell modules and, with `recursive`,
+// those of its sub-folders and the archives found there, each in name order,
+// folder by folder; and whether it has sub-folders at all.
+struct TFolderTransfers {
+  std::vector<std::string> Cells, Archives;
+  bool HasSubfolders = false;
+};
+TFolderTransfers TransfersIn(const std::string& dir, bool recursive);
+
+// How many transfers (cell modules) an archive holds, read from its member
+// names alone. Fails as ReadArchive does.
+size_t CountArchiveTransfers(const std::string& path);
+
 }  // namespace veloran

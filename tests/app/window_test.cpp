@@ -231,6 +231,43 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
   EXPECT_TRUE(std::filesystem::exists(Dir / "ok.dem"));
 }
 
+// Any file of a transfer opens it; a wrong one is refused before the save
+// dialog, with a message naming what is wrong.
+TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
+  testing::WriteTransfer(Dir.Path(), testing::TTransferSpec{});
+  std::filesystem::create_directories(Dir / "part");
+  testing::WriteTransfer(Dir / "part", testing::TTransferSpec{});
+  std::filesystem::remove(Dir / "part/1234XREF.DDF");
+  testing::WriteFileBytes(Dir / "README", "read me");
+  testing::WriteFileBytes(Dir / "relief.png", "\x89PNG");
+  const struct {
+    std::string Chosen;
+    std::string Message;  // "" when it converts
+  } cases[] = {
+      {Dir / "1234CATD.DDF", ""},
+      {Dir / "1234LDEF.DDF", ""},
+      {Dir / "README", Dir / "README is not a module of an SDTS transfer."},
+      {Dir / "relief.png", Dir / "relief.png is not a module of an SDTS transfer."},
+      {Dir / "none/path", "Cannot open file " + Dir / "none/path" + ": No such file or directory."},
+      {Dir / "part/1234CEL0.DDF", "The transfer 1234 in " + Dir / "part" + " is incomplete: its XREF module (" +
+                                      Dir / "part/1234XREF.DDF" + ") is missing."},
+  };
+  for (const auto& c : cases) {
+    Form.Shown.clear();
+    Form.Errors.clear();
+    Form.Answers = {QString::fromStdString(c.Chosen), QString::fromStdString(Dir / "out.dem")};
+    Form.ConvertMnuClick();
+    if (c.Message.empty()) {
+      EXPECT_TRUE(Form.Errors.empty()) << c.Chosen;
+      EXPECT_EQ(MemoLines().last(), QString::fromStdString("Written: " + Dir / "out.dem")) << c.Chosen;
+      continue;
+    }
+    EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"})) << c.Chosen;
+    ASSERT_EQ(Form.Errors.size(), 1u) << c.Chosen;
+    EXPECT_EQ(Form.Errors[0].second.toStdString(), c.Message);
+  }
+}
+
 // The desktop program shares the core's safety: a module of the transfer
 // is never written over, and each conversion starts from a fresh state.
 TEST_F(Window, NeverWritesOverTheTransferAndForgetsTheLastOne) {

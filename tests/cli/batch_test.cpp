@@ -159,11 +159,46 @@ TEST_F(Archives, LinksAndCaseDistinctTransfers) {
   fs::create_directory(Dir / "out");
   r = Sh.Run(kConvert + " -o out both");
   EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(r.Err, "veloran-convert: 2 converted, 0 failed\n");
+  EXPECT_EQ(r.Err, "both/1234CEL0.DDF -> out/ALPHA.dem\nboth/1234cel0.ddf -> out/BRAVO.dem\n"
+                   "veloran-convert: 2 converted, 0 failed\n");
   EXPECT_TRUE(ReadFileBytes(Dir / "out/ALPHA.dem") == refA);
   EXPECT_TRUE(ReadFileBytes(Dir / "out/BRAVO.dem") == refB);
   EXPECT_EQ(Sh.Run(kConvert + " -q -o lower.dem both/1234cel0.ddf").Status, 0);
   EXPECT_TRUE(ReadFileBytes(Dir / "lower.dem") == refB);
+}
+
+// A folder of folders and archives: without -r it says where to look; with
+// -r every transfer below it converts, each report headed by its input and
+// each DEM named on standard error; --name-from=input names them after
+// their folder or archive.
+TEST_F(Archives, RecursiveSearchAndWhatEachRunWrote) {
+  TTransferSpec a, b, c;
+  a.Title = "ALPHA";
+  b.Title = "BRAVO";
+  c.Title = "CHARLIE";
+  fs::create_directories(Dir / "real/quad-a");
+  fs::create_directories(Dir / "real/deeper/quad-b");
+  fs::create_directories(Dir / "stage/quad-c");
+  testing::WriteTransfer(Dir / "real/quad-a", a);
+  testing::WriteTransfer(Dir / "real/deeper/quad-b", b);
+  testing::WriteTransfer(Dir / "stage/quad-c", c);
+  ASSERT_EQ(std::system(("tar czf " + Q(Dir / "real/deeper/c.tar.gz") + " -C " + Q(Dir / "stage") + " quad-c").c_str()), 0);
+  fs::create_directory(Dir / "out");
+  TResult r = Sh.Run(kConvert + " -o out real");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "veloran-convert: real: no transfer (no cell module ????CE??.DDF) in this folder; use -r to search "
+                   "its sub-folders\n");
+  r = Sh.Run(kConvert + " real -r -o out");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "real/deeper/quad-b/1234CEL0.DDF -> out/BRAVO.dem\n"
+                   "real/quad-a/1234CEL0.DDF -> out/ALPHA.dem\n"
+                   "real/deeper/c.tar.gz/quad-c/1234CEL0.DDF -> out/CHARLIE.dem\n"
+                   "veloran-convert: 3 converted, 0 failed\n");
+  EXPECT_EQ(r.Out.rfind("==> real/deeper/quad-b/1234CEL0.DDF <==\nUnits: Meters\n", 0), 0u);
+  EXPECT_NE(r.Out.find("\n==> real/deeper/c.tar.gz/quad-c/1234CEL0.DDF <==\nUnits: Meters\n"), std::string::npos);
+  r = Sh.Run(kConvert + " -q -r --name-from=input -o out real real/quad-a/1234CATD.DDF");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* name : {"quad-a.dem", "quad-b.dem", "c.dem", "1234.dem"}) EXPECT_TRUE(fs::exists(Dir / ("out/" + std::string(name)))) << name;
 }
 
 TEST_F(Archives, ADamagedArchiveFailsAloneWithItsName) {

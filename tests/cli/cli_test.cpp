@@ -46,7 +46,8 @@ TEST_F(Cli, ConvertsIntoTheCurrentDirectoryUnderTheTitle) {
   const TRun run = Run(Quote(Cell));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, testing::ReadFileBytes(kGolden + "small.txt"));
-  EXPECT_EQ(run.Err, "");  // no progress bar: standard error is no terminal
+  // No progress bar: standard error is no terminal.
+  EXPECT_EQ(run.Err, Cell + " -> VELORAN TEST CORNER, WA.dem\n");
   EXPECT_TRUE(testing::ReadFileBytes(Dir / "VELORAN TEST CORNER, WA.dem") == GoldenDem);
 }
 
@@ -70,17 +71,31 @@ TEST_F(Cli, UsageErrors) {
       {"", "veloran-convert: no CELLFILE given\n"},
       {"--bogus x", "veloran-convert: unknown option --bogus\n"},
       {"-o", "veloran-convert: option -o needs a PATH\n"},
-      {"-o nodir a b", "veloran-convert: with several CELLFILEs, -o must name an existing directory: nodir\n"},
+      {"-o nodir a b", "veloran-convert: -o nodir is no existing folder, but there are 2 transfers\n"},
+      // Checked once folders are counted, before anything is written.
+      {"-o one.dem three", "veloran-convert: -o one.dem is no existing folder, but there are 3 transfers\n"},
+      {"three --preview=out/prev", "veloran-convert: --preview out/prev is no existing folder, but there are 3 transfers\n"},
+      {"-o out/ t1/1234CEL0.DDF", "veloran-convert: there is no folder out/\n"},
+      {"--name-from=date x", "veloran-convert: option --name-from takes title or input: date\n"},
       {"-o a.dem --output=b.dem x", "veloran-convert: option -o/--output given more than once\n"},
       {"-j 2 --jobs 3 x", "veloran-convert: option -j/--jobs given more than once\n"},
       {"-j many x", "veloran-convert: option -j needs a number of jobs from 0 to 1024: many\n"},
       {"-x a", "veloran-convert: unknown option -x\n"},
       {"--output", "veloran-convert: option --output needs a PATH\n"},
   };
+  std::filesystem::create_directories(Dir / "three");
+  std::filesystem::create_directories(Dir / "t1");
+  testing::WriteTransfer(Dir / "t1", testing::TTransferSpec{});
+  for (const char* prefix : {"1111", "2222", "3333"}) {
+    testing::TTransferSpec spec;
+    spec.Prefix = prefix;
+    testing::WriteTransfer(Dir / "three", spec);
+  }
   for (const auto& c : cases) {
     const TRun run = Run(c.args);
     EXPECT_EQ(run.Status, 2) << c.args;
     EXPECT_EQ(run.Err.substr(0, c.message.size()), c.message) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(Dir / "TEST QUAD.dem")) << c.args;
   }
   const TRun help = Run("--help");
   EXPECT_EQ(help.Status, 0);
@@ -103,6 +118,11 @@ TEST_F(Cli, LongBundledAndEndedOptions) {
   std::filesystem::copy(kGolden + "small", Dir / "-t");
   EXPECT_EQ(Run("-q -j1 -o dash.dem -- -t/1234CEL0.DDF").Status, 0);
   EXPECT_TRUE(testing::ReadFileBytes(Dir / "dash.dem") == GoldenDem);
+  // Options after the operands, as GNU programs take them; the folder of
+  // one transfer selects it.
+  std::filesystem::copy(kGolden + "small", Dir / "base");
+  EXPECT_EQ(Run("base -o out/x2.dem -q").Status, 0);
+  EXPECT_TRUE(testing::ReadFileBytes(Dir / "out/x2.dem") == GoldenDem);
 }
 
 TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {

@@ -417,6 +417,29 @@ TEST(Durability, ParallelDemsFitWhereSequentialOnesFit) {
   umount((dir / "disk").c_str());
 }
 
+// On a terminal the bar shows the share of the batch, n of N and the
+// transfer under way; the share never goes back, and the last state stays.
+TEST(Terminal, TheProgressBarGoesForwardAndStays) {
+  testing::TTempDir dir;
+  const TShell sh(dir.Path());
+  std::string four;
+  for (int i = 0; i < 4; ++i) four += " " + Q(Transfer(dir, "t" + std::to_string(i), testing::MakeSample("500")));
+  fs::create_directory(dir / "out");
+  const TResult r = sh.Run("script -qfec " + Q(kConvert + " -j 2 -o out" + four + " >/dev/null") + " /dev/null");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  int last = -1;
+  size_t bars = 0;
+  for (size_t at = r.Out.find("] "); at != std::string::npos; at = r.Out.find("] ", at + 1)) {
+    const int share = std::stoi(r.Out.substr(at + 2));
+    EXPECT_GE(share, last) << r.Out;
+    last = share;
+    ++bars;
+  }
+  EXPECT_GE(bars, 2u);
+  EXPECT_NE(r.Out.find("[####################] 100% 4/4 done\r\n"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("t2/1234CEL0.DDF -> out/CASCADE RIDGE, WA (3).dem"), std::string::npos) << r.Out;
+}
+
 TEST(StandardOutput, WriteErrorsEndTheRunWithStatusOne) {
   testing::TTempDir dir;
   const TShell sh(dir.Path());

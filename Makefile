@@ -43,7 +43,7 @@ run: build
 # Fuzzing: each harness runs FUZZ_SECONDS (default 10 minutes) from the
 # seed corpus; findings land in build-fuzz/artifacts.
 FUZZ_SECONDS ?= 600
-fuzz: setup
+fuzz: configure
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
 	  -DVELORAN_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz

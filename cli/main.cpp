@@ -37,33 +37,44 @@
 namespace {
 
 constexpr const char* kProgram = "veloran-convert";
-constexpr const char* kUsage = "Usage: veloran-convert [OPTION]... CELLFILE|FOLDER|ARCHIVE...\n";
+constexpr const char* kUsage = "Usage: veloran-convert [OPTION]... MODULE|FOLDER|ARCHIVE...\n";
 constexpr const char* kHelp =
     "Converts SDTS raster profile transfers into USGS DEM files.\n"
     "\n"
-    "CELLFILE is the cell module of a transfer, for example 1234CEL0.DDF; the\n"
-    "other modules are found beside it. A FOLDER converts every transfer whose\n"
-    "cell module lies directly in it; an ARCHIVE (.tar.gz, .tgz, .tar, .tar.Z)\n"
-    "every transfer it holds, read without unpacking. Each DEM is named after\n"
-    "the transfer's title (TITLE.dem, or New.dem without a title) in the current\n"
-    "directory; a later DEM of the same run with the same title becomes\n"
-    "TITLE (2).dem.\n"
+    "MODULE is any module file of a transfer: its catalog (1234CATD.DDF), its\n"
+    "cell module (1234CEL0.DDF) or another; the other modules are found\n"
+    "through the catalog, or beside it by their prefix. A FOLDER converts every\n"
+    "transfer whose cell module lies directly in it; an ARCHIVE (.tar.gz, .tgz,\n"
+    ".tar, .tar.Z) every transfer it holds, read without unpacking. Each DEM is\n"
+    "named after the transfer's title (TITLE.dem, or New.dem without a title)\n"
+    "in the current directory; a later DEM of the same run with the same title\n"
+    "becomes TITLE (2).dem. Options may come before or after the files.\n"
     "\n"
     "  -o, --output=PATH   with one transfer: the DEM file to write, or the\n"
     "                      directory to write it in (\"-\": standard output, the\n"
     "                      report then going to standard error); with several:\n"
-    "                      the directory\n"
+    "                      an existing directory\n"
+    "  -r, --recursive     search folders in their sub-folders and in the\n"
+    "                      archives they hold\n"
+    "      --name-from=title|input\n"
+    "                      name DEMs after the transfer's title (the default),\n"
+    "                      or after the input: its folder, its archive or its\n"
+    "                      module's prefix\n"
     "  -j, --jobs=N        convert N transfers at the same time (0: one per\n"
     "                      processor; default 1)\n"
     "      --add-new-lines follow every 1024-character block with CR LF\n"
     "      --no-sync       do not wait for each DEM to reach the disk (faster\n"
     "                      for bulk work; a power loss may then lose a DEM)\n"
     "      --preview=PATH  also write a shaded-relief picture of each DEM as a\n"
-    "                      PNG: with one transfer the file, with several the\n"
-    "                      directory (pictures named after the DEMs)\n"
-    "  -q, --quiet         print neither the report nor the progress bar\n"
+    "                      PNG: with one transfer the file, with several an\n"
+    "                      existing directory (pictures named after the DEMs)\n"
+    "  -q, --quiet         print only errors: no report, no \"INPUT -> OUTPUT\"\n"
+    "                      line, no progress bar\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
+    "\n"
+    "Each DEM written is named on standard error as \"INPUT -> OUTPUT\"; with\n"
+    "several transfers each report starts with \"==> INPUT <==\".\n"
     "\n"
     "Exit status: 0 when every transfer was converted, 1 when any failed,\n"
     "2 for a usage error.\n";
@@ -660,7 +671,7 @@ int main(int argc, char** argv) {
     }
   }
   const std::vector<std::string> args(argv + optind, argv + argc);
-  if (args.empty()) return Usage("no CELLFILE given");
+  if (args.empty()) return Usage("no MODULE, FOLDER or ARCHIVE given");
   if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
   options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");

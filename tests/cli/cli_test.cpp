@@ -68,7 +68,7 @@ TEST_F(Cli, UsageErrors) {
     std::string args;
     std::string message;
   } cases[] = {
-      {"", "veloran-convert: no CELLFILE given\n"},
+      {"", "veloran-convert: no MODULE, FOLDER or ARCHIVE given\n"},
       {"--bogus x", "veloran-convert: unknown option --bogus\n"},
       {"-o", "veloran-convert: option -o needs a PATH\n"},
       {"-o nodir a b", "veloran-convert: -o nodir is no existing folder, but there are 2 transfers\n"},
@@ -100,7 +100,7 @@ TEST_F(Cli, UsageErrors) {
   const TRun help = Run("--help");
   EXPECT_EQ(help.Status, 0);
   for (const char* option : {"-o, --output=PATH", "-j, --jobs=N", "--add-new-lines", "--no-sync", "-q, --quiet",
-                             "-h, --help", "-V, --version"})
+                             "-r, --recursive", "--name-from=title|input", "--preview=PATH", "-h, --help", "-V, --version"})
     EXPECT_NE(help.Out.find(option), std::string::npos) << option;
   EXPECT_EQ(Run("--version").Out, "veloran-convert 1.0\nCopyright (C) 2026 Belvaret. Licence: all rights reserved.\n");
 }

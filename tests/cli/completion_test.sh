@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The bash completion of veloran-convert: options, then cell modules,
-# archives and folders, without bash-completion's helpers as with them.
+# The bash completion of veloran-convert: options, then cell modules and
+# catalogs (not every module), archives and folders, without bash-completion's helpers as with them.
 set -euo pipefail
 completion=$(realpath "$1")
 cd "$(mktemp -d)"
 trap 'rm -rf "$PWD"' EXIT
-touch 1234CEL0.DDF 5678cel0.ddf q.TAR.GZ r.tgz notes.txt
+touch 1234CEL0.DDF 5678cel0.ddf 1234CATD.DDF 1234IDEN.DDF q.TAR.GZ r.tgz notes.txt
 mkdir sub
 complete_line() {  # the completions of the last word, sorted, on one line
   COMP_WORDS=("$@")
@@ -25,7 +25,9 @@ checks() {
   check "--no-sync " veloran-convert --no
   check "--jobs " veloran-convert --jo
   check "--preview " veloran-convert --pre
-  check "1234CEL0.DDF 5678cel0.ddf q.TAR.GZ r.tgz sub " veloran-convert ""
+  check "--name-from " veloran-convert --na
+  check "input title " veloran-convert --name-from ""
+  check "1234CATD.DDF 1234CEL0.DDF 5678cel0.ddf q.TAR.GZ r.tgz sub " veloran-convert ""
   check "0 1 16 2 4 8 " veloran-convert -j ""
 }
 source "$completion"

@@ -140,6 +140,10 @@ TEST_F(Cli, MessagesSayWhatIsWrong) {
   std::filesystem::copy(kGolden + "small", Dir / "t");
   for (const char* name : {"c.tar.bz2", "c.zip", "old.dem", "notes.txt", "README"})
     testing::WriteFileBytes(Dir / name, "not a transfer");
+  std::filesystem::copy(kGolden + "small", Dir / "four");
+  for (const char* code : {"DDSH", "DDOM", "IREF", "XREF", "RSDF"})
+    std::filesystem::remove(Dir / ("four/1234" + std::string(code) + ".DDF"));
+  std::filesystem::create_directories(Dir / "folders/a");
   const struct {
     std::string Args;
     std::string Err;  // after "veloran-convert: "
@@ -150,6 +154,9 @@ TEST_F(Cli, MessagesSayWhatIsWrong) {
       {"notes.txt", "notes.txt: notes.txt is not a module of an SDTS transfer"},
       {"README", "README: README is not a module of an SDTS transfer"},
       {"nonexistent/path", "nonexistent/path: Cannot open file nonexistent/path: No such file or directory"},
+      {"four/1234CATD.DDF",
+       "four/1234CATD.DDF: The transfer 1234 in four is incomplete: its DDSH module (four/1234DDSH.DDF) is missing"},
+      {"folders", "folders: no transfer (no cell module ????CE??.DDF) in this folder; use -r to search its sub-folders"},
   };
   for (const auto& c : cases) {
     const TRun run = Run("-q -o out.dem " + c.Args);

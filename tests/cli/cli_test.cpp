@@ -164,11 +164,13 @@ TEST_F(Cli, MessagesSayWhatIsWrong) {
     EXPECT_EQ(run.Err, "veloran-convert: " + c.Err + "\n") << c.Args;
     EXPECT_FALSE(std::filesystem::exists(Dir / "out.dem")) << c.Args;
   }
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizers' own checks need descriptors
   // Too many open files (one left beside the standard streams and the
   // libraries): the reason is given.
   const TRun run = Run("-q -o out.dem t/1234CEL0.DDF", "LC_ALL=C sh -c 'exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4; exec \"$0\" \"$@\"'");
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Err.find(": Too many open files"), std::string::npos) << run.Err;
+#endif
   // An output path as long as the system takes, in folders of at most 250
   // characters, with a short name: the temporary name is longer.
   std::string folder = Dir.Path();

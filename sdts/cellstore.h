@@ -25,8 +25,11 @@ class TCellStore {
   void Resize(size_t count);
 
  private:
-  uint16_t* Data = nullptr;
-  size_t Count = 0;
+  uint16_t* Data = nullptr;  // within Mapping
+  size_t Count = 0;     // cells asked for
+  size_t Capacity = 0;  // cells the mapping holds from Data on
+  void* Mapping = nullptr;
+  size_t MappedBytes = 0;
 };
 
 }  // namespace veloran

@@ -160,7 +160,12 @@ void TForm1::BuildDialogs() {
 
   SaveDialog1 = new QFileDialog(this, "Save DEM File As. For example: cascade.dem", ".");
   SaveDialog1->setObjectName("SaveDialog1");
-  SaveDialog1->setNameFilters({"DEM Files (*.dem)", "All Files (*.*)"});
+  // The filter chosen decides the format written; DEM first.
+  SaveDialog1->setNameFilters(
+      {"DEM Files (*.dem)", "GeoTIFF (*.tif)", "Cloud Optimized GeoTIFF (*.tif)", "All Files (*.*)"});
+  connect(SaveDialog1, &QFileDialog::filterSelected, this, [this] {
+    SaveDialog1->setDefaultSuffix(QString(ChosenFormat().Extension).mid(1));
+  });
   SaveDialog1->setDefaultSuffix("dem");
   SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
 
@@ -221,19 +226,29 @@ void TForm1::SelectAndConvert() {
     if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
     cell = cells.front();
   }
-  SaveDialog1->selectFile(PaneText(MakeDefaultDemName(cell, files.get())));
+  // The name in the extension of the format chosen last.
+  const std::string name = MakeDefaultDemName(cell, files.get());
+  SaveDialog1->selectFile(PaneText(name.substr(0, name.size() - 4) + ChosenFormat().Extension));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  Convert(cell, dem, files.get());
+  Convert(cell, dem, files.get(), ChosenFormat());
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->SourcePath.size() + 1));
   AppendLine("Written: " + dem);
 }
 
-void TForm1::Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files) {
+const TOutputFormat& TForm1::ChosenFormat() const {
+  const qsizetype chosen = SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter());
+  if (chosen == 1) return *FindOutputFormat("gtiff");
+  if (chosen == 2) return *FindOutputFormat("cog");
+  return DemFormat();
+}
+
+void TForm1::Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files,
+                     const TOutputFormat& format) {
   // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files);
+  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files, format);
   // The picture of this DEM for View > Shaded Relief; an open picture of an
   // earlier DEM closes.
   LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());

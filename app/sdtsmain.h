@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "convert/formats.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
 
@@ -52,7 +53,11 @@ class TForm1 : public QMainWindow, public IInfoPane {
   void SelectAndConvert();
   // Converts a transfer (from `files` when it is in an archive) into `dem`
   // and keeps its picture for View > Shaded Relief.
-  void Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files = nullptr);
+  void Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files = nullptr,
+               const TOutputFormat& format = DemFormat());
+  // The format the save dialog's chosen filter names: DEM, GeoTIFF or
+  // Cloud Optimized GeoTIFF.
+  const TOutputFormat& ChosenFormat() const;
 
   QPlainTextEdit* Memo1 = nullptr;
   TGauge* Gauge1 = nullptr;

@@ -56,6 +56,10 @@ constexpr const char* kHelp =
     "                      an existing directory\n"
     "  -r, --recursive     search folders in their sub-folders and in the\n"
     "                      archives they hold\n"
+    "      --format=dem|gtiff|cog\n"
+    "                      write a USGS DEM (the default), a GeoTIFF, or a Cloud\n"
+    "                      Optimized GeoTIFF (TITLE.tif); -o NAME.tif alone\n"
+    "                      means gtiff\n"
     "      --name-from=title|input\n"
     "                      name DEMs after the transfer's title (the default),\n"
     "                      or after the input: its folder, its archive or its\n"
@@ -157,6 +161,7 @@ struct TOptions {
   std::string Preview;
   unsigned Jobs = 1;
   bool Recursive = false;      // folders are searched in their sub-folders and archives
+  const veloran::TOutputFormat* Format = &veloran::DemFormat();
   bool NameFromInput = false;  // default names from the input, not the title
 };
 
@@ -274,8 +279,10 @@ class TPlanner {
     job->Files = std::move(files);
     if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
     try {
-      job->DefaultName = Options.NameFromInput ? veloran::PlainFileName(inputName) + ".dem"
+      std::string name = Options.NameFromInput ? veloran::PlainFileName(inputName) + ".dem"
                                                : veloran::MakeDefaultDemName(cell, job->Files.get());
+      // The format's own extension.
+      job->DefaultName = name.substr(0, name.size() - 4) + Options.Format->Extension;
     } catch (const std::bad_alloc&) {
       return Failed(cell, "Out of memory");
     } catch (const std::exception& e) {
@@ -291,7 +298,9 @@ class TPlanner {
       return;
     }
     std::string name = job.Dem.substr(job.Dem.rfind('/') + 1);
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dem") == 0) name.resize(name.size() - 4);
+    const std::string extension = Options.Format->Extension;
+    if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
+      name.resize(name.size() - extension.size());
     job.Png = veloran::InFolder(Options.Preview, name + ".png");
   }
   static std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
@@ -352,7 +361,8 @@ void Convert(TJob& job, const TOptions& options, veloran::TConversionState& stat
     // The picture, like the DEM, is never a file of the transfer: both are
     // checked before anything is written.
     if (!job.Png.empty()) veloran::CheckNotTransferOutput(job.Cell, job.Png, job.Files.get());
-    veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get());
+    veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get(),
+                              *options.Format);
   });
   if (error.empty()) {
     job.Ok = true;
@@ -604,8 +614,8 @@ int main(int argc, char** argv) {
   veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
   TOptions options;
-  bool haveJobs = false, haveNameFrom = false;
-  enum { kAddNewLines = 256, kNoSync, kPreview, kNameFrom };
+  bool haveJobs = false, haveNameFrom = false, haveFormat = false;
+  enum { kAddNewLines = 256, kNoSync, kPreview, kNameFrom, kFormat };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
                                     {"quiet", no_argument, nullptr, 'q'},
@@ -614,6 +624,7 @@ int main(int argc, char** argv) {
                                     {"preview", required_argument, nullptr, kPreview},
                                     {"recursive", no_argument, nullptr, 'r'},
                                     {"name-from", required_argument, nullptr, kNameFrom},
+                                    {"format", required_argument, nullptr, kFormat},
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
@@ -640,6 +651,12 @@ int main(int argc, char** argv) {
       }
       case 'q': options.Quiet = true; break;
       case 'r': options.Recursive = true; break;
+      case kFormat:
+        if (haveFormat) return Usage("option --format given more than once");
+        haveFormat = true;
+        options.Format = veloran::FindOutputFormat(optarg);
+        if (!options.Format) return Usage(std::string("option --format takes dem, gtiff or cog: ") + optarg);
+        break;
       case kNameFrom:
         if (haveNameFrom) return Usage("option --name-from given more than once");
         haveNameFrom = true;
@@ -674,6 +691,10 @@ int main(int argc, char** argv) {
   if (args.empty()) return Usage("no MODULE, FOLDER or ARCHIVE given");
   if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
   options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
+  // -o NAME.tif asks for a GeoTIFF.
+  if (!haveFormat && options.HaveOutput && !options.OutputIsDir &&
+      (veloran::EndsWithIgnoringCase(options.Output, ".tif") || veloran::EndsWithIgnoringCase(options.Output, ".tiff")))
+    options.Format = veloran::FindOutputFormat("gtiff");
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
   options.PreviewIsDir = options.HavePreview && IsDirectory(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})

@@ -82,18 +82,36 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 }
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync, const TMemoryFiles* files) {
+                      bool addNewLines, IInfoPane& pane, bool sync, const TMemoryFiles* files,
+                      const TOutputFormat& format) {
   pane.ClearPane();
   pane.SetProgress(0);
   try {
+    state.Grid.KeepRaw = format.KeepsRawCells;
     ReadSdtsTransfer(state, cellPath, pane, files);
-    // Before anything is written: the DEM must not be a file of the transfer.
+    // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
-    WriteDemFile(state, demPath, addNewLines, pane, sync);
+    const TGridTotals totals = format.Write(state, demPath, TWriteOptions{addNewLines, sync}, pane);
+    ShowOutputSummary(state, totals, pane);
   } catch (const std::bad_alloc&) {
     Fail("Out of memory while converting " + cellPath);
   }
+}
+
+void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane) {
+  const TSdtsInfo& info = state.Info;
+  pane.AppendLine("Final Output USGS DEM:");
+  pane.AppendLine("Min:           " + FormatInt(totals.Min));
+  pane.AppendLine("Max:           " + FormatInt(totals.Max));
+  pane.AppendLine("Missing Count: " + FormatInt(totals.Missing));
+  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
+  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
+  pane.AppendLine("   Quad Boundary ");
+  const std::pair<const char*, const TCornerPoint*> corners[] = {
+      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
+  for (const auto& [label, corner] : corners)
+    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
 }
 
 void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath, const TMemoryFiles* files) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "convert/formats.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
 
@@ -29,8 +30,14 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 // writes the DEM. A failure ends the conversion with its message; the DEM
 // path is never left holding a partial file, and a file of the transfer is
 // never written over. `sync` makes the DEM durable before this returns.
+// `format` decides the file written (the USGS DEM by default); the report
+// and the summary are the same for every format.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr);
+                      bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr,
+                      const TOutputFormat& format = DemFormat());
+
+// The 11 summary lines of the output just written.
+void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane);
 
 // Fails with "Cannot create file %s: ..." when `outputPath` is a file of
 // the transfer whose cell file is `cellPath`, or the archive it comes from:

@@ -25,11 +25,7 @@ long double Divide(long double x, long double y) {
   return x / y;
 }
 
-struct TTotals {
-  int32_t Min = 2147483647;
-  int32_t Max = -2147483647 - 1;
-  int32_t Missing = 0;
-};
+using TTotals = TGridTotals;
 
 void CheckGridFits(const TElevationGrid& grid) {
   if (grid.RowCount < 0 || grid.ColCount < 0 ||
@@ -179,26 +175,10 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
 // running from its southernmost to its northernmost elevation. Exact, so
 // that conversions at once never hold disk room that one alone would not.
 uint64_t DemBlockCount(const TElevationGrid& grid) {
-  const int32_t rows = grid.RowCount, cols = grid.ColCount;
-  std::vector<int32_t> north(static_cast<size_t>(cols), -1), south(static_cast<size_t>(cols), -1);
-  // The first elevation met in each column from either end: for a full
-  // grid, one row from each end settles every column.
-  auto settle = [&](std::vector<int32_t>& edge, int32_t from, int32_t step) {
-    int32_t open = cols;
-    for (int32_t r = from; open > 0 && r >= 0 && r < rows; r += step) {
-      const uint16_t* row = grid.Cells.get() + int64_t{r} * cols;
-      for (int32_t c = 0; c < cols; ++c)
-        if (edge[static_cast<size_t>(c)] < 0 && row[c] != 0) {
-          edge[static_cast<size_t>(c)] = r;
-          --open;
-        }
-    }
-  };
-  settle(north, 0, 1);
-  settle(south, rows - 1, -1);
+  const TColumnEdges edges = ColumnEdges(grid);
   uint64_t blocks = 2;
-  for (size_t c = 0; c < north.size(); ++c) {
-    const int64_t elevations = north[c] < 0 ? 0 : south[c] - north[c] + 1;
+  for (size_t c = 0; c < edges.North.size(); ++c) {
+    const int64_t elevations = edges.North[c] < 0 ? 0 : edges.South[c] - edges.North[c] + 1;
     blocks += 1 + static_cast<uint64_t>((std::max<int64_t>(elevations - 146, 0) + 169) / 170);
   }
   return blocks;
@@ -218,27 +198,15 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
   WriteRecords(state, sink, addNewLines, progress, date, totals);
 }
 
-void WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane,
-                  bool sync) {
+TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
+                         IProgress& progress, bool sync) {
   CheckGridFits(state.Grid);
   TFileSink sink(demFileName, sync);
   sink.Reserve(DemBlockCount(state.Grid) * (kDemBlockSize + (addNewLines ? 2 : 0)));
   TTotals totals;
-  WriteRecords(state, sink, addNewLines, pane, DemDateText(), totals);
+  WriteRecords(state, sink, addNewLines, progress, DemDateText(), totals);
   sink.Commit();
-
-  const TSdtsInfo& info = state.Info;
-  pane.AppendLine("Final Output USGS DEM:");
-  pane.AppendLine("Min:           " + FormatInt(totals.Min));
-  pane.AppendLine("Max:           " + FormatInt(totals.Max));
-  pane.AppendLine("Missing Count: " + FormatInt(totals.Missing));
-  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
-  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
-  pane.AppendLine("   Quad Boundary ");
-  const std::pair<const char*, const TCornerPoint*> corners[] = {
-      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
-  for (const auto& [label, corner] : corners)
-    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
+  return totals;
 }
 
 }  // namespace veloran

@@ -21,10 +21,10 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
                      const std::string& date);
 
 // Writes `demFileName` safely (see TFileSink; `sync` makes it durable)
-// and appends the 11 summary lines to the pane on success. A grid that does
-// not fit the cell store, or has no rows or no columns, is refused before
-// any file is created.
-void WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines, IInfoPane& pane,
-                  bool sync = true);
+// and returns what its profiles hold. A grid that does not fit the cell
+// store, or has no rows or no columns, is refused before any file is
+// created.
+TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
+                         IProgress& progress, bool sync = true);
 
 }  // namespace veloran

@@ -8,20 +8,15 @@
 #include <ctime>
 #include <string_view>
 
+#include "support/textutil.h"
+
 namespace veloran {
 
 std::string DemDateText() {
-  std::time_t now = std::time(nullptr);
+  bool fixed = false;
+  const std::time_t now = ConversionTime(fixed);
   std::tm when{};
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  char* end = nullptr;
-  errno = 0;
-  const long long seconds = epoch ? std::strtoll(epoch, &end, 10) : 0;
-  // Only dates of years 1970 to 9999 fit the DEM's date; another value is
-  // ignored like one that is no number.
-  constexpr long long kLastSecondOf9999 = 253402300799;
-  if (epoch && *epoch && end && *end == '\0' && errno == 0 && seconds >= 0 && seconds <= kLastSecondOf9999) {
-    now = static_cast<std::time_t>(seconds);
+  if (fixed) {
     gmtime_r(&now, &when);
   } else {
     localtime_r(&now, &when);

@@ -96,6 +96,13 @@ void TCellReader::Walk() {
          std::to_string(cols) + " columns");
   State.Grid.Cells.Resize(static_cast<size_t>(rows * cols));
   Cells = State.Grid.Cells.get();
+  if (State.Grid.KeepRaw) {
+    if (floats) {
+      State.Grid.RawFloat.resize(static_cast<size_t>(rows * cols));
+    } else {
+      State.Grid.RawInt16.resize(static_cast<size_t>(rows * cols));
+    }
+  }
 
   TDRLeader leader;
   TDDRDirectory directory;
@@ -173,6 +180,10 @@ void TCellReader::ReadIntegerCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 2));
   if (Stream->Read(Buffer.data(), count * 2) < count * 2) Malformed("a CVLS field cut short");
   DecodeIntegerCells(Buffer.data(), Cells + Count, count, Info.ActualMin, Info.ActualMax);
+  if (!State.Grid.RawInt16.empty())
+    for (int64_t i = 0; i < count; ++i)
+      State.Grid.RawInt16[static_cast<size_t>(Count + i)] =
+          static_cast<int16_t>(Buffer[static_cast<size_t>(2 * i)] << 8 | Buffer[static_cast<size_t>(2 * i + 1)]);
   Count += count;
 }
 
@@ -185,8 +196,10 @@ void TCellReader::ReadFloatCells(int64_t count) {
   const unsigned char* b = Buffer.data();
   uint16_t* out = Cells + Count;
   const double scale = VerticalScaleOf(Info);
+  float* raw = State.Grid.RawFloat.empty() ? nullptr : State.Grid.RawFloat.data() + Count;
   for (int64_t i = 0; i < count; ++i, b += 4) {
     const double value = DecodeSingle(b, State.SwapFloatBytes);
+    if (raw) raw[i] = static_cast<float>(value);
     if (std::isnan(value) || value >= 9.2233720368547758e18) Fail(kInvalidOpMessage);
     out[i] = 0;
     if (value < -32765.0) continue;

@@ -120,6 +120,7 @@ void ReadXref(TConversionState& state) {
       Fail("The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
     info.Zone = m.Int("XREF", "ZONE");
     const std::string hdat = m.Text("XREF", "HDAT");
+    info.DatumName = hdat;
     if (hdat == "NAS") info.Datum = 1;
     else if (hdat == "WGS72") info.Datum = 2;
     else if (hdat == "WGS84" || hdat == "NAX") info.Datum = 3;

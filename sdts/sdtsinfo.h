@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "sdts/cellstore.h"
 
@@ -62,6 +63,7 @@ struct TSdtsInfo {
   std::string RefSysName;
   int32_t Zone = 0;
   int32_t Datum = 0;
+  std::string DatumName;  // XREF HDAT as stored
   int32_t SadrX = 0;
   int32_t SadrY = 0;
   double UpperLeftX = 0.0;
@@ -101,7 +103,30 @@ struct TElevationGrid {
   int32_t RowCount = 0;
   int32_t ColCount = 0;
   int64_t CellsStored = 0;  // cells the cell reader stored, from index 0
+  // The cells as the transfer stores them, for formats that keep them
+  // unchanged (GeoTIFF): filled only when KeepRaw is set before reading,
+  // 16-bit cells in RawInt16, 32-bit reals in RawFloat.
+  bool KeepRaw = false;
+  std::vector<int16_t> RawInt16;
+  std::vector<float> RawFloat;
 };
+
+// Each column's northernmost and southernmost row holding an elevation
+// (-1 for a column of voids): a DEM profile runs between them.
+struct TColumnEdges {
+  std::vector<int32_t> North, South;
+};
+TColumnEdges ColumnEdges(const TElevationGrid& grid);
+
+// What the profiles of a grid hold: the least and greatest elevation (in
+// grid units) and the voids between each column's first and last
+// elevation; Min and Max keep their start values without an elevation.
+struct TGridTotals {
+  int32_t Min = 2147483647;
+  int32_t Max = -2147483647 - 1;
+  int32_t Missing = 0;
+};
+TGridTotals ProfileTotals(const TElevationGrid& grid);
 
 // Everything one conversion reads: a fresh state starts from the start-up
 // values, so nothing of one conversion can reach another, and several

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -289,11 +290,16 @@ void TFileSink::Discard() {
 }
 
 void TFileSink::Write(const char* bytes, size_t count) {
-  if (Used + count > Buffer.size()) FlushBuffer();
-  if (count > Buffer.size()) Buffer.resize(count);
-  std::memcpy(Buffer.data() + Used, bytes, count);
-  Used += count;
-  Total += count;
+  // A large write goes through the buffers a piece at a time.
+  while (count > 0) {
+    if (Used == Buffer.size()) FlushBuffer();
+    const size_t piece = std::min(count, Buffer.size() - Used);
+    std::memcpy(Buffer.data() + Used, bytes, piece);
+    Used += piece;
+    Total += piece;
+    bytes += piece;
+    count -= piece;
+  }
 }
 
 void TFileSink::Reserve(uint64_t bytes) {

@@ -1,5 +1,8 @@
 #include "support/textutil.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include <dirent.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -46,6 +49,18 @@ size_t NextCharacter(std::string_view text, size_t i, bool& control) {
   }
   control = lead == 0xC2 && byte(i + 1) <= 0x9F;
   return length;
+}
+
+std::time_t ConversionTime(bool& fixed) {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  char* end = nullptr;
+  errno = 0;
+  const long long seconds = epoch ? std::strtoll(epoch, &end, 10) : 0;
+  // Only dates of years 1970 to 9999 fit the DEM's date; another value is
+  // ignored like one that is no number.
+  constexpr long long kLastSecondOf9999 = 253402300799;
+  fixed = epoch && *epoch && end && *end == '\0' && errno == 0 && seconds >= 0 && seconds <= kLastSecondOf9999;
+  return fixed ? static_cast<std::time_t>(seconds) : std::time(nullptr);
 }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {

@@ -63,6 +63,11 @@ bool ListFolder(const std::string& dir, std::vector<std::string>& names);
 // `dir` is empty.
 std::string InFolder(const std::string& dir, const std::string& name);
 
+// The time a conversion is dated: the instant in SOURCE_DATE_EPOCH (with
+// `fixed` set, to be shown in UTC) when it holds seconds of the years 1970
+// to 9999, so that a conversion can be repeated byte for byte; otherwise now.
+std::time_t ConversionTime(bool& fixed);
+
 // A file's last-modification time as local broken-down time.
 // Fails with "Invalid argument to date encode" when the file is missing.
 std::tm FileDate(const std::string& fileName);

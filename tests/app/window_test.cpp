@@ -1,6 +1,8 @@
 // The main window, driven headless with scripted dialogs.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -106,7 +108,7 @@ TEST_F(Window, DialogSettings) {
        {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar)", "All Files (*.*)"},
        "ddf"},
       {Form.SaveDialog1, "SaveDialog1", "Save DEM File As. For example: cascade.dem",
-       {"DEM Files (*.dem)", "All Files (*.*)"}, "dem"},
+       {"DEM Files (*.dem)", "GeoTIFF (*.tif)", "Cloud Optimized GeoTIFF (*.tif)", "All Files (*.*)"}, "dem"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.dialog->objectName(), c.name);
@@ -265,6 +267,25 @@ TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
     EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"})) << c.Chosen;
     ASSERT_EQ(Form.Errors.size(), 1u) << c.Chosen;
     EXPECT_EQ(Form.Errors[0].second.toStdString(), c.Message);
+  }
+}
+
+// The save dialog's filter decides the format; the proposed name follows it.
+TEST_F(Window, TheSaveFilterChoosesTheFormat) {
+  const QString cell = QString::fromStdString(kGolden + "small/1234CEL0.DDF");
+  const struct {
+    const char* Filter;
+    const char* Magic;  // the file's first bytes
+  } cases[] = {{"GeoTIFF (*.tif)", "II*"}, {"Cloud Optimized GeoTIFF (*.tif)", "II*"}, {"DEM Files (*.dem)", "VELORAN"}};
+  for (const auto& c : cases) {
+    Form.SaveDialog1->selectNameFilter(c.Filter);
+    const std::string out = Dir / "out.file";
+    Form.Answers = {cell, QString::fromStdString(out)};
+    Form.ConvertMnuClick();
+    ASSERT_TRUE(Form.Errors.empty()) << c.Filter;
+    EXPECT_TRUE(Form.Presets.back().endsWith(std::string(c.Magic) == "II*" ? ".tif" : ".dem")) << c.Filter;
+    EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter;
+    EXPECT_EQ(MemoLines().size(), 44) << c.Filter;  // the same report and summary for every format
   }
 }
 

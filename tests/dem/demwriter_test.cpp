@@ -1,5 +1,7 @@
 #include "dem/demwriter.h"
 
+#include "convert/driver.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "dem/demfields.h"
 #include "dem/records.h"
@@ -316,12 +319,16 @@ TEST_F(WriterFile, WritesTheFileAndTheSummary) {
   Grid({{-1, 5}, {250, -1}, {-1, 7}, {200, 5}});
   State.Info.SW = {599985.5, 4999985};
   setenv("SOURCE_DATE_EPOCH", "86400", 1);
-  WriteDemFile(State, Path, false, Gauge);
+  const TGridTotals totals = WriteDemFile(State, Path, false, Gauge);
   unsetenv("SOURCE_DATE_EPOCH");
   TStringSink expected;
   testing::TRecorder ignored;
   WriteDemRecords(State, expected, false, ignored, "01/02/70");
   EXPECT_EQ(testing::ReadFileBytes(Path), expected.Bytes);
+  // The summary of every other format counts as the DEM's profiles do.
+  const TGridTotals counted = ProfileTotals(State.Grid);
+  EXPECT_EQ(std::tie(counted.Min, counted.Max, counted.Missing), std::tie(totals.Min, totals.Max, totals.Missing));
+  ShowOutputSummary(State, totals, Gauge);
   EXPECT_EQ(Gauge.Lines, (std::vector<std::string>{
                              "Final Output USGS DEM:", "Min:           5", "Max:           250",
                              "Missing Count: 2", "Rows:          4", "Cols:          2", "   Quad Boundary ",
@@ -379,7 +386,8 @@ TEST_F(WriterFile, RoomStaysWithinTheFileSizeLimit) {
 
 TEST_F(WriterFile, NoElevationGivesTheStartingTotals) {
   Grid({{-1}});
-  WriteDemFile(State, Path, true, Gauge);
+  ShowOutputSummary(State, WriteDemFile(State, Path, true, Gauge), Gauge);
+  EXPECT_EQ(ProfileTotals(State.Grid).Min, 2147483647);
   EXPECT_EQ(Gauge.Lines[1], "Min:           2147483647");
   EXPECT_EQ(Gauge.Lines[2], "Max:           -2147483648");
   EXPECT_EQ(testing::ReadFileBytes(Path).size(), 3u * 1026);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 
@@ -16,6 +17,8 @@
 
 namespace veloran {
 namespace {
+
+namespace fs = std::filesystem;
 
 using TKey = std::pair<long long, long long>;  // ground position in centimetres
 
@@ -144,6 +147,41 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   // Most positions hold elevations; the rest are the fill outside the quadrangle.
   EXPECT_GT(CompareWithGdal("Oregon Basin", data + "/8821CATD.DDF", dir / "folder.dem", 471u * 343u, dir.Path()),
             150000);
+}
+
+// GeoTIFF and Cloud Optimized GeoTIFF, through the command line: GDAL reads
+// each with the size, geotransform, coordinate system and every cell of its
+// SDTS reading of the source (reals bit for bit), void and fill as no data;
+// GDAL's validator takes each COG. `-o NAME.tif` alone means a GeoTIFF.
+TEST(GeoTiff, GdalReadsTheSourceGridUnchanged) {
+  testing::TTempDir dir;
+  fs::create_directories(dir / "float");
+  testing::TTransferSpec spec = testing::MakeSample("float");
+  spec.FloatRows[3][5] = -32767.0f;  // a void among elevations
+  testing::WriteTransfer(dir / "float", spec);
+  const std::string data = VELORAN_SOURCE_DIR "/tests/data/";
+  const struct {
+    std::string Catd, Options;
+  } cases[] = {
+      {data + "oregon-basin-8821/8821CATD.DDF", "-o out.tif"},
+      {data + "mount-tabor-7974/7974CATD.DDF", "--format=cog -o out.tif"},
+      {data + "cape-canaveral-9838/9838CATD.DDF", "--format=gtiff -o out.tif"},
+      {data + "cape-canaveral-9838/9838CATD.DDF", "--format=cog -o out.tif"},
+      {dir / "float/1234CATD.DDF", "--format=cog -o out.tif"},
+  };
+  const std::string python = "/usr/bin/python3 ";
+  for (const auto& c : cases) {
+    const std::string run = "cd '" + dir.Path() + "' && " VELORAN_CONVERT " -q " + c.Options + " '" + c.Catd + "'";
+    ASSERT_EQ(std::system(run.c_str()), 0) << run;
+    const std::string compare = python + VELORAN_SOURCE_DIR "/tests/interop/compare_geotiff.py '" + c.Catd + "' '" +
+                                dir / "out.tif" + "' > '" + dir / "compare.txt" + "' 2>&1";
+    EXPECT_EQ(std::system(compare.c_str()), 0) << c.Catd << ": " << testing::ReadFileBytes(dir / "compare.txt");
+    std::cout << "[ gdal     ] " << c.Options << ": " << testing::ReadFileBytes(dir / "compare.txt");
+    if (c.Options.find("cog") == std::string::npos) continue;
+    const std::string validate = python + "/usr/lib/python3/dist-packages/osgeo_utils/samples/"
+                                 "validate_cloud_optimized_geotiff.py -q '" + dir / "out.tif" + "'";
+    EXPECT_EQ(std::system(validate.c_str()), 0) << c.Catd;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, Gdal, ::testing::ValuesIn(testing::SampleVariants()),

@@ -1,0 +1,30 @@
+// The GeoTIFF writer: the transfer's own grid, lossless, with its
+// coordinate system, through libtiff and libgeotiff.
+#pragma once
+
+#include <string>
+
+#include "sdts/sdtsinfo.h"
+#include "support/progress.h"
+
+namespace veloran {
+
+// Tiled: 256 x 256 tiles. CloudOptimized: 512 x 512 tiles, overviews down
+// to at most 512 pixels, every directory before the tiles, the smallest
+// overview's tiles first.
+enum class TTiffLayout { Tiled, CloudOptimized };
+
+// The value of cells without an elevation (void and fill), as GDAL_NODATA.
+inline constexpr int kTiffNoData = -32767;
+
+// The EPSG code of the transfer's projected system: UTM on NAD27, NAD83,
+// WGS84 or WGS72; fails with a message naming the datum otherwise.
+int ProjectedEpsgCode(const TSdtsInfo& info);
+
+// Writes the grid the cell reader kept unchanged (TElevationGrid::KeepRaw)
+// as a GeoTIFF, safely as every output. Fails with "Cannot create file
+// %s: ..." or "Cannot write file %s: ...".
+void WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
+                  IProgress& progress);
+
+}  // namespace veloran

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -162,6 +164,8 @@ class TTiffWriter {
 
   std::string Write(TLevel<T> full, IProgress& progress) {
     InitializeTags();
+    // DEM grids compress to about a third: room for half the cells at once.
+    File.Bytes.reserve(size_t{full.Width} * full.Height * sizeof(T) / 2 + 65536);
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &Error);
     TIFFOpenOptionsSetWarningHandlerExtR(options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; },
@@ -263,15 +267,11 @@ class TTiffWriter {
     std::vector<std::vector<uint8_t>> tiles(size_t{across} * down);
     std::atomic<size_t> next{0};
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(tiles.size()));
-    while (Compressors.size() < workers) {
-      Compressors.emplace_back(libdeflate_alloc_compressor(6), libdeflate_free_compressor);
-      if (!Compressors.back()) throw std::bad_alloc();
-    }
-    auto work = [&](libdeflate_compressor* compressor) {
-      std::vector<T> tile(size_t{Tile} * Tile);
-      // Compressed into scratch room, then kept at its own size: a buffer
-      // of the bound per tile would be zeroed and faulted in for nothing.
-      std::vector<uint8_t> scratch(libdeflate_zlib_compress_bound(compressor, tile.size() * sizeof(T)));
+    while (Workers.size() < workers) Workers.emplace_back(Tile, 6);  // DEFLATE level 6, as GDAL
+    auto work = [&](TWorker& worker) {
+      libdeflate_compressor* compressor = worker.Compressor.get();
+      std::vector<T>& tile = worker.Tile;
+      std::vector<uint8_t>& scratch = worker.Scratch;
       for (size_t i; (i = next++) < tiles.size();) {
         const uint32_t x = static_cast<uint32_t>(i % across) * Tile, y = static_cast<uint32_t>(i / across) * Tile;
         Predict(level, x, y, tile);
@@ -282,11 +282,11 @@ class TTiffWriter {
     };
     std::vector<std::thread> threads;
     try {
-      for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, Compressors[w].get());
+      for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, std::ref(Workers[w]));
     } catch (const std::system_error&) {
       // Fewer threads: the tiles left are compressed below all the same.
     }
-    work(Compressors[0].get());
+    work(Workers[0]);
     for (std::thread& thread : threads) thread.join();
     for (size_t i = 0; i < tiles.size(); ++i)
       if (tiles[i].empty() || TIFFWriteRawTile(tif, static_cast<uint32_t>(i), tiles[i].data(),
@@ -327,14 +327,26 @@ class TTiffWriter {
   const uint32_t Tile;
   TMemoryFile File;
   std::string Error;
-  // One compressor per thread, kept from level to level: each holds
-  // hundreds of kilobytes of tables that a new one would fault in again.
-  std::vector<std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>> Compressors;
+  // What each compressing thread keeps from level to level: its
+  // compressor's tables, the tile and room for its compressed bytes,
+  // which new ones would fault in again (2,900 page faults for a 1201 x
+  // 1201 COG against 400 for its DEM).
+  struct TWorker {
+    TWorker(uint32_t tile, int level)
+        : Compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor), Tile(size_t{tile} * tile) {
+      if (!Compressor) throw std::bad_alloc();
+      Scratch.resize(libdeflate_zlib_compress_bound(Compressor.get(), Tile.size() * sizeof(T)));
+    }
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> Compressor;
+    std::vector<T> Tile;
+    std::vector<uint8_t> Scratch;
+  };
+  std::deque<TWorker> Workers;
 };
 
 // The transfer's cells unchanged.
 template <class T>
-TLevel<T> FullLevel(const TElevationGrid& grid, const std::vector<T>& raw) {
+TLevel<T> FullLevel(const TElevationGrid& grid, const TMappedArray<T>& raw) {
   TLevel<T> level;
   level.Width = static_cast<uint32_t>(grid.ColCount);
   level.Height = static_cast<uint32_t>(grid.RowCount);

@@ -98,9 +98,9 @@ void TCellReader::Walk() {
   Cells = State.Grid.Cells.get();
   if (State.Grid.KeepRaw) {
     if (floats) {
-      State.Grid.RawFloat.resize(static_cast<size_t>(rows * cols));
+      State.Grid.RawFloat.Resize(static_cast<size_t>(rows * cols));
     } else {
-      State.Grid.RawInt16.resize(static_cast<size_t>(rows * cols));
+      State.Grid.RawInt16.Resize(static_cast<size_t>(rows * cols));
     }
   }
 

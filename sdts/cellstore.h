@@ -1,5 +1,4 @@
-// The cell store of the elevation grid: zero-filled 16-bit cells in memory
-// of their own.
+// Cell stores: zero-filled arrays in memory mapped for them alone.
 #pragma once
 
 #include <cstddef>
@@ -7,29 +6,54 @@
 
 namespace veloran {
 
-// The store is mapped anonymously: the kernel hands out zeroed pages only
-// when a cell lands on them, so room a small grid never touches costs
-// nothing, and needs no memset.
-class TCellStore {
+// Bytes mapped anonymously in whole, aligned 2 MiB pieces: the kernel hands
+// out zeroed pages only when a cell lands on them, as huge pages where it
+// can, so room a small grid never touches costs nothing and needs no
+// memset.
+class TMappedBytes {
  public:
-  explicit TCellStore(size_t count = 0);
-  ~TCellStore();
-  TCellStore(const TCellStore&) = delete;
-  TCellStore& operator=(const TCellStore&) = delete;
+  TMappedBytes() = default;
+  ~TMappedBytes();
+  TMappedBytes(const TMappedBytes&) = delete;
+  TMappedBytes& operator=(const TMappedBytes&) = delete;
 
-  uint16_t* get() const { return Data; }
-  uint16_t& operator[](size_t i) const { return Data[i]; }
-  size_t size() const { return Count; }
-  // Room for at least `count` cells. A larger store is a new, zeroed one;
-  // a smaller request keeps the store and what it holds.
-  void Resize(size_t count);
+  void* get() const { return Data; }
+  // Room for at least `bytes`. A larger room is a new, zeroed one; a
+  // smaller request keeps the room and what it holds.
+  void Reserve(size_t bytes);
 
  private:
-  uint16_t* Data = nullptr;  // within Mapping
-  size_t Count = 0;     // cells asked for
-  size_t Capacity = 0;  // cells the mapping holds from Data on
+  void* Data = nullptr;  // within Mapping
+  size_t Capacity = 0;   // bytes from Data on
   void* Mapping = nullptr;
   size_t MappedBytes = 0;
 };
+
+template <class T>
+class TMappedArray {
+ public:
+  explicit TMappedArray(size_t count = 0) { Resize(count); }
+
+  T* get() const { return static_cast<T*>(Room.get()); }
+  T* data() const { return get(); }
+  T& operator[](size_t i) const { return get()[i]; }
+  size_t size() const { return Count; }
+  bool empty() const { return Count == 0; }
+  // Room for at least `count` cells, as TMappedBytes::Reserve.
+  void Resize(size_t count) {
+    if (count <= Count) return;
+    if (count > SIZE_MAX / sizeof(T)) Room.Reserve(SIZE_MAX);  // fails
+    Room.Reserve(count * sizeof(T));
+    Count = count;
+  }
+  // No cells, the room kept for the next grid.
+  void Clear() { Count = 0; }
+
+ private:
+  TMappedBytes Room;
+  size_t Count = 0;  // cells asked for
+};
+
+using TCellStore = TMappedArray<uint16_t>;
 
 }  // namespace veloran

@@ -11,8 +11,8 @@ void TConversionState::Reset() {
   std::fill_n(Grid.Cells.get(), Grid.CellsStored, uint16_t{0});
   Grid.RowCount = Grid.ColCount = 0;
   Grid.CellsStored = 0;
-  Grid.RawInt16.clear();
-  Grid.RawFloat.clear();
+  Grid.RawInt16.Clear();
+  Grid.RawFloat.Clear();
 }
 
 TColumnEdges ColumnEdges(const TElevationGrid& grid) {

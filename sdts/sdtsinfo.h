@@ -107,8 +107,8 @@ struct TElevationGrid {
   // unchanged (GeoTIFF): filled only when KeepRaw is set before reading,
   // 16-bit cells in RawInt16, 32-bit reals in RawFloat.
   bool KeepRaw = false;
-  std::vector<int16_t> RawInt16;
-  std::vector<float> RawFloat;
+  TMappedArray<int16_t> RawInt16;
+  TMappedArray<float> RawFloat;
 };
 
 // Each column's northernmost and southernmost row holding an elevation

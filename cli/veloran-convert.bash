@@ -8,10 +8,11 @@ _veloran_convert() {
     -o|--output|--preview) _filedir 2>/dev/null || COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -j|--jobs) COMPREPLY=($(compgen -W "0 1 2 4 8 16" -- "$cur")); return ;;
     --name-from) COMPREPLY=($(compgen -W "title input" -- "$cur")); return ;;
+    --format) COMPREPLY=($(compgen -W "dem gtiff cog" -- "$cur")); return ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "-o --output -j --jobs -r --recursive -q --quiet --add-new-lines --no-sync --preview
-                              --name-from -h --help -V --version" -- "$cur"))
+                              --name-from --format -h --help -V --version" -- "$cur"))
     return
   fi
   local f

@@ -27,6 +27,7 @@ checks() {
   check "--preview " veloran-convert --pre
   check "--name-from " veloran-convert --na
   check "input title " veloran-convert --name-from ""
+  check "cog dem gtiff " veloran-convert --format ""
   check "1234CATD.DDF 1234CEL0.DDF 5678cel0.ddf q.TAR.GZ r.tgz sub " veloran-convert ""
   check "0 1 16 2 4 8 " veloran-convert -j ""
 }

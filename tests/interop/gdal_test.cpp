@@ -177,6 +177,12 @@ TEST(GeoTiff, GdalReadsTheSourceGridUnchanged) {
                                 dir / "out.tif" + "' > '" + dir / "compare.txt" + "' 2>&1";
     EXPECT_EQ(std::system(compare.c_str()), 0) << c.Catd << ": " << testing::ReadFileBytes(dir / "compare.txt");
     std::cout << "[ gdal     ] " << c.Options << ": " << testing::ReadFileBytes(dir / "compare.txt");
+    // The same bytes again under SOURCE_DATE_EPOCH.
+    std::string options = c.Options;
+    options.replace(options.find("out.tif"), 7, "$f.tif");
+    const std::string again = "cd '" + dir.Path() + "' && export SOURCE_DATE_EPOCH=1000000000 && for f in a b; do " +
+                              VELORAN_CONVERT " -q " + options + " '" + c.Catd + "' || exit 1; done && cmp -s a.tif b.tif";
+    EXPECT_EQ(std::system(again.c_str()), 0) << c.Options;
     if (c.Options.find("cog") == std::string::npos) continue;
     const std::string validate = python + "/usr/lib/python3/dist-packages/osgeo_utils/samples/"
                                  "validate_cloud_optimized_geotiff.py -q '" + dir / "out.tif" + "'";

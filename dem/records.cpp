@@ -13,14 +13,7 @@
 namespace veloran {
 
 std::string DemDateText() {
-  bool fixed = false;
-  const std::time_t now = ConversionTime(fixed);
-  std::tm when{};
-  if (fixed) {
-    gmtime_r(&now, &when);
-  } else {
-    localtime_r(&now, &when);
-  }
+  const std::tm when = ConversionDate();
   char text[64] = "";
   if (locale_t loc = newlocale(LC_TIME_MASK, "", locale_t(0))) {
     strftime_l(text, sizeof text, "%x", &when, loc);

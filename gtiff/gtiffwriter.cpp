@@ -143,14 +143,7 @@ TLevel<T> HalfLevel(const TLevel<T>& from) {
 // The date of the conversion as TIFF writes it, SOURCE_DATE_EPOCH's when
 // that is set (as for the DEM).
 std::string TiffDateTime() {
-  bool fixed = false;
-  const std::time_t when = ConversionTime(fixed);
-  std::tm parts{};
-  if (fixed) {
-    gmtime_r(&when, &parts);
-  } else {
-    localtime_r(&when, &parts);
-  }
+  const std::tm parts = ConversionDate();
   char text[32];
   std::strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &parts);
   return text;

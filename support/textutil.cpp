@@ -63,6 +63,18 @@ std::time_t ConversionTime(bool& fixed) {
   return fixed ? static_cast<std::time_t>(seconds) : std::time(nullptr);
 }
 
+std::tm ConversionDate() {
+  bool fixed = false;
+  const std::time_t when = ConversionTime(fixed);
+  std::tm parts{};
+  if (fixed) {
+    gmtime_r(&when, &parts);
+  } else {
+    localtime_r(&when, &parts);
+  }
+  return parts;
+}
+
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
   return a.size() == b.size() &&

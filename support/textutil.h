@@ -67,6 +67,8 @@ std::string InFolder(const std::string& dir, const std::string& name);
 // `fixed` set, to be shown in UTC) when it holds seconds of the years 1970
 // to 9999, so that a conversion can be repeated byte for byte; otherwise now.
 std::time_t ConversionTime(bool& fixed);
+// The same as broken-down time: in UTC when fixed, else local.
+std::tm ConversionDate();
 
 // A file's last-modification time as local broken-down time.
 // Fails with "Invalid argument to date encode" when the file is missing.

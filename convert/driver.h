@@ -34,7 +34,7 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 // and the summary are the same for every format.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
                       bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr,
-                      const TOutputFormat& format = DemFormat());
+                      const TOutputFormat& format = DemFormat(), bool backgroundWrite = true);
 
 // The 11 summary lines of the output just written.
 void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane);

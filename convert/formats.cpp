@@ -9,7 +9,7 @@ namespace {
 
 TGridTotals WriteDem(const TConversionState& state, const std::string& path, const TWriteOptions& options,
                      IProgress& progress) {
-  return WriteDemFile(state, path, options.AddNewLines, progress, options.Sync);
+  return WriteDemFile(state, path, options.AddNewLines, progress, options.Sync, options.Background);
 }
 
 template <TTiffLayout Layout>

@@ -14,6 +14,7 @@ namespace veloran {
 struct TWriteOptions {
   bool AddNewLines = false;  // DEM only: CR LF after every block
   bool Sync = true;          // the file reaches the disk before the writer returns
+  bool Background = true;    // the DEM's buffers written by a thread of their own (TFileSink)
 };
 
 struct TOutputFormat {

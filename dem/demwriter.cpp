@@ -199,9 +199,9 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
 }
 
 TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
-                         IProgress& progress, bool sync) {
+                         IProgress& progress, bool sync, bool background) {
   CheckGridFits(state.Grid);
-  TFileSink sink(demFileName, sync);
+  TFileSink sink(demFileName, sync, background);
   sink.Reserve(DemBlockCount(state.Grid) * (kDemBlockSize + (addNewLines ? 2 : 0)));
   TTotals totals;
   WriteRecords(state, sink, addNewLines, progress, DemDateText(), totals);

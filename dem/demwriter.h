@@ -25,6 +25,6 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
 // store, or has no rows or no columns, is refused before any file is
 // created.
 TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
-                         IProgress& progress, bool sync = true);
+                         IProgress& progress, bool sync = true, bool background = true);
 
 }  // namespace veloran

@@ -361,7 +361,7 @@ void WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffL
                   IProgress& progress) {
   const TElevationGrid& grid = state.Grid;
   ProjectedEpsgCode(state.Info);  // before any file is created
-  TFileSink sink(path, sync);
+  TFileSink sink(path, sync, false);  // the bytes come in one piece
   std::string bytes;
   if (!grid.RawFloat.empty()) {
     bytes = TTiffWriter<float>(state, path, layout).Write(FullLevel(grid, grid.RawFloat), progress);

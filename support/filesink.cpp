@@ -101,10 +101,10 @@ bool IsStandardOutput(const std::string& path) {
 // (sync_file_range), so that the final fsync waits for the tail only.
 class TBackgroundWriter {
  public:
-  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls)
+  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls, bool background)
       : Fd(fd), StartWriteback(startWriteback), Calls(calls) {
     try {
-      Thread = std::thread([this] { Run(); });
+      if (background) Thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
       // No thread to be had (memory or a process limit): the buffers are
       // written by the caller, one after the other.
@@ -193,8 +193,8 @@ class TBackgroundWriter {
   std::thread Thread;  // started once the rest is set
 };
 
-TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
-    : TargetPath(std::move(targetPath)), Sync(sync), Calls(calls) {
+TFileSink::TFileSink(std::string targetPath, bool sync, bool background, IFileCalls& calls)
+    : TargetPath(std::move(targetPath)), Sync(sync), Background(background), Calls(calls) {
   if (TargetPath.empty()) CreateFailed(ENOENT);
   struct stat st {};
   const bool exists = stat(TargetPath.c_str(), &st) == 0;
@@ -204,7 +204,7 @@ TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
     // A FIFO, a terminal or another device takes the bytes as they come.
     Fd = ::open(TargetPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (Fd < 0) CreateFailed(errno);
-    StartWriter(false);
+    StartWriter(false, Background);
     return;
   }
   std::string finalPath = TargetPath;
@@ -261,16 +261,16 @@ TFileSink::TFileSink(std::string targetPath, bool sync, IFileCalls& calls)
       CreateFailed(error);
     }
   }
-  StartWriter(Sync);
+  StartWriter(Sync, Background);
 }
 
 TFileSink::~TFileSink() { Discard(); }
 
-void TFileSink::StartWriter(bool startWriteback) {
+void TFileSink::StartWriter(bool startWriteback, bool background) {
   try {
     Buffer.resize(kSinkBufferSize);
     Spare.resize(kSinkBufferSize);
-    Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback, Calls);
+    Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback, Calls, background);
   } catch (...) {
     Discard();
     throw;

@@ -59,8 +59,11 @@ class TStringSink final : public IByteSink {
 class TBackgroundWriter;
 class TFileSink final : public IByteSink {
  public:
-  // Fails with "Cannot create file %s: <reason>" naming the target.
-  TFileSink(std::string targetPath, bool sync, IFileCalls& calls = SystemFileCalls());
+  // Fails with "Cannot create file %s: <reason>" naming the target. With
+  // `background`, full buffers are written by a thread of the sink's own;
+  // without, by the caller, which is better where every processor already
+  // runs a conversion, or where the bytes come in one piece.
+  TFileSink(std::string targetPath, bool sync, bool background = true, IFileCalls& calls = SystemFileCalls());
   ~TFileSink() override;
   TFileSink(const TFileSink&) = delete;
   TFileSink& operator=(const TFileSink&) = delete;
@@ -77,7 +80,7 @@ class TFileSink final : public IByteSink {
 
  private:
   // The buffers and the thread that writes them (see TBackgroundWriter).
-  void StartWriter(bool startWriteback);
+  void StartWriter(bool startWriteback, bool background);
   void FlushBuffer();
   [[noreturn]] void CreateFailed(int error) const;
   [[noreturn]] void WriteFailed(int error);
@@ -87,6 +90,7 @@ class TFileSink final : public IByteSink {
   std::string FinalName;   // the name, in DirFd's folder, of the file replaced (TargetPath with its links followed)
   std::string TempName;    // in DirFd's folder; empty when writing directly
   bool Sync;
+  bool Background;
   IFileCalls& Calls;
   int DirFd = -1;  // the folder of the file replaced
   int Fd = -1;

@@ -68,7 +68,7 @@ TEST(FileSink, EachFailingStepLeavesNoTemporaryFile) {
     calls.Error = c.Error;
     std::string message;
     try {
-      TFileSink sink(path, true, calls);
+      TFileSink sink(path, true, true, calls);
       sink.Write(content.data(), content.size());
       sink.Commit();
     } catch (const TConvertError& e) {
@@ -90,7 +90,7 @@ TEST(FileSink, FlushesTheFileBeforeTheRenameAndTheFolderAfter) {
   for (const bool sync : {true, false}) {
     testing::TTempDir dir;
     TFailingCalls calls;
-    TFileSink sink(dir / "out.dem", sync, calls);
+    TFileSink sink(dir / "out.dem", sync, true, calls);
     sink.Write("DEM", 3);
     sink.Commit();
     const std::vector<std::string> expected =

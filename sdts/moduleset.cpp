@@ -192,26 +192,25 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   auto nameOf = [&](std::string_view code) { return StyledName(named, code).substr(dir.size()); };
 
   std::map<std::string, std::string> catalog;
-  std::string cell;
+  // A chosen cell module is the cell module, listed or not.
+  const bool cellName = name.size() > 6 && SameIgnoringCase(std::string_view(name).substr(4, 2), "CE");
+  std::string cell = cellName ? chosenPath : std::string();
   std::string catd = FindModuleFile(dir, nameOf("CATD"), files);
-  // A transfer whose files do not follow the prefix rule: the catalog that
-  // lists the chosen file (it may be the chosen file itself).
-  if (catd.empty()) catd = FindCatalogListing(dir, name, files);
+  // A transfer whose files do not follow the prefix rule (no cell module
+  // by it either): the catalog that lists the chosen file, which may be
+  // the chosen file itself. A folder of many transfers is never searched
+  // for what the prefix rule finds.
+  if (catd.empty() && cell.empty() && FindModuleFile(dir, nameOf("CEL0"), files).empty())
+    catd = FindCatalogListing(dir, name, files);
   if (!catd.empty()) {
     catalog = ReadCatalog(catd, files);
     // The chosen file when the catalog lists it as a cell module, else the
     // first cell module it lists.
     for (const auto& [code, file] : catalog) {
-      if (code.rfind("CE", 0) != 0) continue;
-      if (SameIgnoringCase(file, name)) {
-        cell = chosenPath;
-        break;
-      }
-      if (cell.empty()) cell = FindModuleFile(dir, file, files);
+      if (!cell.empty() || code.rfind("CE", 0) != 0) continue;
+      cell = SameIgnoringCase(file, name) ? chosenPath : FindModuleFile(dir, file, files);
     }
   }
-  const bool cellName = name.size() > 6 && SameIgnoringCase(std::string_view(name).substr(4, 2), "CE");
-  if (cell.empty() && cellName) cell = chosenPath;
   if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), files);
   if (cell.empty()) {
     if (!LooksLikeIso8211(chosenPath, files)) Fail(chosenPath + " is not a module of an SDTS transfer");

@@ -156,6 +156,7 @@ TEST_F(Driver, AnyFileOfATransferSelectsIt) {
       {named, "catalog.ddf", ""},
       {named, "ident.ddf", ""},
       {named, "cells.ddf", ""},
+      {named, "1234DDSH.DDF", ""},
       {TTransferSpec{}, "README.DDF", "README.DDF is not a module of an SDTS transfer"},
       {TTransferSpec{}, "picture.png", "picture.png is not a module of an SDTS transfer"},
   };

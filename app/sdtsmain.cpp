@@ -225,6 +225,13 @@ void TForm1::SelectAndConvert() {
     cells = CellModules(*files);
     if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
     cell = cells.front();
+  } else if (QFileInfo(cellPath).isDir()) {
+    // The folder of one transfer selects it.
+    const std::vector<std::string> found = CellModulesIn(cell);
+    if (found.size() != 1)
+      throw std::runtime_error("The folder " + cell + " holds " + (found.empty() ? "no transfer" : std::to_string(found.size()) + " transfers") +
+                               "; choose a module of the transfer to convert");
+    cell = found.front();
   }
   // The name in the extension of the format chosen last.
   const std::string name = MakeDefaultDemName(cell, files.get());

@@ -240,6 +240,7 @@ TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
   std::filesystem::create_directories(Dir / "part");
   testing::WriteTransfer(Dir / "part", testing::TTransferSpec{});
   std::filesystem::remove(Dir / "part/1234XREF.DDF");
+  std::filesystem::create_directories(Dir / "empty");
   testing::WriteFileBytes(Dir / "README", "read me");
   testing::WriteFileBytes(Dir / "relief.png", "\x89PNG");
   const struct {
@@ -247,6 +248,8 @@ TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
     std::string Message;  // "" when it converts
   } cases[] = {
       {Dir / "1234CATD.DDF", ""},
+      {Dir / "empty", "The folder " + Dir / "empty" + " holds no transfer; choose a module of the transfer to convert."},
+      {Dir.Path(), ""},
       {Dir / "1234LDEF.DDF", ""},
       {Dir / "README", Dir / "README is not a module of an SDTS transfer."},
       {Dir / "relief.png", Dir / "relief.png is not a module of an SDTS transfer."},

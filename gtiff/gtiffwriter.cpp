@@ -172,9 +172,10 @@ class TTiffWriter {
     if (Layout == TTiffLayout::CloudOptimized)
       while (levels.back().Width > 512 || levels.back().Height > 512) levels.push_back(HalfLevel(levels.back()));
     try {
+      const std::vector<TTiles> packed = Compress(levels);
       if (Layout == TTiffLayout::Tiled) {
         SetFields(tif, levels[0], 0);
-        WriteTiles(tif, levels[0]);
+        WriteTiles(tif, packed[0]);
       } else {
         // Every directory first, its tile arrays reserved; then the tiles,
         // the smallest overview's first, as readers of cloud storage want.
@@ -190,7 +191,7 @@ class TTiffWriter {
         }
         for (size_t i = levels.size(); i-- > 0;) {
           Check(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
-          WriteTiles(tif, levels[i]);
+          WriteTiles(tif, packed[i]);
           // The tile arrays reserved above are rewritten in place.
           Check(TIFFFlush(tif));
         }
@@ -251,26 +252,33 @@ class TTiffWriter {
     TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, static_cast<int>(std::size(keys)), keys);
   }
 
-  // Every tile of the level: the predictor applied and DEFLATE-compressed
-  // on all processors at once, then handed to libtiff as raw tiles in
-  // order. libtiff's own encoder does one tile after the other: a
-  // 1201 x 1201 COG took 200 ms, against 390 ms for gdal_translate.
-  void WriteTiles(TIFF* tif, const TLevel<T>& level) {
-    const uint32_t across = (level.Width + Tile - 1) / Tile, down = (level.Height + Tile - 1) / Tile;
-    std::vector<std::vector<uint8_t>> tiles(size_t{across} * down);
+  // Every tile of every level: the predictor applied and DEFLATE-compressed
+  // on all processors at once, from one queue across the levels so that no
+  // processor waits at a level's last tile; libtiff's own encoder does one
+  // tile after the other (a 1201 x 1201 COG took 200 ms, against 390 ms for
+  // gdal_translate).
+  using TTiles = std::vector<std::vector<uint8_t>>;
+  std::vector<TTiles> Compress(const std::vector<TLevel<T>>& levels) {
+    std::vector<TTiles> packed(levels.size());
+    std::vector<std::pair<size_t, size_t>> queue;  // (level, tile)
+    for (size_t l = 0; l < levels.size(); ++l) {
+      const size_t count = size_t{(levels[l].Width + Tile - 1) / Tile} * ((levels[l].Height + Tile - 1) / Tile);
+      packed[l].resize(count);
+      for (size_t t = 0; t < count; ++t) queue.emplace_back(l, t);
+    }
     std::atomic<size_t> next{0};
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(tiles.size()));
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(queue.size()));
     while (Workers.size() < workers) Workers.emplace_back(Tile, 6);  // DEFLATE level 6, as GDAL
     auto work = [&](TWorker& worker) {
-      libdeflate_compressor* compressor = worker.Compressor.get();
-      std::vector<T>& tile = worker.Tile;
-      std::vector<uint8_t>& scratch = worker.Scratch;
-      for (size_t i; (i = next++) < tiles.size();) {
-        const uint32_t x = static_cast<uint32_t>(i % across) * Tile, y = static_cast<uint32_t>(i / across) * Tile;
-        Predict(level, x, y, tile);
-        const size_t bytes = tile.size() * sizeof(T);
-        const size_t packed = libdeflate_zlib_compress(compressor, tile.data(), bytes, scratch.data(), scratch.size());
-        tiles[i].assign(scratch.data(), scratch.data() + packed);
+      for (size_t i; (i = next++) < queue.size();) {
+        const auto [l, t] = queue[i];
+        const TLevel<T>& level = levels[l];
+        const uint32_t across = (level.Width + Tile - 1) / Tile;
+        Predict(level, static_cast<uint32_t>(t % across) * Tile, static_cast<uint32_t>(t / across) * Tile, worker.Tile);
+        const size_t size = libdeflate_zlib_compress(worker.Compressor.get(), worker.Tile.data(),
+                                                     worker.Tile.size() * sizeof(T), worker.Scratch.data(),
+                                                     worker.Scratch.size());
+        packed[l][t].assign(worker.Scratch.data(), worker.Scratch.data() + size);
       }
     };
     std::vector<std::thread> threads;
@@ -281,8 +289,12 @@ class TTiffWriter {
     }
     work(Workers[0]);
     for (std::thread& thread : threads) thread.join();
+    return packed;
+  }
+
+  void WriteTiles(TIFF* tif, const TTiles& tiles) {
     for (size_t i = 0; i < tiles.size(); ++i)
-      if (tiles[i].empty() || TIFFWriteRawTile(tif, static_cast<uint32_t>(i), tiles[i].data(),
+      if (tiles[i].empty() || TIFFWriteRawTile(tif, static_cast<uint32_t>(i), const_cast<uint8_t*>(tiles[i].data()),
                                                static_cast<tmsize_t>(tiles[i].size())) < 0)
         Failed();
   }

@@ -17,12 +17,6 @@ namespace {
 // Title bytes kept in a default name: 255 less ".dem" and " (NN)".
 constexpr size_t kMaxTitleBytes = 245;
 
-// Selects the transfer `chosenPath` is a file of; with `files`, the
-// modules are read from them.
-void LocateTransfer(TConversionState& state, const std::string& chosenPath, const TMemoryFiles* files) {
-  SelectTransfer(state.ModuleSet, chosenPath, files);
-}
-
 }  // namespace
 
 std::string PlainFileName(std::string title) {
@@ -51,7 +45,7 @@ std::string PlainFileName(std::string title) {
 std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
   std::string name = "New";
   TConversionState state;
-  LocateTransfer(state, cellPath, files);
+  SelectTransfer(state.ModuleSet, cellPath, files);
   ReadIden(state);
   if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
   return name + ".dem";
@@ -60,7 +54,7 @@ std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* 
 void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
                       const TMemoryFiles* files) {
   state.Reset();
-  LocateTransfer(state, cellPath, files);
+  SelectTransfer(state.ModuleSet, cellPath, files);
   ReadDdsh(state);
   ReadIden(state);
   ReadDdom(state);

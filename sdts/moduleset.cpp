@@ -56,24 +56,6 @@ std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
   return moduleSet.TransferDir + name;
 }
 
-// A module among files in memory: the name in the cell file's case, the
-// formed name, or else the first path in the same folder that equals it
-// ignoring case.
-std::unique_ptr<TStream> OpenMemoryModule(const TMemoryFiles& files, const std::string& styled,
-                                          const std::string& path, const std::string& dir) {
-  auto found = files.Files.find(styled);
-  if (found == files.Files.end()) found = files.Files.find(path);
-  if (found == files.Files.end()) {
-    for (auto it = files.Files.lower_bound(dir); it != files.Files.end() && it->first.rfind(dir, 0) == 0; ++it)
-      if (SameIgnoringCase(it->first, path)) {
-        found = it;
-        break;
-      }
-  }
-  if (found == files.Files.end()) return nullptr;
-  return TMemoryStream::Borrow(found->second, found->first);
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 || errno != ENOENT;
@@ -86,46 +68,49 @@ bool Exists(const std::string& path) {
        std::string(code) + " module (" + path + ") is missing");
 }
 
-}  // namespace
-
-std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
-  const std::string path = ModuleFileName(moduleSet, code);
-  const std::string styled = StyledName(moduleSet, code);
-  if (moduleSet.Files) {
-    auto stream = OpenMemoryModule(*moduleSet.Files, styled, path, moduleSet.TransferDir);
-    if (!stream) Incomplete(moduleSet, code, path);
-    return stream;
-  }
-  if (Exists(styled)) return std::make_unique<TFileStream>(styled);
-  if (Exists(path)) return std::make_unique<TFileStream>(path);
-  const std::string found = FindIgnoringCase(moduleSet.TransferDir, path.substr(moduleSet.TransferDir.size()));
-  if (found.empty()) Incomplete(moduleSet, code, path);
-  return std::make_unique<TFileStream>(moduleSet.TransferDir + found);
-}
-
-namespace {
-
-// The modules a conversion reads, the cell module aside.
-constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"};
-
-// The path of the file in `dir` named `name`, exactly or else ignoring
-// case; empty when there is none.
-std::string FindModuleFile(const std::string& dir, const std::string& name, const TMemoryFiles* files) {
+// The path of the file in `dir` named `name`, on disk or among `files`:
+// exactly, or else (with `anyCase`) the first, in byte order, whose name
+// equals it ignoring case; empty when there is none.
+std::string FindModuleFile(const std::string& dir, const std::string& name, const TMemoryFiles* files,
+                           bool anyCase = true) {
   if (files) {
     if (files->Files.count(dir + name)) return dir + name;
-    for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
-      if (SameIgnoringCase(std::string_view(it->first).substr(dir.size()), name)) return it->first;
+    if (anyCase)
+      for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
+        if (SameIgnoringCase(std::string_view(it->first).substr(dir.size()), name)) return it->first;
     return {};
   }
   if (Exists(dir + name)) return dir + name;
-  const std::string found = FindIgnoringCase(dir, name);
+  const std::string found = anyCase ? FindIgnoringCase(dir, name) : std::string();
   return found.empty() ? std::string() : dir + found;
+}
+
+// A module's file: named in the chosen cell file's case, named as formed,
+// or else named so in any case; empty when it is missing.
+std::string FindModule(const TModuleSet& moduleSet, std::string_view code) {
+  const std::string& dir = moduleSet.TransferDir;
+  const std::string found = FindModuleFile(dir, StyledName(moduleSet, code).substr(dir.size()), moduleSet.Files, false);
+  return found.empty() ? FindModuleFile(dir, ModuleFileName(moduleSet, code).substr(dir.size()), moduleSet.Files)
+                       : found;
 }
 
 std::unique_ptr<TStream> OpenFile(const std::string& path, const TMemoryFiles* files) {
   if (files) return TMemoryStream::Borrow(files->Files.at(path), path);
   return std::make_unique<TFileStream>(path);
 }
+
+}  // namespace
+
+std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
+  const std::string path = FindModule(moduleSet, code);
+  if (path.empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
+  return OpenFile(path, moduleSet.Files);
+}
+
+namespace {
+
+// The modules a conversion reads, the cell module aside.
+constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"};
 
 // The catalog: each record's module code (NAME) and file (FILE), a file of
 // the catalog's own folder.
@@ -223,9 +208,7 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   // The cell module is opened by its code, which its name gives.
   if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
   for (const std::string_view code : kMetadataCodes)
-    if (FindModuleFile(dir, StyledName(moduleSet, code).substr(dir.size()), files).empty() &&
-        FindModuleFile(dir, ModuleFileName(moduleSet, code).substr(dir.size()), files).empty())
-      Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
+    if (FindModule(moduleSet, code).empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
   return cell;
 }
 

@@ -58,29 +58,34 @@ TEST(FileSink, EachFailingStepLeavesNoTemporaryFile) {
       {"rename", EIO, "Cannot create file %: Input/output error", false},
       {"fsync folder", EIO, "Cannot write file %: its folder could not be flushed to the disk: Input/output error", true},
   };
-  const std::string content(600000, 'n');  // more than one buffer
-  for (const auto& c : cases) {
-    testing::TTempDir dir;
-    const std::string path = dir / "out.dem";
-    testing::WriteFileBytes(path, "old");
-    TFailingCalls calls;
-    calls.FailAt = c.Step;
-    calls.Error = c.Error;
-    std::string message;
-    try {
-      TFileSink sink(path, true, true, calls);
-      sink.Write(content.data(), content.size());
-      sink.Commit();
-    } catch (const TConvertError& e) {
-      message = e.what();
+  // In one piece (written from where it is) and in small pieces (through
+  // the buffers, more than one of them).
+  const std::string content(600000, 'n');
+  for (const size_t piece : {content.size(), size_t{1000}}) {
+    for (const auto& c : cases) {
+      testing::TTempDir dir;
+      const std::string path = dir / "out.dem";
+      testing::WriteFileBytes(path, "old");
+      TFailingCalls calls;
+      calls.FailAt = c.Step;
+      calls.Error = c.Error;
+      std::string message;
+      try {
+        TFileSink sink(path, true, true, calls);
+        for (size_t at = 0; at < content.size(); at += piece)
+          sink.Write(content.data() + at, std::min(piece, content.size() - at));
+        sink.Commit();
+      } catch (const TConvertError& e) {
+        message = e.what();
+      }
+      std::string expected = c.Message;
+      if (const size_t at = expected.find('%'); at != std::string::npos) expected.replace(at, 1, path);
+      EXPECT_EQ(message, expected) << c.Step << " " << piece;
+      EXPECT_TRUE(testing::ReadFileBytes(path) == (c.Renamed ? content : "old")) << c.Step << " " << piece;
+      size_t files = 0;
+      for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++files;
+      EXPECT_EQ(files, 1u) << c.Step;
     }
-    std::string expected = c.Message;
-    if (const size_t at = expected.find('%'); at != std::string::npos) expected.replace(at, 1, path);
-    EXPECT_EQ(message, expected) << c.Step;
-    EXPECT_TRUE(testing::ReadFileBytes(path) == (c.Renamed ? content : "old")) << c.Step;
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++files;
-    EXPECT_EQ(files, 1u) << c.Step;
   }
 }
 

@@ -1,36 +1,21 @@
 // veloran-convert: converts SDTS raster transfers to USGS DEM files from the
 // shell, with the same core and the same pane text as the desktop program.
-// Arguments are cell modules, folders of transfers or .tar.gz archives;
-// with -j N, N transfers are converted at once, each in its own state, and
-// their reports are printed whole, in the order of the arguments.
+// Arguments are cell modules, folders of transfers or .tar.gz archives; the
+// core's batch engine converts them (with -j N, N at once), and this
+// program prints each report whole, in the order of the arguments.
 #include <getopt.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <memory>
-#include <mutex>
-#include <new>
-#include <set>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "convert/driver.h"
-#include "convert/transfers.h"
-#include "preview/relief.h"
-#include "support/errors.h"
-#include "support/filesink.h"
+#include "convert/batch.h"
 #include "support/tempfiles.h"
 #include "support/textutil.h"
 
@@ -129,260 +114,6 @@ bool StdoutFailed() {
   return true;
 }
 
-// How many transfers the arguments hold: a folder its cell modules (and,
-// with `recursive`, those of its sub-folders and archives), an archive its
-// cell modules, any other argument one. An argument that cannot be read
-// counts as one: its conversion will say why.
-size_t CountTransfers(const std::vector<std::string>& args, bool recursive) {
-  size_t count = 0;
-  for (const std::string& arg : args) {
-    try {
-      if (IsDirectory(arg)) {
-        const veloran::TFolderTransfers found = veloran::TransfersIn(arg, recursive);
-        count += found.Cells.size();
-        for (const std::string& archive : found.Archives) count += veloran::CountArchiveTransfers(archive);
-      } else if (veloran::IsArchiveName(arg)) {
-        count += veloran::CountArchiveTransfers(arg);
-      } else {
-        ++count;
-      }
-    } catch (const std::exception&) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-struct TOptions {
-  bool AddNewLines = false, Quiet = false, Sync = true;
-  bool HaveOutput = false, OutputIsDir = false;
-  std::string Output;
-  bool HavePreview = false, PreviewIsDir = false;
-  std::string Preview;
-  unsigned Jobs = 1;
-  bool Recursive = false;      // folders are searched in their sub-folders and archives
-  const veloran::TOutputFormat* Format = &veloran::DemFormat();
-  bool NameFromInput = false;  // default names from the input, not the title
-};
-
-// One transfer to convert, and what its conversion printed.
-struct TJob {
-  std::string Label;  // the cell module as messages name it
-  std::string Cell;
-  std::string DefaultName;                             // the name the transfer's title proposes
-  std::string Dem;
-  std::string Png;                                     // the preview picture to write, or none
-  std::shared_ptr<const veloran::TMemoryFiles> Files;  // an archive's modules, or none
-  std::string Notice;                                  // standard error, before the report
-  std::string Out, Err;                                // the report; standard error after it
-  bool ReportToStderr = false;                         // the DEM itself goes to standard output
-  bool Ok = false;
-  bool PictureFailed = false;  // the DEM was written, its picture not
-  bool Done = false;
-  std::atomic<int> Progress{0};
-};
-
-// Finds the transfers of an argument and names their DEMs. Expand reads
-// (an archive, a folder, the IDEN module for the title) and may run on any
-// thread; Reserve names the DEMs and must see the arguments in order: a
-// title that this run has already used gets "TITLE (2).dem" and so on.
-class TPlanner {
- public:
-  explicit TPlanner(const TOptions& options) : Options(options) {}
-
-  // The transfers of one argument; an argument that fails gives one failed job.
-  std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) const {
-    std::vector<std::unique_ptr<TJob>> jobs;
-    try {
-      if (IsDirectory(arg)) {
-        const veloran::TFolderTransfers found = veloran::TransfersIn(arg, Options.Recursive);
-        if (found.Cells.empty() && found.Archives.empty())
-          veloran::Fail(std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
-                        (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
-        for (const std::string& cell : found.Cells) jobs.push_back(Plan(cell, nullptr, FolderName(cell)));
-        for (const std::string& archive : found.Archives) ExpandArchive(archive, jobs);
-      } else if (veloran::IsArchiveName(arg)) {
-        ExpandArchive(arg, jobs);
-      } else {
-        jobs.push_back(Plan(arg, nullptr, ModuleStem(arg)));
-      }
-    } catch (const std::bad_alloc&) {
-      jobs.push_back(Failed(arg, "Out of memory"));
-    } catch (const std::exception& e) {
-      jobs.push_back(Failed(arg, e.what()));
-    }
-    return jobs;
-  }
-
-  // Names the DEM (and picture) of a job that Expand did not fail.
-  void Reserve(TJob& job) {
-    // One DEM file (or picture) for one transfer: a folder or an archive
-    // with more fails for the others.
-    ++Planned;
-    if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1)
-      return Fail(job, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
-    if (Options.HaveOutput && !Options.OutputIsDir) {
-      if (Planned > 1) return Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
-      job.Dem = Options.Output;
-    } else {
-      const std::string wanted =
-          Options.OutputIsDir ? veloran::InFolder(Options.Output, job.DefaultName) : job.DefaultName;
-      job.Dem = FreeName(wanted);
-      if (job.Dem != wanted)
-        job.Notice = Message(job.Label, wanted + " was written earlier in this run; this DEM is " + job.Dem);
-      Used.insert(job.Dem);
-    }
-    PlanPreview(job);
-    // Standard output carries the DEM alone.
-    job.ReportToStderr = veloran::IsStandardOutput(job.Dem);
-    if (!job.Png.empty() && veloran::SameOutputFile(job.Png, job.Dem))
-      return Fail(job, "Cannot create file " + job.Png + ": it is also the DEM being written");
-  }
-
- private:
-  // The transfers of an archive; one that fails to read fails alone.
-  void ExpandArchive(const std::string& path, std::vector<std::unique_ptr<TJob>>& jobs) const {
-    try {
-      const auto files = veloran::ReadArchive(path);
-      const std::vector<std::string> cells = veloran::CellModules(*files);
-      if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
-      std::string stem = path.substr(path.rfind('/') + 1);
-      for (const char* ending : {".tar.gz", ".tgz", ".tar.Z", ".tar"})
-        if (veloran::EndsWithIgnoringCase(stem, ending) && stem.size() > std::strlen(ending)) {
-          stem.resize(stem.size() - std::strlen(ending));
-          break;
-        }
-      for (const std::string& cell : cells) jobs.push_back(Plan(cell, files, stem));
-    } catch (const std::bad_alloc&) {
-      jobs.push_back(Failed(path, "Out of memory"));
-    } catch (const std::exception& e) {
-      jobs.push_back(Failed(path, e.what()));
-    }
-  }
-  // The name of the folder a file lies in.
-  static std::string FolderName(const std::string& path) {
-    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
-    if (dir.empty()) return ".";
-    return dir.substr(dir.rfind('/') + 1);
-  }
-  // A module's name without its code and ".DDF": 1234CEL0.DDF gives 1234.
-  static std::string ModuleStem(const std::string& path) {
-    std::string name = path.substr(path.rfind('/') + 1);
-    if (name.size() > 8 && veloran::EndsWithIgnoringCase(name, ".DDF")) name.resize(name.size() - 8);
-    return name;
-  }
-
-  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const veloran::TMemoryFiles> files,
-                             const std::string& inputName) const {
-    auto job = std::make_unique<TJob>();
-    job->Label = job->Cell = cell;
-    job->Files = std::move(files);
-    if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
-    try {
-      std::string name = Options.NameFromInput ? veloran::PlainFileName(inputName) + ".dem"
-                                               : veloran::MakeDefaultDemName(cell, job->Files.get());
-      // The format's own extension.
-      job->DefaultName = name.substr(0, name.size() - 4) + Options.Format->Extension;
-    } catch (const std::bad_alloc&) {
-      return Failed(cell, "Out of memory");
-    } catch (const std::exception& e) {
-      return Failed(cell, e.what());
-    }
-    return job;
-  }
-  // The picture beside the options' folder is named after the DEM.
-  void PlanPreview(TJob& job) const {
-    if (!Options.HavePreview) return;
-    if (!Options.PreviewIsDir) {
-      job.Png = Options.Preview;
-      return;
-    }
-    std::string name = job.Dem.substr(job.Dem.rfind('/') + 1);
-    const std::string extension = Options.Format->Extension;
-    if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
-      name.resize(name.size() - extension.size());
-    job.Png = veloran::InFolder(Options.Preview, name + ".png");
-  }
-  static std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
-    auto job = std::make_unique<TJob>();
-    job->Label = label;
-    Fail(*job, message);
-    return job;
-  }
-  static void Fail(TJob& job, const std::string& message) {
-    job.Err = Message(job.Label, message);
-    job.Files.reset();
-    job.Done = true;
-  }
-  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... not used yet.
-  std::string FreeName(const std::string& path) const {
-    const size_t dot = path.rfind('.');
-    const std::string stem = dot == std::string::npos ? path : path.substr(0, dot);
-    const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
-    std::string candidate = path;
-    for (int n = 2; Used.count(candidate) > 0; ++n) candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    return candidate;
-  }
-
-  const TOptions& Options;
-  std::set<std::string> Used;
-  int Planned = 0;
-};
-
-// A conversion's pane: its lines are kept for printing whole.
-class TBufferPane final : public veloran::IInfoPane {
- public:
-  TBufferPane(TJob& job, bool quiet) : Job(job), Quiet(quiet) {}
-  void ClearPane() override {}
-  void AppendLine(const std::string& line) override {
-    if (!Quiet) Job.Out += Visible(line) + "\n";
-  }
-  void SetProgress(int value) override { Job.Progress.store(value < 0 ? 0 : (value > 100 ? 100 : value)); }
-
- private:
-  TJob& Job;
-  bool Quiet;
-};
-
-// Converts one job in a worker's state; what it prints stays in the job.
-void Convert(TJob& job, const TOptions& options, veloran::TConversionState& state) {
-  TBufferPane pane(job, options.Quiet);
-  auto failure = [](auto&& step) -> std::string {
-    try {
-      step();
-    } catch (const std::bad_alloc&) {
-      return "Out of memory";
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return {};
-  };
-  std::string error = failure([&] {
-    // The picture, like the DEM, is never a file of the transfer: both are
-    // checked before anything is written.
-    if (!job.Png.empty()) veloran::CheckNotTransferOutput(job.Cell, job.Png, job.Files.get());
-    // Where the workers fill the processors, a writer thread per DEM only
-    // competes with them: 8 DEMs of 1201 x 1201 at -j 2 took 68 ms with
-    // one, 58 ms without (1.29x and 1.55x the throughput of -j 1).
-    const bool background = options.Jobs < std::max(1u, std::thread::hardware_concurrency());
-    veloran::ConvertSdtsToDem(state, job.Cell, job.Dem, options.AddNewLines, pane, options.Sync, job.Files.get(),
-                              *options.Format, background);
-  });
-  if (error.empty()) {
-    job.Ok = true;
-    // The DEM is written and stays so: a picture that fails is told apart.
-    if (!job.Png.empty()) error = failure([&] {
-      veloran::WriteReliefPng(veloran::RenderShadedRelief(state), job.Png, options.Sync);
-    });
-    if (!error.empty()) {
-      job.PictureFailed = true;
-      error = "converted; the picture failed: " + error;
-    }
-  }
-  if (!error.empty()) job.Err += Message(job.Label, error);
-  job.Progress.store(100);
-}
-
 // One bar on standard error for the whole batch, only on a terminal: the
 // share of the batch done (never going back), n of N and the transfer
 // under way, on one line kept within the terminal's width; the last state
@@ -431,185 +162,62 @@ class TBatchBar {
   std::string Shown;
 };
 
-// Runs the conversions on `options.Jobs` threads and prints each report in
-// order as soon as it and every one before it are done. Workers also read
-// the arguments (archives are unpacked in memory, titles read) ahead of the
-// conversions, but only while the queue of transfers is short, so memory
-// stays bounded by the number of workers; names are given in the order of
-// the arguments.
-class TBatch {
+// Prints each transfer's report as the batch tells it, in the order of
+// the arguments, and moves the bar.
+class TPrinter final : public veloran::IBatchObserver {
  public:
-  TBatch(const TOptions& options, bool showBar, TPlanner& planner, const std::vector<std::string>& args)
-      : Options(options), Bar(showBar), Planner(planner), Args(args) {}
+  TPrinter(bool quiet, bool severalArgs, bool showBar) : Quiet(quiet), SeveralArgs(severalArgs), Bar(showBar) {}
 
-  int Run() {
-    // A thread that cannot be started, or memory that runs out outside a
-    // conversion, ends the batch with a message once the conversions under
-    // way are done: every temporary file goes with its conversion.
-    std::vector<std::thread> workers;
-    try {
-      for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
-    } catch (const std::system_error& e) {
-      // Fewer workers than asked still convert everything.
-      if (workers.empty()) Fatal = std::string("cannot start a thread: ") + e.code().message();
+  bool Finished(const veloran::TBatchItem& item, size_t known) override {
+    Bar.Clear();
+    if (!item.Notice.empty()) std::fputs(Message(item.Label, item.Notice).c_str(), stderr);
+    // Reports of several transfers are told apart by their input.
+    FILE* report = item.ReportToStderr ? stderr : stdout;
+    if (!Quiet && !item.Report.empty() && (SeveralArgs || known > 1))
+      std::fprintf(report, "==> %s <==\n", Visible(item.Label).c_str());
+    if (!Quiet)
+      for (const std::string& line : item.Report) {
+        const std::string shown = Visible(line) + "\n";
+        std::fwrite(shown.data(), 1, shown.size(), report);
+      }
+    std::fflush(stdout);
+    if (!item.Error.empty()) std::fputs(Message(item.Label, item.Error).c_str(), stderr);
+    if (StdoutFailed()) return false;
+    // Where each output went, and its picture.
+    if (item.Ok && !Quiet) {
+      std::fprintf(stderr, "%s -> %s\n", Visible(item.Label).c_str(), Visible(item.Output).c_str());
+      if (!item.Png.empty() && !item.PictureFailed)
+        std::fprintf(stderr, "%s -> %s\n", Visible(item.Label).c_str(), Visible(item.Png).c_str());
     }
-    if (Fatal.empty()) {
-      Guarded([&] {
-        std::unique_lock lock(Mutex);
-        // The main thread prints, and reads ahead when the queue is short: so
-        // even one worker never waits for an archive to be unpacked.
-        while (!Stopped && (Named < Args.size() || Printed < Jobs.size())) {
-          if (Expanded < Args.size() && Queue.size() < Options.Jobs) {
-            ExpandNext(lock);
-          } else {
-            PrintReady(lock);
-          }
-        }
-      });
-    }
-    {
-      std::lock_guard lock(Mutex);
-      Stopped = true;  // every report is out, or the batch ends: the workers may end
-      Wake.notify_all();
-    }
-    for (std::thread& worker : workers) worker.join();
-    if (Fatal.empty() && !Failed) {
-      Bar.Finish(Jobs.size());
-    } else {
+    return true;
+  }
+  void Progress(int percent, size_t done, size_t total, const std::string& current) override {
+    Bar.Draw(percent, done, total, current);
+  }
+
+  // The bar's end, the message that ended the batch early, or the count;
+  // the exit status.
+  int End(const veloran::TBatchResult& result) {
+    const bool failed = result.Stopped || !result.Fatal.empty();
+    if (failed) {
       Bar.Clear();
+    } else {
+      Bar.Finish(result.Transfers);
     }
-    if (!Fatal.empty()) {
-      std::fprintf(stderr, "%s: %s\n", kProgram, Fatal.c_str());
+    if (!result.Fatal.empty()) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, result.Fatal.c_str());
       return 1;
     }
-    if (Failed) return 1;
-    if (Jobs.size() > 1)
-      std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, Converted, Jobs.size() - Converted);
-    return Converted == Jobs.size() && PicturesFailed == 0 ? 0 : 1;
+    if (result.Stopped) return 1;
+    if (result.Transfers > 1)
+      std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, result.Converted,
+                   result.Transfers - result.Converted);
+    return result.Converted == result.Transfers && result.PicturesFailed == 0 ? 0 : 1;
   }
 
  private:
-  // Runs `f`; a failure it lets through stops the batch with its message.
-  template <class F>
-  void Guarded(F&& f) {
-    try {
-      f();
-    } catch (const std::exception& e) {
-      const std::string message = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-      std::lock_guard lock(Mutex);
-      if (Fatal.empty()) Fatal = message;
-      Stopped = true;
-      Wake.notify_all();
-    }
-  }
-
-  void Work() {
-    Guarded([this] {
-      // Each worker holds one conversion state, which every conversion starts
-      // afresh: nothing of one transfer reaches the DEM of another.
-      veloran::TConversionState state;
-      std::unique_lock lock(Mutex);
-      WorkLoop(lock, state);
-    });
-  }
-
-  void WorkLoop(std::unique_lock<std::mutex>& lock, veloran::TConversionState& state) {
-    for (;;) {
-      Wake.wait(lock, [this] {
-        return Stopped || !Queue.empty() || (Expanded < Args.size() && Queue.size() < Options.Jobs);
-      });
-      if (Stopped) return;
-      if (!Queue.empty()) {
-        TJob* job = Queue.front();
-        Queue.pop_front();
-        Wake.notify_all();
-        lock.unlock();
-        Convert(*job, Options, state);
-        job->Files.reset();  // the archive's memory goes with its last transfer
-        lock.lock();
-        job->Done = true;
-        Wake.notify_all();
-        continue;
-      }
-      ExpandNext(lock);
-    }
-  }
-
-  // Reads the next argument, then names its transfers in turn.
-  void ExpandNext(std::unique_lock<std::mutex>& lock) {
-    const size_t arg = Expanded++;
-    lock.unlock();
-    auto jobs = Planner.Expand(Args[arg]);
-    lock.lock();
-    Wake.wait(lock, [&] { return Stopped || Named == arg; });
-    if (Stopped) return;
-    for (auto& job : jobs) {
-      if (!job->Done) Planner.Reserve(*job);
-      if (!job->Done) Queue.push_back(job.get());
-      Jobs.push_back(std::move(job));
-    }
-    ++Named;
-    Wake.notify_all();
-  }
-
-  // Prints the reports that are ready, in order, and moves the bar; waits a
-  // little when nothing changed.
-  void PrintReady(std::unique_lock<std::mutex>& lock) {
-    bool printed = false;
-    while (Printed < Jobs.size() && Jobs[Printed]->Done) {
-      TJob& job = *Jobs[Printed++];
-      Bar.Clear();
-      std::fputs(job.Notice.c_str(), stderr);
-      // Reports of several transfers are told apart by their input.
-      FILE* report = job.ReportToStderr ? stderr : stdout;
-      if (!job.Out.empty() && (Args.size() > 1 || Jobs.size() > 1))
-        std::fprintf(report, "==> %s <==\n", Visible(job.Label).c_str());
-      std::fwrite(job.Out.data(), 1, job.Out.size(), report);
-      std::fflush(stdout);
-      std::fputs(job.Err.c_str(), stderr);
-      Converted += job.Ok ? 1 : 0;
-      PicturesFailed += job.PictureFailed ? 1 : 0;
-      job.Out.clear();
-      printed = true;
-      if (StdoutFailed()) {
-        Stopped = Failed = true;
-        Wake.notify_all();
-        return;
-      }
-      // Where each DEM went, and its picture.
-      if (job.Ok && !Options.Quiet) {
-        std::fprintf(stderr, "%s -> %s\n", Visible(job.Label).c_str(), Visible(job.Dem).c_str());
-        if (!job.Png.empty() && !job.PictureFailed)
-          std::fprintf(stderr, "%s -> %s\n", Visible(job.Label).c_str(), Visible(job.Png).c_str());
-      }
-    }
-    int sum = 0;
-    const TJob* current = nullptr;  // the first transfer under way
-    for (size_t i = Printed; i < Jobs.size(); ++i) {
-      const int progress = Jobs[i]->Progress.load();
-      sum += progress;
-      if (!current && progress > 0 && !Jobs[i]->Done) current = Jobs[i].get();
-    }
-    // 100 % only once every transfer is done.
-    const int share = static_cast<int>((100 * Printed + static_cast<size_t>(sum)) / std::max<size_t>(Jobs.size(), 1));
-    if (!Jobs.empty())
-      Bar.Draw(Printed < Jobs.size() || Named < Args.size() ? std::min(share, 99) : 100, Printed, Jobs.size(),
-               current ? current->Label : Printed < Jobs.size() ? Jobs[Printed]->Label : std::string());
-    if (!printed) Wake.wait_for(lock, std::chrono::milliseconds(50));
-  }
-
-  const TOptions& Options;
+  bool Quiet, SeveralArgs;
   TBatchBar Bar;
-  TPlanner& Planner;
-  const std::vector<std::string>& Args;
-  std::mutex Mutex;
-  std::condition_variable Wake;
-  std::vector<std::unique_ptr<TJob>> Jobs;  // every transfer, in the order of the arguments
-  std::deque<TJob*> Queue;                  // named, waiting for a worker
-  size_t Expanded = 0, Named = 0;           // arguments taken for reading, and named
-  size_t Printed = 0, Converted = 0, PicturesFailed = 0;
-  bool Stopped = false, Failed = false;
-  std::string Fatal;  // what ended the batch early
 };
 
 }  // namespace
@@ -617,7 +225,8 @@ class TBatch {
 int main(int argc, char** argv) {
   veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
-  TOptions options;
+  veloran::TBatchOptions options;
+  bool quiet = false;
   bool haveJobs = false, haveNameFrom = false, haveFormat = false;
   enum { kAddNewLines = 256, kNoSync, kPreview, kNameFrom, kFormat };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
@@ -649,11 +258,10 @@ int main(int argc, char** argv) {
         const long n = std::strtol(optarg, &end, 10);
         if (*optarg == '\0' || *end != '\0' || errno != 0 || n < 0 || n > veloran::kMaxJobs)
           return Usage("option -j needs a number of jobs from 0 to " + std::to_string(veloran::kMaxJobs) + ": " + optarg);
-        options.Jobs = n == 0 ? std::clamp(std::thread::hardware_concurrency(), 1u, unsigned{veloran::kMaxJobs})
-                              : static_cast<unsigned>(n);
+        options.Jobs = static_cast<unsigned>(n);
         break;
       }
-      case 'q': options.Quiet = true; break;
+      case 'q': quiet = true; break;
       case 'r': options.Recursive = true; break;
       case kFormat:
         if (haveFormat) return Usage("option --format given more than once");
@@ -708,7 +316,7 @@ int main(int argc, char** argv) {
   const bool outputFile = options.HaveOutput && !options.OutputIsDir;
   const bool previewFile = options.HavePreview && !options.PreviewIsDir;
   if (outputFile || previewFile) {
-    const size_t transfers = CountTransfers(args, options.Recursive);
+    const size_t transfers = veloran::CountTransfers(args, options.Recursive);
     if (transfers > 1 && outputFile)
       return Usage("-o " + options.Output + " is no existing folder, but there are " + std::to_string(transfers) +
                    " transfers");
@@ -717,7 +325,8 @@ int main(int argc, char** argv) {
                    std::to_string(transfers) + " transfers");
   }
 
-  TPlanner planner(options);
-  TBatch batch(options, !options.Quiet && isatty(STDERR_FILENO) == 1, planner, args);
-  return batch.Run();
+  options.KeepReports = !quiet;
+  TPrinter printer(quiet, args.size() > 1, !quiet && isatty(STDERR_FILENO) == 1);
+  veloran::TBatch batch(options, args, printer);
+  return printer.End(batch.Run());
 }

@@ -1,0 +1,98 @@
+// Batches: the transfers that arguments hold (any module of a transfer,
+// folders, archives), the names of their outputs, and N conversions at
+// once, each in its own state, told to an observer in the order of the
+// arguments. The command line and the desktop program only present them.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/formats.h"
+
+namespace veloran {
+
+struct TBatchOptions {
+  bool AddNewLines = false;
+  bool Sync = true;
+  bool KeepReports = true;  // keep each conversion's pane lines
+  bool HaveOutput = false, OutputIsDir = false;
+  std::string Output;  // the one output file, or the folder of every output
+  bool HavePreview = false, PreviewIsDir = false;
+  std::string Preview;  // the one picture, or the folder of every picture
+  unsigned Jobs = 1;  // conversions at once; 0: one per processor
+  bool Recursive = false;  // folders are searched in their sub-folders and archives
+  const TOutputFormat* Format = &DemFormat();
+  bool NameFromInput = false;  // default names from the input, not the title
+};
+
+// One transfer of a batch and how its conversion ended.
+struct TBatchItem {
+  std::string Label;    // the cell module (or the argument that failed) as messages name it
+  std::string Cell;     // the cell module; a member's name when Archive is set
+  std::string Archive;  // the archive it is read from, or none
+  std::string Output;   // the file written
+  std::string Png;      // its picture, or none
+  std::string Notice;   // said before the report: the output had to take another name
+  std::vector<std::string> Report;  // the pane lines of the conversion
+  std::string Error;                // why it failed (or its picture did); empty otherwise
+  bool Ok = false;                  // the output is written
+  bool PictureFailed = false;       // the output is written, its picture not
+  bool ReportToStderr = false;      // the output itself goes to standard output
+};
+
+// What a batch tells as it runs; every call comes from the thread that runs it.
+class IBatchObserver {
+ public:
+  virtual ~IBatchObserver() = default;
+  // A conversion began.
+  virtual void Started(const TBatchItem&) {}
+  // The share of the batch done (never going back, 100 only at the end),
+  // the transfers ended and known so far, and the one under way.
+  virtual void Progress(int /*percent*/, size_t /*done*/, size_t /*total*/, const std::string& /*current*/) {}
+  // A transfer ended, in the order of the arguments; `known` transfers are
+  // known so far. False stops the batch at once (its reports can no longer
+  // be shown).
+  virtual bool Finished(const TBatchItem& item, size_t known) = 0;
+};
+
+struct TBatchResult {
+  size_t Transfers = 0;  // known: expanded from the arguments
+  size_t Converted = 0, PicturesFailed = 0;
+  size_t Canceled = 0;  // known transfers never started
+  bool WasCanceled = false;
+  bool Stopped = false;  // the observer stopped it
+  std::string Fatal;     // what ended the batch early: no thread, no memory
+};
+
+class TBatch {
+ public:
+  TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer);
+  ~TBatch();
+  TBatch(const TBatch&) = delete;
+  TBatch& operator=(const TBatch&) = delete;
+
+  // Runs every conversion on `Jobs` workers; this thread reads ahead and
+  // calls the observer.
+  TBatchResult Run();
+  // From any thread: no transfer starts after this; those under way end,
+  // written whole or not at all, and are told.
+  void Cancel();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> Impl;
+};
+
+// How many transfers the arguments hold: a folder its cell modules (and,
+// with `recursive`, those of its sub-folders and archives), an archive its
+// cell modules, any other argument one. An argument that cannot be read
+// counts as one: its conversion will say why.
+size_t CountTransfers(const std::vector<std::string>& args, bool recursive);
+
+// Fails with "Cannot write in folder %s: <reason>" unless outputs can be
+// created in `dir`.
+void CheckOutputFolder(const std::string& dir);
+
+}  // namespace veloran

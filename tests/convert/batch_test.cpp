@@ -1,0 +1,165 @@
+// The batch engine in-process: what it finds, how it names, in what order
+// it tells, and how it fails and stops.
+#include "convert/batch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "samplegen/transfer.h"
+#include "support/errors.h"
+
+namespace veloran {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TTransferSpec;
+
+// Keeps what the batch told, and may cancel it at a given count of
+// finished transfers.
+class TRecord final : public IBatchObserver {
+ public:
+  bool Finished(const TBatchItem& item, size_t) override {
+    Items.push_back(item);
+    if (Items.size() == CancelAt && Batch) Batch->Cancel();
+    return true;
+  }
+  void Progress(int percent, size_t, size_t, const std::string&) override {
+    EXPECT_GE(percent, LastPercent);
+    LastPercent = percent;
+  }
+  std::vector<TBatchItem> Items;
+  int LastPercent = 0;
+  size_t CancelAt = 0;
+  TBatch* Batch = nullptr;
+};
+
+TTransferSpec Spec(const std::string& title) {
+  TTransferSpec spec;
+  spec.Title = title;
+  return spec;
+}
+
+class Batch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Two transfers with one title in a folder, one of another title alone,
+    // an archive of two, a file that is no transfer, and nothing at all.
+    fs::create_directories(Dir / "quads/a");
+    fs::create_directories(Dir / "quads/b");
+    testing::WriteTransfer(Dir / "quads/a", Spec("TWIN"));
+    testing::WriteTransfer(Dir / "quads/b", Spec("TWIN"));
+    fs::create_directories(Dir / "lone");
+    Lone = testing::WriteTransfer(Dir / "lone", Spec("LONE"));
+    fs::create_directories(Dir / "stage/x");
+    fs::create_directories(Dir / "stage/y");
+    testing::WriteTransfer(Dir / "stage/x", Spec("ARCHIVED X"));
+    TTransferSpec y = Spec("ARCHIVED Y");
+    y.Prefix = "5678";
+    testing::WriteTransfer(Dir / "stage/y", y);
+    ASSERT_EQ(std::system(("tar -czf '" + Dir / "both.tar.gz" + "' -C '" + Dir / "stage" + "' x y").c_str()), 0);
+    testing::WriteFileBytes(Dir / "junk.DDF", "not a module");
+    Args = {Dir / "quads/a", Dir / "quads/b", Lone, Dir / "junk.DDF", Dir / "both.tar.gz", Dir / "missing"};
+  }
+
+  TBatchResult RunBatch(TBatchOptions options, const std::vector<std::string>& args, TRecord& record) {
+    TBatch batch(options, args, record);
+    record.Batch = &batch;
+    return batch.Run();
+  }
+
+  testing::TTempDir Dir;
+  std::string Lone;
+  std::vector<std::string> Args;
+};
+
+// Every transfer of every argument, told in the order of the arguments,
+// named after its title (the second twin "TWIN (2)"), each failure alone;
+// one worker and three give the same files and the same story.
+TEST_F(Batch, ExpandsNamesAndTellsInOrderWhateverTheWorkers) {
+  std::map<std::string, std::string> first;
+  for (const unsigned jobs : {1u, 3u}) {
+    const std::string out = Dir / ("out" + std::to_string(jobs));
+    fs::create_directories(out);
+    TBatchOptions options;
+    options.HaveOutput = options.OutputIsDir = true;
+    options.Output = out;
+    options.Jobs = jobs;
+    options.Sync = false;
+    TRecord record;
+    const TBatchResult result = RunBatch(options, Args, record);
+    EXPECT_EQ(result.Transfers, 7u);
+    EXPECT_EQ(result.Converted, 5u);
+    EXPECT_TRUE(result.Fatal.empty());
+    EXPECT_EQ(record.LastPercent, 100);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"TWIN.dem", ""},
+        {"TWIN (2).dem", ""},
+        {"LONE.dem", ""},
+        {"", "junk.DDF is not a module of an SDTS transfer"},
+        {"ARCHIVED X.dem", ""},
+        {"ARCHIVED Y.dem", ""},
+        {"", "No such file or directory"}};
+    ASSERT_EQ(record.Items.size(), expected.size()) << jobs;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const TBatchItem& item = record.Items[i];
+      const auto& [name, error] = expected[i];
+      EXPECT_EQ(item.Ok, error.empty()) << i << " " << item.Error;
+      EXPECT_NE(item.Error.find(error), std::string::npos) << item.Error;
+      if (name.empty()) continue;
+      EXPECT_EQ(item.Output, out + "/" + name);
+      EXPECT_EQ(item.Notice.empty(), name != "TWIN (2).dem") << item.Notice;
+      EXPECT_EQ(item.Archive.empty(), i < 4);
+      EXPECT_FALSE(item.Report.empty());
+      const std::string bytes = testing::ReadFileBytes(item.Output);
+      if (jobs == 1) first[name] = bytes;
+      EXPECT_EQ(bytes, first[name]) << name;
+    }
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(out)) ++files;
+    EXPECT_EQ(files, 5u) << "no temporary file left";
+  }
+}
+
+// Canceled after the first transfer told: no other starts (the one under
+// way ends whole), the rest are counted as canceled, and no file is partial.
+TEST_F(Batch, CancelStopsBeforeTheNextTransfer) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 24; ++i) many.push_back(Lone);
+  TBatchOptions options;
+  options.HaveOutput = options.OutputIsDir = true;
+  options.Output = Dir.Path();
+  options.Sync = false;
+  TRecord record;
+  record.CancelAt = 1;
+  const TBatchResult result = RunBatch(options, many, record);
+  EXPECT_TRUE(result.WasCanceled);
+  EXPECT_LE(record.Items.size(), 2u);  // the one told, and at most one then under way
+  EXPECT_EQ(result.Converted, record.Items.size());
+  EXPECT_EQ(result.Converted + result.Canceled, result.Transfers);
+  EXPECT_LT(result.Transfers, many.size()) << "arguments not read once canceled";
+  for (const TBatchItem& item : record.Items)
+    EXPECT_EQ(testing::ReadFileBytes(item.Output), testing::ReadFileBytes(record.Items[0].Output));
+  for (const auto& e : fs::directory_iterator(Dir.Path()))
+    EXPECT_NE(e.path().filename().string().rfind(".vlr", 0), 0u) << e.path();
+}
+
+TEST(BatchOutput, AFolderThatCannotTakeFilesIsRefused) {
+  testing::TTempDir dir;
+  testing::WriteFileBytes(dir / "file", "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {dir / "none", "No such file or directory"}, {dir / "file", "Not a directory"}, {dir.Path(), ""}};
+  for (const auto& [path, reason] : cases) {
+    std::string message;
+    try {
+      CheckOutputFolder(path);
+    } catch (const TConvertError& e) {
+      message = e.what();
+    }
+    EXPECT_EQ(message, reason.empty() ? "" : "Cannot write in folder " + path + ": " + reason);
+  }
+}
+
+}  // namespace
+}  // namespace veloran

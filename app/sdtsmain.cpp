@@ -3,6 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QPushButton>
 #include <QKeySequence>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -26,6 +31,7 @@
 #include "app/helpwindow.h"
 #include "app/reliefwindow.h"
 #include "convert/transfers.h"
+#include "support/numfmt.h"
 
 namespace veloran {
 
@@ -83,13 +89,20 @@ TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : Q
   auto* panel1 = new QFrame(client);
   panel1->setObjectName("Panel1");
   panel1->setFixedHeight(32);
-  auto* panel1Layout = new QVBoxLayout(panel1);
+  auto* panel1Layout = new QHBoxLayout(panel1);
   panel1Layout->setContentsMargins(5, 5, 5, 5);
   Gauge1 = new TGauge(panel1);
-  panel1Layout->addWidget(Gauge1);
+  panel1Layout->addWidget(Gauge1, 1);
+  // Esc does the same while a batch runs (keyPressEvent).
+  CancelButton = new QPushButton("Cancel", panel1);
+  CancelButton->setObjectName("CancelButton");
+  CancelButton->hide();
+  connect(CancelButton, &QPushButton::clicked, this, &TForm1::CancelBatch);
+  panel1Layout->addWidget(CancelButton);
   layout->addWidget(panel1);
 
   setCentralWidget(client);
+  setAcceptDrops(true);
   BuildMenus();
   BuildDialogs();
 
@@ -102,8 +115,15 @@ TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : Q
 }
 
 // Destroying the help component closes every help window the program
-// opened; the relief window goes with the main window.
-TForm1::~TForm1() { delete ReliefWindow1; }
+// opened; the relief window goes with the main window. A batch still
+// running ends with the transfers under way.
+TForm1::~TForm1() {
+  if (BatchThread.joinable()) {
+    Batch->Cancel();
+    BatchThread.join();
+  }
+  delete ReliefWindow1;
+}
 
 void TForm1::BuildMenus() {
   menuBar()->setObjectName("MainMenu1");
@@ -115,6 +135,8 @@ void TForm1::BuildMenus() {
   named(file, "File1");
   ConvertMnu = file->addAction("&Convert SDTS to DEM");
   named(ConvertMnu, "ConvertMnu");
+  ConvertManyMnu = file->addAction("Convert &Many...");
+  named(ConvertManyMnu, "ConvertManyMnu");
   named(file->addSeparator(), "N1");
   Exit1 = file->addAction("&Exit");
   named(Exit1, "Exit1");
@@ -142,11 +164,31 @@ void TForm1::BuildMenus() {
   named(About1, "About1");
 
   connect(ConvertMnu, &QAction::triggered, this, &TForm1::ConvertMnuClick);
+  connect(ConvertManyMnu, &QAction::triggered, this, &TForm1::ConvertManyMnuClick);
   connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   connect(ShadedReliefMnu, &QAction::triggered, this, &TForm1::ShadedReliefMnuClick);
   connect(Contents1, &QAction::triggered, this, &TForm1::Contents1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
 }
+
+namespace {
+
+// The transfers of a batch: several files, or one folder, whose "Convert"
+// takes it instead of opening it (a double click still opens it).
+class TManyDialog final : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    if (chosen.size() == 1 && QFileInfo(chosen.first()).isDir()) {
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
+
+}  // namespace
 
 void TForm1::BuildDialogs() {
   // Qt's own dialogs, so that every setting below holds on every desktop.
@@ -168,6 +210,20 @@ void TForm1::BuildDialogs() {
   });
   SaveDialog1->setDefaultSuffix("dem");
   SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+
+  ManyDialog1 = new TManyDialog(this, "Select transfers: cell modules, archives or a folder", ".");
+  ManyDialog1->setObjectName("ManyDialog1");
+  ManyDialog1->setNameFilters({"SDTS transfers (????CE??.ddf *.tar.gz *.tgz *.tar *.tar.Z)", "All Files (*.*)"});
+  ManyDialog1->setFileMode(QFileDialog::ExistingFiles);
+  ManyDialog1->setLabelText(QFileDialog::Accept, "Convert");
+  FolderDialog1 = new QFileDialog(this, "Folder for the converted files", ".");
+  FolderDialog1->setObjectName("FolderDialog1");
+  FolderDialog1->setFileMode(QFileDialog::Directory);
+  FolderDialog1->setOption(QFileDialog::ShowDirsOnly);
+  for (QFileDialog* dialog : {ManyDialog1, FolderDialog1}) {
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
+  }
 
   for (QFileDialog* dialog : {OpenDialog1, SaveDialog1}) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -204,6 +260,11 @@ void TForm1::ShowErrorBox(const QString& caption, const QString& text) {
   box.exec();
 }
 
+bool TForm1::AskYesNo(const QString& text) {
+  return QMessageBox::question(this, ApplicationTitle(QApplication::applicationFilePath()), text) ==
+         QMessageBox::Yes;
+}
+
 void TForm1::SelectAndConvert() {
   if (!LastCellPath.isEmpty()) OpenDialog1->selectFile(LastCellPath);
   if (!Execute(OpenDialog1)) return;
@@ -224,6 +285,13 @@ void TForm1::SelectAndConvert() {
     files = ReadArchive(cell);
     cells = CellModules(*files);
     if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
+    // Several: all of them as a batch, or the first as one conversion.
+    if (cells.size() > 1 && AskYesNo(PaneText("The archive " + cell + " holds " + std::to_string(cells.size()) +
+                                              " transfers. Convert them all into one folder?"))) {
+      const QString folder = ChooseOutputFolder(cellPath);
+      if (!folder.isEmpty()) ConvertMany({cellPath}, folder);
+      return;
+    }
     cell = cells.front();
   } else if (QFileInfo(cellPath).isDir()) {
     // The folder of one transfer selects it.
@@ -297,9 +365,171 @@ void TForm1::ShadedReliefMnuClick() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A batch first: canceled on request, and the window closes once the
+  // transfers under way have ended.
+  if (Batch) {
+    event->ignore();
+    if (AskYesNo("Transfers are being converted. Cancel the conversions and close?")) {
+      CloseAfterBatch = true;
+      CancelBatch();
+    }
+    return;
+  }
   if (CHMHelper1) CHMHelper1->Viewer().SoftShutDown();
   if (ReliefWindow1) ReliefWindow1->close();
   QMainWindow::closeEvent(event);
+}
+
+// The batch's events, queued to the window's thread.
+class TForm1::TWindowObserver final : public IBatchObserver {
+ public:
+  explicit TWindowObserver(TForm1& form) : Form(form) {}
+  bool Finished(const TBatchItem& item, size_t) override {
+    QMetaObject::invokeMethod(&Form, [form = &Form, item] { form->BatchFinished(item); }, Qt::QueuedConnection);
+    return true;
+  }
+  void Progress(int percent, size_t, size_t, const std::string&) override {
+    if (percent == Shown) return;
+    Shown = percent;
+    QMetaObject::invokeMethod(&Form, [form = &Form, percent] { form->SetProgress(percent); }, Qt::QueuedConnection);
+  }
+
+ private:
+  TForm1& Form;
+  int Shown = -1;
+};
+
+QString TForm1::ChooseOutputFolder(const QString& near) {
+  FolderDialog1->setDirectory(QFileInfo(near).absolutePath());
+  if (!Execute(FolderDialog1)) return {};
+  return FolderDialog1->selectedFiles().value(0);
+}
+
+void TForm1::ConvertManyMnuClick() {
+  if (Batch || !Execute(ManyDialog1)) return;
+  const QStringList inputs = ManyDialog1->selectedFiles();
+  if (inputs.isEmpty()) return;
+  const QString folder = ChooseOutputFolder(inputs.first());
+  if (!folder.isEmpty()) ConvertMany(inputs, folder);
+}
+
+void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
+  if (Batch || inputs.isEmpty()) return;
+  TBatchOptions options;
+  options.HaveOutput = options.OutputIsDir = true;
+  options.Output = folder.toLocal8Bit().toStdString();
+  options.Jobs = 0;  // one per processor
+  options.Format = &ChosenFormat();
+  options.AddNewLines = NewLineMnu->isChecked();
+  options.KeepReports = false;
+  std::vector<std::string> args;
+  for (const QString& input : inputs) args.push_back(input.toLocal8Bit().toStdString());
+  try {
+    CheckOutputFolder(options.Output);
+    Observer = std::make_unique<TWindowObserver>(*this);
+    Batch = std::make_unique<TBatch>(options, args, *Observer);
+    BatchThread = std::thread([this] {
+      TBatchResult result;
+      try {
+        result = Batch->Run();
+      } catch (const std::exception& e) {
+        result.Fatal = e.what();
+      }
+      QMetaObject::invokeMethod(this, [this, result] { BatchDone(result); }, Qt::QueuedConnection);
+    });
+  } catch (const std::exception& e) {
+    Batch.reset();
+    Observer.reset();
+    if (folder == DropFolder) DropFolder.clear();  // asked again at the next drop
+    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()),
+                 ErrorBoxText(dynamic_cast<const std::system_error*>(&e) ? std::string("Cannot start the conversions: ") + e.what()
+                                                                          : e.what()));
+    return;
+  }
+  ClearPane();
+  SetProgress(0);
+  BatchConverted = BatchFailed = 0;
+  LastConverted = TBatchItem();
+  LastRelief.reset();
+  if (ReliefWindow1) ReliefWindow1->close();
+  ShadedReliefMnu->setEnabled(false);
+  ConvertMnu->setEnabled(false);
+  ConvertManyMnu->setEnabled(false);
+  CancelButton->setEnabled(true);
+  CancelButton->show();
+}
+
+void TForm1::CancelBatch() {
+  if (!Batch) return;
+  Batch->Cancel();
+  CancelButton->setEnabled(false);
+}
+
+void TForm1::BatchFinished(const TBatchItem& item) {
+  // An archive's transfers are named as ARCHIVE/MEMBER.
+  if (item.Ok) {
+    ++BatchConverted;
+    LastConverted = item;
+    AppendLine("OK " + item.Label + " -> " + item.Output);
+  } else {
+    ++BatchFailed;
+    AppendLine("FAILED " + item.Label + ": " + item.Error);
+  }
+}
+
+void TForm1::BatchDone(const TBatchResult& result) {
+  BatchThread.join();
+  Batch.reset();
+  Observer.reset();
+  AppendLine(FormatInt(static_cast<int64_t>(BatchConverted)) + " converted, " +
+             FormatInt(static_cast<int64_t>(BatchFailed)) + " failed" + (result.WasCanceled ? ", canceled" : ""));
+  CancelButton->hide();
+  ConvertMnu->setEnabled(true);
+  ConvertManyMnu->setEnabled(true);
+  // View > Shaded Relief shows the last DEM converted, read again.
+  if (LastConverted.Ok) {
+    try {
+      std::shared_ptr<const TMemoryFiles> files;
+      if (!LastConverted.Archive.empty()) files = ReadArchive(LastConverted.Archive);
+      TNullPane quiet;
+      ReadSdtsTransfer(State, LastConverted.Cell, quiet, files.get());
+      LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
+      ShadedReliefMnu->setEnabled(true);
+    } catch (const std::exception&) {
+      // The transfer changed since: no picture.
+    }
+  }
+  if (!result.Fatal.empty())
+    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(result.Fatal));
+  if (CloseAfterBatch) close();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && Batch) {
+    CancelBatch();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (Batch || !event->mimeData()->hasUrls()) return;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (!url.isLocalFile()) return;
+  event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList inputs;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) inputs << url.toLocalFile();
+  if (Batch || inputs.isEmpty()) return;
+  event->acceptProposedAction();
+  // The dialogs come after the drop has ended, not within it.
+  QMetaObject::invokeMethod(this, [this, inputs] {
+    if (DropFolder.isEmpty()) DropFolder = ChooseOutputFolder(inputs.first());
+    if (!DropFolder.isEmpty()) ConvertMany(inputs, DropFolder);
+  }, Qt::QueuedConnection);
 }
 
 }  // namespace veloran

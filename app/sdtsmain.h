@@ -1,13 +1,17 @@
-// The main window: the convert command with its two dialogs, the "Add New
-// Lines" option, the information pane and the progress gauge.
+// The main window: the convert command with its two dialogs, batches of
+// many transfers (File > Convert Many..., or dropped onto the window), the
+// "Add New Lines" option, the information pane and the progress gauge.
 #pragma once
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
+#include <thread>
 
+#include "convert/batch.h"
 #include "convert/formats.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
@@ -18,6 +22,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace veloran {
 
@@ -59,11 +64,24 @@ class TForm1 : public QMainWindow, public IInfoPane {
   // Cloud Optimized GeoTIFF.
   const TOutputFormat& ChosenFormat() const;
 
+  // Converts every transfer `inputs` hold (modules, folders, archives) into
+  // `folder`, in the format chosen last, on worker threads; the pane gets
+  // one line per transfer and a count, the gauge the share of the batch.
+  // Refused with the error box when the folder cannot take files.
+  void ConvertMany(const QStringList& inputs, const QString& folder);
+  bool BatchRunning() const { return Batch != nullptr; }
+  // No transfer starts after this; those under way end, whole or not at all.
+  void CancelBatch();
+
   QPlainTextEdit* Memo1 = nullptr;
   TGauge* Gauge1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QAction* ConvertMnu = nullptr;
+  QAction* ConvertManyMnu = nullptr;  // File > "Convert Many..."
+  QFileDialog* ManyDialog1 = nullptr;    // the transfers of a batch
+  QFileDialog* FolderDialog1 = nullptr;  // the folder of a batch's outputs
+  QPushButton* CancelButton = nullptr;   // shown while a batch runs
   QAction* Exit1 = nullptr;
   QAction* NewLineMnu = nullptr;
   QAction* ShadedReliefMnu = nullptr;  // View > Shaded Relief, after a successful conversion
@@ -74,6 +92,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
 
  public slots:
   void ConvertMnuClick();
+  void ConvertManyMnuClick();
   void NewLineMnuClick();
   void ShadedReliefMnuClick();
   void Exit1Click();
@@ -89,18 +108,38 @@ class TForm1 : public QMainWindow, public IInfoPane {
   virtual bool Execute(QFileDialog* dialog);
   // The modal error box with the stop icon.
   virtual void ShowErrorBox(const QString& caption, const QString& text);
+  // A question answered Yes or No; tests script it.
+  virtual bool AskYesNo(const QString& text);
   void showEvent(QShowEvent* event) override;
   // Closing the main window ends the program: the help and relief windows close with it.
   void closeEvent(QCloseEvent* event) override;
+  // Files, folders and archives dropped onto the window are converted as a batch.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // Esc cancels a batch.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildMenus();
   void BuildDialogs();
+  // The batch's output folder from FolderDialog1, starting beside `near`;
+  // empty when the user cancels.
+  QString ChooseOutputFolder(const QString& near);
+  class TWindowObserver;
+  void BatchFinished(const TBatchItem& item);
+  void BatchDone(const TBatchResult& result);
 
   TConversionState& State;
   QString LastCellPath;  // the path chosen by the previous convert command
   std::shared_ptr<const TReliefSnapshot> LastRelief;  // the picture of the last DEM written
   bool SizedToFrame = false;
+  QString DropFolder;  // asked at the first drop, kept for the next
+  std::unique_ptr<TWindowObserver> Observer;
+  std::unique_ptr<TBatch> Batch;
+  std::thread BatchThread;
+  size_t BatchConverted = 0, BatchFailed = 0;
+  TBatchItem LastConverted;  // for View > Shaded Relief after a batch
+  bool CloseAfterBatch = false;
 };
 
 }  // namespace veloran

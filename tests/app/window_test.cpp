@@ -9,7 +9,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
 #include <QPlainTextEdit>
 #include <deque>
 #include <filesystem>
@@ -47,12 +50,34 @@ class TScriptedForm : public TForm1 {
     return true;
   }
   void ShowErrorBox(const QString& caption, const QString& text) override { Errors.push_back({caption, text}); }
+  bool AskYesNo(const QString& text) override {
+    Questions.push_back(text);
+    if (Replies.empty()) return false;
+    const bool reply = Replies.front();
+    Replies.pop_front();
+    return reply;
+  }
+
+ public:
+  std::deque<bool> Replies;  // Yes or No to each question; No when none is left
+  std::vector<QString> Questions;
 };
 
 class Window : public ::testing::Test {
  protected:
   Window() : Form(State) {}
   QStringList MemoLines() const { return Form.Memo1->toPlainText().split('\n'); }
+  // quad/ with two transfers, FIRST (1234) and SECOND (5678), and two.tar.gz of it.
+  void WriteArchiveOfTwo() {
+    testing::TTransferSpec first, second;
+    first.Title = "FIRST";
+    second.Title = "SECOND";
+    second.Prefix = "5678";
+    std::filesystem::create_directories(Dir / "quad");
+    testing::WriteTransfer(Dir / "quad", first);
+    testing::WriteTransfer(Dir / "quad", second);
+    ASSERT_EQ(std::system(("tar czf '" + Dir / "two.tar.gz" + "' -C '" + Dir.Path() + "' quad").c_str()), 0);
+  }
   TConversionState State;
   TScriptedForm Form;
   testing::TTempDir Dir;
@@ -83,7 +108,7 @@ TEST_F(Window, CaptionsNamesAndMenus) {
     for (QAction* a : top->menu()->actions()) items << a->objectName() + ":" + (a->isSeparator() ? "-" : a->text());
     menus << top->menu()->objectName() + ":" + top->text() + " [" + items.join(", ") + "]";
   }
-  EXPECT_EQ(menus, QStringList({"File1:&File [ConvertMnu:&Convert SDTS to DEM, N1:-, Exit1:&Exit]",
+  EXPECT_EQ(menus, QStringList({"File1:&File [ConvertMnu:&Convert SDTS to DEM, ConvertManyMnu:Convert &Many..., N1:-, Exit1:&Exit]",
                                 "Options1:Options [NewLineMnu:Add New Lines]",
                                 "View1:View [ShadedReliefMnu:Shaded Relief]",
                                 "Help1:&Help [Contents1:&Contents, N3:-, About1:&About...]"}));
@@ -321,15 +346,8 @@ TEST_F(Window, NeverWritesOverTheTransferAndForgetsTheLastOne) {
 // Choosing an archive converts its first transfer; the pane says when the
 // archive held more.
 TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
-  testing::TTransferSpec first, second;
-  first.Title = "FIRST";
-  second.Title = "SECOND";
-  second.Prefix = "5678";
-  std::filesystem::create_directories(Dir / "quad");
-  testing::WriteTransfer(Dir / "quad", first);
-  testing::WriteTransfer(Dir / "quad", second);
+  WriteArchiveOfTwo();
   const std::string archive = Dir / "two.tar.gz";
-  ASSERT_EQ(std::system(("tar czf '" + archive + "' -C '" + Dir.Path() + "' quad").c_str()), 0);
   Form.Answers = {QString::fromStdString(archive), QString::fromStdString(Dir / "a.dem")};
   Form.ConvertMnuClick();
   ASSERT_TRUE(Form.Errors.empty()) << Form.Errors[0].second.toStdString();
@@ -381,6 +399,139 @@ TEST_F(Window, ShadedReliefOfTheLastDem) {
   EXPECT_EQ(relief.Status->text(), "Column 4, row 2: easting 600090, northing 4999970, no elevation");
   EXPECT_EQ(relief.Snapshot().CellText(0, 3), "Column 1, row 4: easting 600000, northing 4999910, elevation 13 m");
   EXPECT_EQ(relief.View->CellAt(QPoint(picture.left() - 1, picture.top())), QPoint(-1, -1));
+}
+
+// Batches from the window: the events come queued from the workers.
+void WaitForBatch(const TForm1& form) {
+  for (int i = 0; i < 3000 && form.BatchRunning(); ++i) QTest::qWait(10);
+  ASSERT_FALSE(form.BatchRunning());
+}
+
+size_t TemporaryFiles(const std::string& dir) {
+  size_t count = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) count += e.path().filename().string().rfind(".vlr", 0) == 0;
+  return count;
+}
+
+// Files, folders and an archive dropped onto the window: the first drop
+// asks for the folder, every transfer is converted into it with one pane
+// line each and a count, in the format of the save dialog's filter; the
+// relief shows the last DEM; a later drop asks no more.
+TEST_F(Window, DroppedTransfersAreConvertedIntoTheChosenFolder) {
+  WriteArchiveOfTwo();
+  testing::TTransferSpec lone;
+  lone.Title = "LONE";
+  std::filesystem::create_directories(Dir / "lone");
+  std::filesystem::create_directories(Dir / "out");
+  testing::WriteTransfer(Dir / "lone", lone);
+  testing::WriteFileBytes(Dir / "junk.DDF", "no module");
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(Dir / "two.tar.gz")),
+                QUrl::fromLocalFile(QString::fromStdString(Dir / "lone")),
+                QUrl::fromLocalFile(QString::fromStdString(Dir / "junk.DDF"))});
+  auto drop = [&] {
+    QDragEnterEvent enter(QPoint(20, 60), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&Form, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent dropped(QPointF(20, 60), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&Form, &dropped);
+    QApplication::processEvents();
+    WaitForBatch(Form);
+  };
+  Form.Answers = {QString::fromStdString(Dir / "out")};
+  drop();
+  EXPECT_EQ(Form.Shown, (std::vector<QString>{"FolderDialog1"}));
+  const std::string out = Dir / "out/";
+  EXPECT_EQ(Form.Memo1->toPlainText().toStdString(), QStringList({QString::fromStdString("OK " + Dir / "two.tar.gz/quad/1234CEL0.DDF -> " + out + "FIRST.dem"),
+                                      QString::fromStdString("OK " + Dir / "two.tar.gz/quad/5678CEL0.DDF -> " + out + "SECOND.dem"),
+                                      QString::fromStdString("OK " + Dir / "lone/1234CEL0.DDF -> " + out + "LONE.dem"),
+                                      QString::fromStdString("FAILED " + Dir / "junk.DDF: " + Dir / "junk.DDF" +
+                                                             " is not a module of an SDTS transfer"),
+                                      "3 converted, 1 failed"}).join('\n').toStdString());
+  EXPECT_EQ(Form.Gauge1->Progress(), 100);
+  EXPECT_TRUE(Form.ShadedReliefMnu->isEnabled());
+  Form.ShadedReliefMnu->trigger();
+  ASSERT_NE(Form.ReliefWindow1, nullptr);
+  EXPECT_EQ(Form.ReliefWindow1->windowTitle(), "LONE.dem");
+  // The save dialog's filter chose GeoTIFF: the next drop writes them, into
+  // the same folder, without asking.
+  Form.SaveDialog1->selectNameFilter("GeoTIFF (*.tif)");
+  drop();
+  EXPECT_EQ(Form.Shown.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(out + "LONE.tif"));
+  EXPECT_EQ(MemoLines().last(), "3 converted, 1 failed");
+}
+
+// Esc stops a batch of many after the transfers under way, which end whole;
+// "Add New Lines" applies to every DEM of the batch.
+TEST_F(Window, EscCancelsABatchOfMany) {
+  const QString quad = VELORAN_SOURCE_DIR "/tests/data/mount-tabor-7974";
+  Form.NewLineMnuClick();
+  Form.ConvertMany(QStringList(24, quad), QString::fromStdString(Dir.Path()));
+  ASSERT_TRUE(Form.BatchRunning());
+  EXPECT_TRUE(Form.CancelButton->isVisibleTo(&Form));
+  EXPECT_FALSE(Form.ConvertMnu->isEnabled());
+  QTest::keyClick(&Form, Qt::Key_Escape);
+  WaitForBatch(Form);
+  ASSERT_TRUE(MemoLines().last().endsWith(" failed, canceled")) << MemoLines().last().toStdString();
+  const qsizetype converted = MemoLines().size() - 1;
+  EXPECT_LT(converted, 24);
+  EXPECT_EQ(TemporaryFiles(Dir.Path()), 0u);
+  std::vector<uintmax_t> sizes;
+  for (const auto& e : std::filesystem::directory_iterator(Dir.Path())) sizes.push_back(std::filesystem::file_size(e.path()));
+  EXPECT_EQ(sizes.size(), static_cast<size_t>(converted));
+  for (const uintmax_t size : sizes) EXPECT_TRUE(size == sizes[0] && size % 1026 == 0) << size;
+  EXPECT_FALSE(Form.CancelButton->isVisibleTo(&Form));
+  EXPECT_TRUE(Form.ConvertMnu->isEnabled());
+}
+
+// Closing asks first; No keeps the batch and the window, Yes cancels and
+// closes once the transfers under way have ended.
+TEST_F(Window, ClosingDuringABatchAsksToCancel) {
+  Form.show();
+  const QString quad = VELORAN_SOURCE_DIR "/tests/data/mount-tabor-7974";
+  Form.ConvertMany(QStringList(24, quad), QString::fromStdString(Dir.Path()));
+  Form.Replies = {false, true};
+  Form.close();
+  EXPECT_TRUE(Form.isVisible());
+  EXPECT_EQ(Form.Questions.size(), 1u);
+  Form.close();
+  WaitForBatch(Form);
+  QApplication::processEvents();
+  EXPECT_FALSE(Form.isVisible());
+  EXPECT_EQ(TemporaryFiles(Dir.Path()), 0u);
+}
+
+// File > Convert Many..., an archive of several through Convert SDTS to DEM,
+// and a folder that cannot take files.
+TEST_F(Window, ConvertManyAndArchivesOfSeveral) {
+  WriteArchiveOfTwo();
+  std::filesystem::create_directories(Dir / "out");
+
+  Form.Answers = {QString::fromStdString("\"1234CEL0.DDF\" \"5678CEL0.DDF\""), QString::fromStdString(Dir / "out")};
+  Form.ManyDialog1->setDirectory(QString::fromStdString(Dir / "quad"));
+  Form.ConvertManyMnuClick();
+  WaitForBatch(Form);
+  EXPECT_EQ(Form.Shown, (std::vector<QString>{"ManyDialog1", "FolderDialog1"}));
+  EXPECT_EQ(MemoLines().size(), 3) << Form.Memo1->toPlainText().toStdString();
+  EXPECT_EQ(MemoLines().last(), "2 converted, 0 failed");
+
+  std::filesystem::remove_all(Dir / "out");
+  std::filesystem::create_directories(Dir / "out");
+  Form.Answers = {QString::fromStdString(Dir / "two.tar.gz"), QString::fromStdString(Dir / "out")};
+  Form.Replies = {true};
+  Form.ConvertMnuClick();
+  WaitForBatch(Form);
+  ASSERT_EQ(Form.Questions.size(), 1u);
+  EXPECT_EQ(Form.Questions[0], QString::fromStdString("The archive " + Dir / "two.tar.gz" +
+                                                      " holds 2 transfers. Convert them all into one folder?"));
+  EXPECT_EQ(MemoLines().last(), "2 converted, 0 failed");
+  EXPECT_TRUE(std::filesystem::exists(Dir / "out/SECOND.dem"));
+
+  Form.ConvertMany({QString::fromStdString(Dir / "quad")}, QString::fromStdString(Dir / "none"));
+  EXPECT_FALSE(Form.BatchRunning());
+  ASSERT_EQ(Form.Errors.size(), 1u);
+  EXPECT_EQ(Form.Errors[0].second, QString::fromStdString("Cannot write in folder " + Dir / "none" + ": No such file or directory."));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStringDecoder>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <exception>
 #include <memory>
@@ -466,6 +467,9 @@ void TForm1::CancelBatch() {
 }
 
 void TForm1::BatchFinished(const TBatchItem& item) {
+  // The pane follows the newest line unless the user scrolled back.
+  QScrollBar* bar = Memo1->verticalScrollBar();
+  const bool follow = bar->value() == bar->maximum();
   // An archive's transfers are named as ARCHIVE/MEMBER.
   if (item.Ok) {
     ++BatchConverted;
@@ -474,6 +478,15 @@ void TForm1::BatchFinished(const TBatchItem& item) {
   } else {
     ++BatchFailed;
     AppendLine("FAILED " + item.Label + ": " + item.Error);
+  }
+  if (follow) {
+    // The scroll bar's range follows the layout only later: the cursor is
+    // moved to the start of the last line instead.
+    QTextCursor last = Memo1->textCursor();
+    last.movePosition(QTextCursor::End);
+    last.movePosition(QTextCursor::StartOfBlock);
+    Memo1->setTextCursor(last);
+    Memo1->ensureCursorVisible();
   }
 }
 

@@ -415,8 +415,12 @@ struct TBatch::TImpl {
       sum += progress;
       if (!current && progress > 0 && !Jobs[i]->Done) current = Jobs[i].get();
     }
-    // 100 % only once every transfer is done.
-    const int share = static_cast<int>((100 * Told + static_cast<size_t>(sum)) / std::max<size_t>(Jobs.size(), 1));
+    // 100 % only once every transfer is done. An argument not read yet
+    // counts as one transfer: the workers read only a little ahead, and a
+    // batch of 80 archives was at 97 % after 40.
+    const size_t unread = Canceled ? 0 : Args.size() - Named;
+    const int share =
+        static_cast<int>((100 * Told + static_cast<size_t>(sum)) / std::max<size_t>(Jobs.size() + unread, 1));
     const bool more = Told < Jobs.size() || Named < (Canceled ? Expanded : Args.size());
     // Never going back, though transfers found later lower the share.
     Percent = std::max(Percent, more ? std::min(share, 99) : 100);

@@ -420,6 +420,7 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   options.HaveOutput = options.OutputIsDir = true;
   options.Output = folder.toLocal8Bit().toStdString();
   options.Jobs = 0;  // one per processor
+  options.Recursive = true;  // every transfer a dropped folder holds, however deep
   options.Format = &ChosenFormat();
   options.AddNewLines = NewLineMnu->isChecked();
   options.KeepReports = false;

@@ -413,21 +413,21 @@ size_t TemporaryFiles(const std::string& dir) {
   return count;
 }
 
-// Files, folders and an archive dropped onto the window: the first drop
-// asks for the folder, every transfer is converted into it with one pane
-// line each and a count, in the format of the save dialog's filter; the
-// relief shows the last DEM; a later drop asks no more.
+// Files, folders (searched to any depth) and an archive dropped onto the
+// window: the first drop asks for the folder, every transfer is converted
+// into it with one pane line each and a count, in the format of the save
+// dialog's filter; the relief shows the last DEM; a later drop asks no more.
 TEST_F(Window, DroppedTransfersAreConvertedIntoTheChosenFolder) {
   WriteArchiveOfTwo();
   testing::TTransferSpec lone;
   lone.Title = "LONE";
-  std::filesystem::create_directories(Dir / "lone");
+  std::filesystem::create_directories(Dir / "nest/lone");
   std::filesystem::create_directories(Dir / "out");
-  testing::WriteTransfer(Dir / "lone", lone);
+  testing::WriteTransfer(Dir / "nest/lone", lone);
   testing::WriteFileBytes(Dir / "junk.DDF", "no module");
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(Dir / "two.tar.gz")),
-                QUrl::fromLocalFile(QString::fromStdString(Dir / "lone")),
+                QUrl::fromLocalFile(QString::fromStdString(Dir / "nest")),
                 QUrl::fromLocalFile(QString::fromStdString(Dir / "junk.DDF"))});
   auto drop = [&] {
     QDragEnterEvent enter(QPoint(20, 60), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -444,7 +444,7 @@ TEST_F(Window, DroppedTransfersAreConvertedIntoTheChosenFolder) {
   const std::string out = Dir / "out/";
   EXPECT_EQ(Form.Memo1->toPlainText().toStdString(), QStringList({QString::fromStdString("OK " + Dir / "two.tar.gz/quad/1234CEL0.DDF -> " + out + "FIRST.dem"),
                                       QString::fromStdString("OK " + Dir / "two.tar.gz/quad/5678CEL0.DDF -> " + out + "SECOND.dem"),
-                                      QString::fromStdString("OK " + Dir / "lone/1234CEL0.DDF -> " + out + "LONE.dem"),
+                                      QString::fromStdString("OK " + Dir / "nest/lone/1234CEL0.DDF -> " + out + "LONE.dem"),
                                       QString::fromStdString("FAILED " + Dir / "junk.DDF: " + Dir / "junk.DDF" +
                                                              " is not a module of an SDTS transfer"),
                                       "3 converted, 1 failed"}).join('\n').toStdString());

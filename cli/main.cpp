@@ -5,7 +5,6 @@
 // program prints each report whole, in the order of the arguments.
 #include <getopt.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,11 +91,6 @@ std::string Visible(const std::string& text) {
 
 std::string Message(const std::string& label, const std::string& text) {
   return std::string(kProgram) + ": " + Visible(label) + ": " + Visible(text) + "\n";
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int Usage(const std::string& message) {
@@ -302,15 +296,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + optind, argv + argc);
   if (args.empty()) return Usage("no MODULE, FOLDER or ARCHIVE given");
   if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
-  options.OutputIsDir = options.HaveOutput && IsDirectory(options.Output);
+  options.OutputIsDir = options.HaveOutput && veloran::IsFolder(options.Output);
   // -o NAME.tif asks for a GeoTIFF.
   if (!haveFormat && options.HaveOutput && !options.OutputIsDir &&
       (veloran::EndsWithIgnoringCase(options.Output, ".tif") || veloran::EndsWithIgnoringCase(options.Output, ".tiff")))
     options.Format = veloran::FindOutputFormat("gtiff");
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
-  options.PreviewIsDir = options.HavePreview && IsDirectory(options.Preview);
+  options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})
-    if (given && path.back() == '/' && !IsDirectory(path)) return Usage("there is no folder " + path);
+    if (given && path.back() == '/' && !veloran::IsFolder(path)) return Usage("there is no folder " + path);
   // One file for one transfer: checked once folders and archives are
   // counted, before anything is written.
   const bool outputFile = options.HaveOutput && !options.OutputIsDir;

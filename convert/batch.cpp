@@ -28,11 +28,6 @@ namespace veloran {
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // One transfer to convert, and how its conversion went.
 struct TJob {
   TBatchItem Item;
@@ -56,7 +51,7 @@ class TPlanner {
   std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) const {
     std::vector<std::unique_ptr<TJob>> jobs;
     try {
-      if (IsDirectory(arg)) {
+      if (IsFolder(arg)) {
         const TFolderTransfers found = TransfersIn(arg, Options.Recursive);
         if (found.Cells.empty() && found.Archives.empty())
           veloran::Fail(std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
@@ -459,7 +454,7 @@ size_t CountTransfers(const std::vector<std::string>& args, bool recursive) {
   size_t count = 0;
   for (const std::string& arg : args) {
     try {
-      if (IsDirectory(arg)) {
+      if (IsFolder(arg)) {
         const TFolderTransfers found = TransfersIn(arg, recursive);
         count += found.Cells.size();
         for (const std::string& archive : found.Archives) count += CountArchiveTransfers(archive);

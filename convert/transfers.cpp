@@ -63,17 +63,23 @@ bool IsCellModuleName(std::string_view name) {
 
 namespace {
 
-// Opens the archive for reading; `fail` and `failed` report its faults.
+[[noreturn]] void ArchiveFails(const std::string& path, const std::string& reason) {
+  Fail("Cannot read archive " + path + ": " + reason);
+}
+// The fault libarchive reports for `a`.
+[[noreturn]] void ArchiveFailed(archive* a, const std::string& path) {
+  ArchiveFails(path, archive_error_string(a) ? archive_error_string(a) : "damaged archive");
+}
+
+// Opens the archive for reading.
 void OpenArchive(archive* a, const std::string& path) {
-  auto fail = [&](const std::string& reason) { Fail("Cannot read archive " + path + ": " + reason); };
-  if (!a) fail("out of memory");
+  if (!a) ArchiveFails(path, "out of memory");
   archive_read_support_filter_gzip(a);
   archive_read_support_filter_compress(a);
   archive_read_support_format_tar(a);
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) fail("not a regular file");
-  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK)
-    fail(archive_error_string(a) ? archive_error_string(a) : "damaged archive");
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) ArchiveFails(path, "not a regular file");
+  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) ArchiveFailed(a, path);
 }
 
 }  // namespace
@@ -86,9 +92,7 @@ size_t CountArchiveTransfers(const std::string& path) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(reader.A, &entry);
     if (r == ARCHIVE_EOF) break;
-    if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
-      Fail("Cannot read archive " + path + ": " +
-           (archive_error_string(reader.A) ? archive_error_string(reader.A) : "damaged archive"));
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) ArchiveFailed(reader.A, path);
     const char* name = archive_entry_pathname(entry);
     if (name && IsCellModuleName(BaseName(name))) ++count;
   }
@@ -100,8 +104,8 @@ std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
   files->SourcePath = path;
   TArchiveReader reader;
   archive* a = reader.A;
-  auto fail = [&](const std::string& reason) { Fail("Cannot read archive " + path + ": " + reason); };
-  auto failed = [&] { fail(archive_error_string(a) ? archive_error_string(a) : "damaged archive"); };
+  auto fail = [&](const std::string& reason) { ArchiveFails(path, reason); };
+  auto failed = [&] { ArchiveFailed(a, path); };
   OpenArchive(a, path);
   size_t total = 0;
   // Members that are links, by name: tar stores a second copy of a file as

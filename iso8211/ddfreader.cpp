@@ -151,6 +151,10 @@ const TDDRDirItem* EntryBeyondRecord(const TStream& stream, const TDDRDirectory&
   return nullptr;
 }
 
+bool IsLeaderText(const char* leader) {
+  return std::all_of(leader, leader + 24, [](char c) { return c >= ' ' && c <= '~'; });
+}
+
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords) {
   const int n = maxRecords > kMaxEntries ? kMaxEntries : maxRecords;
   const int64_t ddrStart = stream.Position();
@@ -160,7 +164,7 @@ void ReadDataDescription(TStream& stream, TDataDescription& description, int max
   const int64_t got = stream.Read(leader, sizeof leader);
   if (got == 0) Fail("The file " + stream.Name() + " is malformed: it is empty");
   if (got < 24) Fail("The file " + stream.Name() + " is malformed: it ends within its leader");
-  if (!std::all_of(leader, leader + 24, [](char c) { return c >= ' ' && c <= '~'; }))
+  if (!IsLeaderText(leader))
     Fail("The file " + stream.Name() + " is malformed: its first 24 bytes are not an ISO 8211 leader");
   stream.Seek(ddrStart);
   ReadDDRLeader(stream, description.Leader);

@@ -89,6 +89,9 @@ struct TDataDescription {
 inline int StoredCount(int32_t count) { return count <= 0 ? 0 : (count < kMaxEntries ? count : kMaxEntries); }
 
 void ReadDataDescription(TStream& stream, TDataDescription& description, int maxRecords);
+// Whether 24 bytes can be an ISO 8211 leader: printable ASCII only (an
+// empty file, a file of zeros or a picture is no ISO 8211 file).
+bool IsLeaderText(const char* leader);
 void ReadDDRLeader(TStream& stream, TDDRLeader& leader);
 void ReadDDRDirectory(TStream& stream, TDDRDirectory& directory, const TDDRLeader& leader);
 // Each description is read within its directory entry; the first

@@ -134,8 +134,7 @@ std::map<std::string, std::string> ReadCatalog(const std::string& path, const TM
 bool LooksLikeIso8211(const std::string& path, const TMemoryFiles* files) {
   auto stream = OpenFile(path, files);
   char leader[24];
-  return stream->Read(leader, 24) == 24 && leader[6] == 'L' &&
-         std::all_of(leader, leader + 24, [](char c) { return c >= ' ' && c <= '~'; });
+  return stream->Read(leader, 24) == 24 && leader[6] == 'L' && IsLeaderText(leader);
 }
 
 // The first ISO 8211 file of `dir` that is a catalog listing `name`; empty

@@ -85,6 +85,11 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && SameIgnoringCase(text.substr(text.size() - end.size()), end);
 }
 
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return false;

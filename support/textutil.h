@@ -58,6 +58,8 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view end);
 // The names in a folder (the current one when `dir` is empty), without "."
 // and ".."; false when it cannot be read.
 bool ListFolder(const std::string& dir, std::vector<std::string>& names);
+// Whether `path` is a folder (a link to one included).
+bool IsFolder(const std::string& path);
 
 // The path of `name` in the folder `dir`: "dir/name", or `name` alone when
 // `dir` is empty.

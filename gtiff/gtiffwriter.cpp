@@ -1,7 +1,6 @@
 #include "gtiff/gtiffwriter.h"
 
 #include <geotiff/geokeys.h>
-#include <geotiff/geotiff.h>
 #include <geotiff/geovalues.h>
 #include <geotiff/xtiffio.h>
 #include <libdeflate.h>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "sdts/cellstore.h"
+#include "sdts/crs.h"
 
 #include "support/errors.h"
 #include "support/filesink.h"
@@ -34,20 +34,23 @@ constexpr ttag_t kGdalNoDataTag = 42113;
 // those levels (Mount Tabor; tools/bench-compare).
 constexpr int kDeflateLevel = 2;
 
-// GDAL_NODATA, beside the GeoTIFF tags libgeotiff registers.
+// The GeoTIFF tags written, as libgeotiff defines them, and GDAL_NODATA.
+// libgeotiff's own registration (libxtiff) is not linked: inside the GDAL
+// plugin a static copy of it would stand beside the GDAL process's shared
+// libgeotiff.
 TIFFExtendProc PreviousExtender = nullptr;
 void RegisterTags(TIFF* tif) {
   static const TIFFFieldInfo kFields[] = {
+      {TIFFTAG_GEOPIXELSCALE, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoPixelScale")},
+      {TIFFTAG_GEOTIEPOINTS, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoTiePoints")},
+      {TIFFTAG_GEOKEYDIRECTORY, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoKeyDirectory")},
       {kGdalNoDataTag, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")}};
-  TIFFMergeFieldInfo(tif, kFields, 1);
+  TIFFMergeFieldInfo(tif, kFields, std::size(kFields));
   if (PreviousExtender) PreviousExtender(tif);
 }
 void InitializeTags() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    XTIFFInitialize();
-    PreviousExtender = TIFFSetTagExtender(RegisterTags);
-  });
+  std::call_once(once, [] { PreviousExtender = TIFFSetTagExtender(RegisterTags); });
 }
 
 // The TIFF is assembled in memory (libtiff seeks back to finish its
@@ -284,12 +287,24 @@ class TTiffWriter {
     // value) entry per key, in key order. libgeotiff's GTIFNew and GTIFFree
     // would tie the program to PROJ, and through it to SQLite, libcurl and
     // GnuTLS: 40 more shared libraries and 25 ms more for every process.
-    const uint16_t keys[] = {1, 1, 0, 4,
-                             GTModelTypeGeoKey, 0, 1, ModelTypeProjected,
-                             GTRasterTypeGeoKey, 0, 1, RasterPixelIsArea,
-                             ProjectedCSTypeGeoKey, 0, 1, static_cast<uint16_t>(ProjectedEpsgCode(info)),
-                             VerticalUnitsGeoKey, 0, 1, static_cast<uint16_t>(info.UnitsCode == 1 ? Linear_Foot : Linear_Meter)};
-    TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, static_cast<int>(std::size(keys)), keys);
+    // A zone EPSG does not number on its datum is a user-defined system:
+    // the datum's geographic system and the UTM projection of that zone.
+    const TUtmCrs crs = UtmCrsOf(info);
+    const auto vertical = static_cast<uint16_t>(info.UnitsCode == 1 ? Linear_Foot : Linear_Meter);
+    std::vector<uint16_t> keys = {1, 1, 0, 0, GTModelTypeGeoKey, 0, 1, ModelTypeProjected,
+                                  GTRasterTypeGeoKey, 0, 1, RasterPixelIsArea};
+    auto key = [&](uint16_t id, int value) { keys.insert(keys.end(), {id, 0, 1, static_cast<uint16_t>(value)}); };
+    if (crs.ProjectedCode) {
+      key(ProjectedCSTypeGeoKey, crs.ProjectedCode);
+    } else {
+      key(GeographicTypeGeoKey, crs.GeographicCode);
+      key(ProjectedCSTypeGeoKey, KvUserDefined);
+      key(ProjectionGeoKey, Proj_UTM_zone_1N - 1 + crs.Zone);
+      key(ProjLinearUnitsGeoKey, Linear_Meter);
+    }
+    key(VerticalUnitsGeoKey, vertical);
+    keys[3] = static_cast<uint16_t>(keys.size() / 4 - 1);
+    TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, static_cast<int>(keys.size()), keys.data());
   }
 
   // Every tile of every level: the predictor applied and DEFLATE-compressed
@@ -452,18 +467,10 @@ TLevel<T> FullLevel(const TElevationGrid& grid, const TMappedArray<T>& raw) {
 
 }  // namespace
 
-int ProjectedEpsgCode(const TSdtsInfo& info) {
-  if (info.Zone < 1 || info.Zone > 60) Fail("The UTM zone " + std::to_string(info.Zone) + " is not one of 1 to 60");
-  const std::pair<const char*, int> datums[] = {{"NAS", 26700}, {"NAX", 26900}, {"WGS84", 32600}, {"WGS72", 32200}};
-  for (const auto& [name, base] : datums)
-    if (info.DatumName == name) return base + info.Zone;
-  Fail("The horizontal datum '" + info.DatumName + "' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84 and WGS72 have)");
-}
-
 void WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
                   IProgress& progress) {
   const TElevationGrid& grid = state.Grid;
-  ProjectedEpsgCode(state.Info);  // before any file is created
+  UtmCrsOf(state.Info);  // before any file is created
   TFileSink sink(path, sync, false);  // the bytes come in one piece
   if (!grid.RawFloat.empty()) {
     TTiffWriter<float>(state, path, layout).Write(FullLevel(grid, grid.RawFloat), progress, sink);

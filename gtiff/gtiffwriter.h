@@ -17,10 +17,6 @@ enum class TTiffLayout { Tiled, CloudOptimized };
 // The value of cells without an elevation (void and fill), as GDAL_NODATA.
 inline constexpr int kTiffNoData = -32767;
 
-// The EPSG code of the transfer's projected system: UTM on NAD27, NAD83,
-// WGS84 or WGS72; fails with a message naming the datum otherwise.
-int ProjectedEpsgCode(const TSdtsInfo& info);
-
 // Writes the grid the cell reader kept unchanged (TElevationGrid::KeepRaw)
 // as a GeoTIFF, safely as every output. Fails with "Cannot create file
 // %s: ..." or "Cannot write file %s: ...".

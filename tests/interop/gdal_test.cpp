@@ -196,28 +196,6 @@ TEST(GeoTiff, GdalReadsTheSourceGridUnchanged) {
   }
 }
 
-// The projected system's EPSG code from the datum and the zone; anything
-// else is refused rather than written as a system the transfer never named.
-TEST(GeoTiff, EpsgCodeFromDatumAndZone) {
-  const struct {
-    const char* Datum;
-    int Zone;
-    int Code;  // 0: refused
-  } cases[] = {{"NAS", 10, 26710}, {"NAX", 17, 26917}, {"WGS84", 12, 32612}, {"WGS72", 5, 32205},
-               {"NAS", 60, 26760}, {"NAS", 0, 0},       {"NAX", 61, 0},       {"OHD", 4, 0},     {"", 10, 0}};
-  for (const auto& c : cases) {
-    TSdtsInfo info;
-    info.DatumName = c.Datum;
-    info.Zone = c.Zone;
-    int code = 0;
-    try {
-      code = ProjectedEpsgCode(info);
-    } catch (const TConvertError&) {
-    }
-    EXPECT_EQ(code, c.Code) << c.Datum << " " << c.Zone;
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Variants, Gdal, ::testing::ValuesIn(testing::SampleVariants()),
                          [](const auto& info) { return info.param; });
 

@@ -136,8 +136,8 @@ void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane) {
   pane.AppendLine("Ref Sys Name: " + i.RefSysName);
   pane.AppendLine("UTM Szone: " + FormatInt(i.Zone));
   pane.AppendLine("Datum: " + FormatInt(i.Datum));
-  pane.AppendLine("SADR X: " + FormatInt(i.SadrX));
-  pane.AppendLine("SADR Y: " + FormatInt(i.SadrY));
+  pane.AppendLine("SADR X: " + real(i.SadrX));
+  pane.AppendLine("SADR Y: " + real(i.SadrY));
   pane.AppendLine("UpperLX: " + real(i.UpperLeftX));
   pane.AppendLine("UpperLY: " + real(i.UpperLeftY));
   pane.AppendLine("SW.X: " + real(i.SW.X));

@@ -181,19 +181,22 @@ void ReadDataDescription(TStream& stream, TDataDescription& description, int max
   records.Count = 0;
   for (int pass = 0; pass < n; ++pass) {
     if (stream.Position() >= stream.Size()) break;
-    const int64_t recordStart = stream.Position();
-    const size_t i = static_cast<size_t>(records.Count);
-    ReadDRLeader(stream, records.Leaders[i]);
-    ReadDRDirectory(stream, records.Directories[i], records.Leaders[i]);
-    const int32_t length = records.Leaders[i].RecordLength;
-    CheckDirectoryBounds(stream, records.Directories[i], length > 0 ? recordStart + length : INT64_MAX,
-                         [&] { return "data record " + std::to_string(i + 1); });
-    ++records.Count;
-    // A record length of 0 or less gives no place for a next record.
-    if (length <= 0) break;
-    stream.Seek(recordStart + length);
-    if (records.Leaders[i].LeaderId == "R") break;
+    const size_t i = static_cast<size_t>(records.Count++);
+    if (!ReadDataRecord(stream, records.Leaders[i], records.Directories[i], static_cast<int>(i + 1))) break;
   }
+}
+
+bool ReadDataRecord(TStream& stream, TDRLeader& leader, TDDRDirectory& directory, int number) {
+  const int64_t recordStart = stream.Position();
+  ReadDRLeader(stream, leader);
+  ReadDRDirectory(stream, directory, leader);
+  const int32_t length = leader.RecordLength;
+  CheckDirectoryBounds(stream, directory, length > 0 ? recordStart + length : INT64_MAX,
+                       [&] { return "data record " + std::to_string(number); });
+  // A record length of 0 or less gives no place for a next record.
+  if (length <= 0) return false;
+  stream.Seek(recordStart + length);
+  return leader.LeaderId != "R";
 }
 
 }  // namespace veloran

@@ -110,6 +110,11 @@ void CheckDirectoryBounds(const TStream& stream, const TDDRDirectory& directory,
     Fail("The file " + stream.Name() + " is malformed: the field " + entry->Tag + " of " + recordName() +
          " reaches beyond its record");
 }
+// The data record at the stream's position, its directory checked to lie
+// within it (failures name it as data record `number`); the stream then
+// stands at the next record. False when no record can follow: a leader
+// "R", or a record length of 0 or less.
+bool ReadDataRecord(TStream& stream, TDRLeader& leader, TDDRDirectory& directory, int number);
 void ReadDRLeader(TStream& stream, TDRLeader& leader);
 void ReadDRDirectory(TStream& stream, TDDRDirectory& directory, const TDRLeader& leader);
 

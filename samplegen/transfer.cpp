@@ -119,10 +119,16 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
         {"DDSH", "Data Dictionary/Schema"}, {"DDOM", "Data Dictionary/Domain"},
         {"SPDM", "Spatial Domain"},         {"CEL0", "Cell"}};
     int rcid = 0;
+    for (int i = 1; i <= spec.CatalogPadding; ++i) {
+      const std::string code = "DQ" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+      catd.Record({{"0001", Text({std::to_string(++rcid)})},
+                   {"CATD", Text({"CATD", std::to_string(rcid), code, "Data Quality", spec.Prefix + code + ".DDF"})}});
+    }
     for (const auto& [code, type] : modules) {
       const std::string path = ModulePath(dir, spec, code);
       catd.Record({{"0001", Text({std::to_string(++rcid)})},
-                   {"CATD", Text({"CATD", std::to_string(rcid), code, type, path.substr(path.rfind('/') + 1)})}});
+                   {"CATD", Text({"CATD", std::to_string(rcid), spec.LowerCaseCatalogNames ? Lower(code) : code, type,
+                                  path.substr(path.rfind('/') + 1)})}});
     }
     write("CATD", catd);
   }

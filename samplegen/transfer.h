@@ -35,6 +35,8 @@ struct TTransferSpec {
   bool RepeatRecords = false;  // one "R" record, then leaderless records
   bool LowerCaseNames = false;
   bool Catalog = true;  // a CATD module listing the others, as GDAL needs
+  int CatalogPadding = 0;              // records listing other modules (DQ01, DQ02...) before those of the transfer
+  bool LowerCaseCatalogNames = false;  // module codes (NAME) in lower case
   // Modules whose files are named otherwise than Prefix + code + ".DDF",
   // by code: only the catalog then tells where they are.
   std::map<std::string, std::string> FileNames;

@@ -5,6 +5,7 @@
 #include "iso8211/subfields.h"
 #include "sdts/moduleset.h"
 #include "support/errors.h"
+#include "support/textutil.h"
 
 namespace veloran {
 
@@ -15,6 +16,7 @@ constexpr char kPoint = '.';
 
 // An open module with its parsed description; the file closes with it.
 struct TModule {
+  std::string_view Code;
   std::unique_ptr<TStream> Stream;
   TDataDescription Description;
 
@@ -27,29 +29,56 @@ struct TModule {
   double Real(std::string_view tag, std::string_view label) {
     return GetSubfieldReal(*Stream, tag, label, 0, Description, kPoint);
   }
+  // A number the georeference cannot do without: missing, not a number,
+  // or not the kind asked is refused, naming the field.
+  enum TKind { kAnyNumber, kNonZero, kPositive };
+  double Required(std::string_view tag, std::string_view label, TKind kind = kAnyNumber) {
+    const std::string text = Text(tag, label);
+    const std::string field =
+        (tag == Code ? std::string() : std::string(Code) + " ") + std::string(tag) + " " + std::string(label);
+    if (TrimBlanks(text).empty()) Malformed(field + " is missing");
+    double value = 0;
+    const bool number = TryStrToReal(text, value);
+    if (!number || (kind == kNonZero && value == 0) || (kind == kPositive && value <= 0))
+      Malformed(field + " is '" + text + "', not a" +
+                (kind == kPositive ? " positive number" : kind == kNonZero ? " number other than 0" : " number"));
+    return value;
+  }
+  [[noreturn]] void Malformed(const std::string& what) const {
+    Fail("The file " + Stream->Name() + " is malformed: " + what);
+  }
 };
 
 // Opens the module, parses it and hands it to `read`; a failure on the way
 // names the module's file.
 template <class F>
 void WithModule(const TConversionState& state, std::string_view code, int maxRecords, F&& read) {
-  TModule m{OpenModule(state.ModuleSet, code), {}};
+  TModule m{code, OpenModule(state.ModuleSet, code), {}};
   NameFileOnFailure(m.Stream->Name(), [&] {
     ReadDataDescription(*m.Stream, m.Description, maxRecords);
+    // A catalog that names the wrong file, or a stray file in a module's
+    // name, must not give another module's values.
+    if (FindDirItem(code, m.Description.Directory) < 0)
+      Fail("The file " + m.Stream->Name() + " is not the " + std::string(code) + " module of the transfer: it has no " +
+           std::string(code) + " field");
     read(m);
   });
-}
-
-// Truncates toward zero to a 32-bit integer; a value outside that range
-// cannot be an address and fails as the runtime's truncation would.
-int32_t TruncToInt32(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) Fail(kInvalidOpMessage);
-  return static_cast<int32_t>(value);
 }
 
 double Finite(double value) {
   if (!std::isfinite(value)) Fail(kOverflowMessage);
   return value;
+}
+
+// 1 for feet, 2 for metres, in the spellings GDAL's SDTS reading takes and
+// a few more, in any case and with blanks around; metres when the unit is
+// missing. A unit neither would put every elevation in a wrong unit.
+int32_t ElevationUnitsCode(const std::string& text) {
+  const std::string_view unit = TrimBlanks(text);
+  for (const std::string_view feet : {"FEET", "FOOT", "FT"})
+    if (SameIgnoringCase(unit, feet)) return 1;
+  if (unit.empty() || SameIgnoringCase(unit, "M") || SameIgnoringCase(unit.substr(0, 3), "MET")) return 2;
+  Fail("The elevation unit '" + text + "' is not supported (only feet and metres are read)");
 }
 
 }  // namespace
@@ -58,7 +87,7 @@ void ReadDdsh(TConversionState& state) {
   TSdtsInfo& info = state.Info;
   info.UnitsCode = 2;
   WithModule(state, "DDSH", 1, [&](TModule& m) {
-    if (m.Text("DDSH", "UNIT") == "FEET") info.UnitsCode = 1;
+    info.UnitsCode = ElevationUnitsCode(m.Text("DDSH", "UNIT"));
     const std::string fmt = m.Text("DDSH", "FMT");
     info.CellFormat = CellFormatCode(fmt);
     // The grid holds what a 16-bit integer or a 32-bit float cell gives;
@@ -100,12 +129,13 @@ void ReadDdom(TConversionState& state) {
 void ReadIref(TConversionState& state) {
   TSdtsInfo& info = state.Info;
   WithModule(state, "IREF", 1, [&](TModule& m) {
-    info.ScaleX = m.Real("IREF", "SFAX");
-    info.ScaleY = m.Real("IREF", "SFAY");
-    info.OriginX = m.Real("IREF", "XORG");
-    info.OriginY = m.Real("IREF", "YORG");
-    info.ResolutionX = m.Real("IREF", "XHRS");
-    info.ResolutionY = m.Real("IREF", "YHRS");
+    // Every value places the grid on the ground: none may be guessed.
+    info.ScaleX = m.Required("IREF", "SFAX", TModule::kNonZero);
+    info.ScaleY = m.Required("IREF", "SFAY", TModule::kNonZero);
+    info.OriginX = m.Required("IREF", "XORG");
+    info.OriginY = m.Required("IREF", "YORG");
+    info.ResolutionX = m.Required("IREF", "XHRS", TModule::kPositive);
+    info.ResolutionY = m.Required("IREF", "YHRS", TModule::kPositive);
     info.SpacingX = info.ResolutionX;
     info.SpacingY = info.ResolutionY;
   });
@@ -130,14 +160,21 @@ void ReadXref(TConversionState& state) {
 void ReadRsdf(TConversionState& state) {
   TSdtsInfo& info = state.Info;
   WithModule(state, "RSDF", 1, [&](TModule& m) {
-    // Binary addresses are counted in 4-byte values; an RSDF without a SADR
-    // description takes the text path and finds nothing.
+    // Binary addresses are counted in 4-byte values; a text address keeps
+    // its fraction.
     if (GetFormatControls("SADR", m.Description).find('B') != std::string::npos) {
-      info.SadrX = GetSubfieldBinInt(*m.Stream, "SADR", "X", 4, 0, m.Description);
-      info.SadrY = GetSubfieldBinInt(*m.Stream, "SADR", "Y", 4, 0, m.Description);
+      for (const auto& [label, value] : {std::pair{"X", &info.SadrX}, std::pair{"Y", &info.SadrY}}) {
+        int subfield = -1, field = -1;
+        LocateSubfield("SADR", label, 0, m.Description, subfield, field);
+        const auto& directory = m.Description.Records.Directories[0];
+        if (field < 0 || subfield < 0 ||
+            directory.Items[static_cast<size_t>(field)].Length < 4 * (subfield + 1))
+          m.Malformed(std::string("RSDF SADR ") + label + " is missing");
+        *value = GetSubfieldBinInt(*m.Stream, "SADR", label, 4, 0, m.Description);
+      }
     } else {
-      info.SadrX = TruncToInt32(m.Real("SADR", "X"));
-      info.SadrY = TruncToInt32(m.Real("SADR", "Y"));
+      info.SadrX = m.Required("SADR", "X");
+      info.SadrY = m.Required("SADR", "Y");
     }
     info.UpperLeftX = Finite(info.SadrX * info.ScaleX + info.OriginX);
     info.UpperLeftY = Finite(info.SadrY * info.ScaleY + info.OriginY);

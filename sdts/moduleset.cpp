@@ -43,15 +43,17 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 
 // The module's name in the letter case of the chosen cell file: a cell
 // file named in lower case (1234cel0.ddf) takes its modules in lower case
-// first, so that a folder holding both 1234CEL0.DDF and 1234cel0.ddf keeps
-// the two transfers apart.
+// first, also those its catalog names (USGS catalogs name files in
+// capitals, which unpacking often lowers), so that a folder holding both
+// 1234CEL0.DDF and 1234cel0.ddf keeps the two transfers apart.
 std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
-  if (moduleSet.Catalog.count(std::string(code))) return ModuleFileName(moduleSet, code);
   const std::string& cell = moduleSet.CellFileName;
   const bool lower = cell.size() >= 4 && cell.compare(cell.size() - 4, 4, ".ddf") == 0;
   if (!lower) return ModuleFileName(moduleSet, code);
-  std::string name = moduleSet.TransferPrefix + std::string(code) + ".ddf";
-  for (size_t i = moduleSet.TransferPrefix.size(); i < name.size(); ++i)
+  const bool listed = moduleSet.Catalog.count(std::string(code)) > 0;
+  std::string name =
+      listed ? moduleSet.Catalog.at(std::string(code)) : moduleSet.TransferPrefix + std::string(code) + ".ddf";
+  for (size_t i = listed ? 0 : moduleSet.TransferPrefix.size(); i < name.size(); ++i)
     if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
   return moduleSet.TransferDir + name;
 }
@@ -112,18 +114,26 @@ namespace {
 // The modules a conversion reads, the cell module aside.
 constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"};
 
-// The catalog: each record's module code (NAME) and file (FILE), a file of
-// the catalog's own folder.
+// The catalog: each record's module code (NAME, in capitals) and file
+// (FILE), a file of the catalog's own folder. Every record is read: a
+// catalog lists a module per record, USGS's already 19, others more.
 std::map<std::string, std::string> ReadCatalog(const std::string& path, const TMemoryFiles* files) {
   std::map<std::string, std::string> catalog;
   auto stream = OpenFile(path, files);
   NameFileOnFailure(path, [&] {
     TDataDescription description;
-    ReadDataDescription(*stream, description, kMaxEntries);
-    for (int r = 0; r < description.Records.Count; ++r) {
-      const std::string code = GetSubfieldText(*stream, "CATD", "NAME", r, description);
-      const std::string file = GetSubfieldText(*stream, "CATD", "FILE", r, description);
+    ReadDataDescription(*stream, description, 0);
+    description.Records.Count = 1;  // each record in turn, as record 0
+    for (int r = 1; stream->Position() < stream->Size(); ++r) {
+      const bool more = ReadDataRecord(*stream, description.Records.Leaders[0], description.Records.Directories[0], r);
+      const int64_t next = stream->Position();
+      std::string code = GetSubfieldText(*stream, "CATD", "NAME", 0, description);
+      const std::string file = GetSubfieldText(*stream, "CATD", "FILE", 0, description);
+      for (char& c : code)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
       if (!code.empty() && !file.empty() && file.find('/') == std::string::npos) catalog.emplace(code, file);
+      if (!more) break;
+      stream->Seek(next);
     }
   });
   return catalog;
@@ -188,11 +198,17 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
     catd = FindCatalogListing(dir, name, files);
   if (!catd.empty()) {
     catalog = ReadCatalog(catd, files);
+    named.Catalog = catalog;
     // The chosen file when the catalog lists it as a cell module, else the
-    // first cell module it lists.
+    // first cell module it lists, in the chosen file's letter case first.
     for (const auto& [code, file] : catalog) {
       if (!cell.empty() || code.rfind("CE", 0) != 0) continue;
-      cell = SameIgnoringCase(file, name) ? chosenPath : FindModuleFile(dir, file, files);
+      if (SameIgnoringCase(file, name)) {
+        cell = chosenPath;
+      } else {
+        cell = FindModuleFile(dir, nameOf(code), files, false);
+        if (cell.empty()) cell = FindModuleFile(dir, file, files);
+      }
     }
   }
   if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), files);

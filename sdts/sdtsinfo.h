@@ -64,8 +64,8 @@ struct TSdtsInfo {
   int32_t Zone = 0;
   int32_t Datum = 0;
   std::string DatumName;  // XREF HDAT as stored
-  int32_t SadrX = 0;
-  int32_t SadrY = 0;
+  double SadrX = 0.0;  // RSDF SADR, in internal units: a text address may hold a fraction
+  double SadrY = 0.0;
   double UpperLeftX = 0.0;
   double UpperLeftY = 0.0;
   TCornerPoint NW, NE, SW, SE;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -225,6 +226,20 @@ int32_t StrToInt(std::string_view text) {
   int32_t value = 0;
   if (!TryStrToInt(text, value)) Fail("'" + std::string(text) + "' is not a valid integer value");
   return value;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool TryStrToReal(std::string_view text, double& value) {
+  text = TrimBlanks(text);
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty() || !(IsDigitChar(text[0]) || text[0] == '-' || text[0] == '.')) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && std::isfinite(value);
 }
 
 std::tm FileDate(const std::string& fileName) {

@@ -44,6 +44,11 @@ double FirstNumber(std::string_view text, char sep);
 bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, failing with "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
+// The text without the blanks around it.
+std::string_view TrimBlanks(std::string_view text);
+// A whole text as a finite real written with "." (blanks around it
+// allowed, nothing else): false for an empty text, "12abc" or "NaN".
+bool TryStrToReal(std::string_view text, double& value);
 
 // The length in bytes of the character of `text` at `i`, a whole UTF-8
 // sequence when one starts there; `control` tells whether it is a control

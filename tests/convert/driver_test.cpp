@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 
@@ -85,7 +86,7 @@ TEST_F(Driver, ConvertsAndReports) {
                         "Fill Value: -32766", "Min Elevation: 100", "Max Elevation: 2000",
                         "Actual Min Elevation: 10", "Actual Max Elevation: 31", "Scale Factors: 0.5,1",
                         "Origins: 0,0", "Horizon Res: 1E-5,30", "Ref Sys Name: UTM", "UTM Szone: 10",
-                        "Datum: 3", "SADR X: 1200000", "SADR Y: 5000000", "UpperLX: 600000",
+                        "Datum: 3", "SADR X: 1200000.7", "SADR Y: 5000000", "UpperLX: 600000.35",
                         "UpperLY: 5000000", "SW.X: 599985.25", "SW.Y: 4999895", "NW.X: 599985",
                         "NW.Y: 5000015", "NE.X: 600105", "NE.Y: 5000015", "SE.X: 600105", "SE.Y: 4999895",
                         "Row Count: 2", "Col Count: 3"}));
@@ -186,6 +187,91 @@ TEST_F(Driver, AnyFileOfATransferSelectsIt) {
             "The transfer 1234 in " + dir.Path() + " is incomplete: its DDSH module (" + dir.Path() +
                 "/1234DDSH.DDF) is missing");
   unsetenv("SOURCE_DATE_EPOCH");
+}
+
+// A georeference that cannot be read is refused, naming the module and the
+// field, never read as 0; so is a module file the catalog names that holds
+// another module.
+TEST_F(Driver, DamagedGeoreferenceIsRefused) {
+  const struct {
+    std::function<void(TTransferSpec&)> Spec;
+    const char* Module;  // the file named, "" for the module's own
+    const char* Error;   // after "The file FILE "
+  } cases[] = {
+      {[](TTransferSpec& s) { s.Xhrs = ""; }, "IREF", "is malformed: IREF XHRS is missing"},
+      {[](TTransferSpec& s) { s.Yhrs = "0"; }, "IREF", "is malformed: IREF YHRS is '0', not a positive number"},
+      {[](TTransferSpec& s) { s.Yhrs = "30m"; }, "IREF", "is malformed: IREF YHRS is '30m', not a positive number"},
+      {[](TTransferSpec& s) { s.Sfax = "0"; }, "IREF", "is malformed: IREF SFAX is '0', not a number other than 0"},
+      {[](TTransferSpec& s) { s.Yorg = "north"; }, "IREF", "is malformed: IREF YORG is 'north', not a number"},
+      {[](TTransferSpec& s) { s.SadrX = ""; }, "RSDF", "is malformed: RSDF SADR X is missing"},
+      {[](TTransferSpec& s) { s.SadrY = "5000000,5"; }, "RSDF", "is malformed: RSDF SADR Y is '5000000,5', not a number"},
+      // The catalog's entry names the file of another module.
+      {[](TTransferSpec& s) { s.FileNames = {{"IREF", "1234XREF.DDF"}, {"XREF", "OTHER.DDF"}}; }, "XREF",
+       "is not the IREF module of the transfer: it has no IREF field"},
+      {[](TTransferSpec& s) { s.FileNames = {{"RSDF", "1234LDEF.DDF"}, {"LDEF", "OTHER.DDF"}}; }, "LDEF",
+       "is not the RSDF module of the transfer: it has no RSDF field"},
+  };
+  for (const auto& c : cases) {
+    testing::TTempDir dir;
+    TTransferSpec spec;
+    c.Spec(spec);
+    const std::string cell = testing::WriteTransfer(dir.Path(), spec);
+    if (!spec.FileNames.empty())
+      std::filesystem::copy(dir / "OTHER.DDF", dir / ("1234" + std::string(c.Module) + ".DDF"),
+                            std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dir / "out.tif", false, Pane, false, nullptr,
+                                           *FindOutputFormat("gtiff")); }),
+              "The file " + dir / ("1234" + std::string(c.Module) + ".DDF") + " " + c.Error);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.tif"));
+  }
+  // The title comes from an IDEN module only.
+  TTransferSpec spec;
+  spec.FileNames = {{"IDEN", "T.DDF"}};
+  const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
+  std::filesystem::copy(Dir / "1234XREF.DDF", Dir / "T.DDF", std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(Error([&] { MakeDefaultDemName(cell); }),
+            "The file " + Dir / "T.DDF" + " is not the IDEN module of the transfer: it has no IDEN field");
+}
+
+// The catalog picks the modules whatever its length and the case of its
+// names, and a stale module named by the prefix rule is not read; in a
+// folder holding a transfer in capitals and one unpacked in lower case, the
+// chosen file's case picks its own transfer's modules.
+TEST_F(Driver, EveryCatalogEntryInAnyCase) {
+  auto datumOf = [&](const std::string& chosen) {
+    ReadSdtsTransfer(State, chosen, Pane);
+    return State.Info.DatumName;
+  };
+  for (const auto& [padding, lower] : {std::pair{0, true}, std::pair{17, false}, std::pair{25, true}}) {
+    testing::TTempDir dir, stale;
+    TTransferSpec spec;
+    spec.Hdat = "NAX";
+    spec.FileNames = {{"XREF", "X83.DDF"}};
+    spec.CatalogPadding = padding;
+    spec.LowerCaseCatalogNames = lower;
+    const std::string cell = testing::WriteTransfer(dir.Path(), spec);
+    testing::WriteTransfer(stale.Path(), TTransferSpec{});  // NAS
+    std::filesystem::copy(stale / "1234XREF.DDF", dir / "1234XREF.DDF");
+    EXPECT_EQ(datumOf(cell), "NAX") << padding;
+    EXPECT_EQ(datumOf(dir / "1234CATD.DDF"), "NAX") << padding;
+  }
+  // Upper-case names beside a lower-case copy of another transfer whose
+  // catalog, as USGS wrote it, names its files in capitals.
+  testing::TTempDir stage;
+  TTransferSpec other;
+  other.Title = "LOWER";
+  testing::WriteTransfer(stage.Path(), other);
+  testing::WriteTransfer(Dir.Path(), TTransferSpec{});
+  for (const auto& e : std::filesystem::directory_iterator(stage.Path())) {
+    std::string name = e.path().filename();
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::filesystem::copy(e.path(), Dir / name);
+  }
+  for (const char* chosen : {"1234cel0.ddf", "1234catd.ddf", "1234iden.ddf", "1234CEL0.DDF", "1234CATD.DDF"}) {
+    ReadSdtsTransfer(State, Dir / chosen, Pane);
+    EXPECT_EQ(State.Info.Title, std::islower(chosen[4]) ? "LOWER" : "TEST QUAD") << chosen;
+    EXPECT_EQ(MakeDefaultDemName(Dir / chosen), State.Info.Title + ".dem") << chosen;
+  }
 }
 
 TEST_F(Driver, WriterFailureKeepsTheReportAndLeavesNoDem) {

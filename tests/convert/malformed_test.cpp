@@ -219,7 +219,9 @@ std::vector<TBadCase> Cases() {
       {"ZoneWiderThanItsField", [](TTransferSpec& s) { s.Zone = "1234567"; },
        [](const std::string&) { return std::string("The zone 1234567 does not fit its DEM field of 6 characters"); }},
       {"NegativeSpacing", [](TTransferSpec& s) { s.Xhrs = "-30"; },
-       [](const std::string&) { return std::string("The x resolution -30 does not fit its DEM field of 12 characters"); }},
+       [](const std::string& d) {
+         return "The file " + PathOf(d, "IREF") + " is malformed: IREF XHRS is '-30', not a positive number";
+       }},
       {"HugeSpacing", [](TTransferSpec& s) { s.Yhrs = "1e150"; },
        [](const std::string&) { return std::string("The y resolution 1E150 does not fit its DEM field of 12 characters"); }},
       {"MoreRowsThanTheFieldHolds",
@@ -249,17 +251,23 @@ std::vector<TBadCase> Cases() {
        },
        [](const std::string& d) { return kInvalidOpMessage + std::string(" in ") + PathOf(d, "CEL0"); }},
       {"ZeroSpacing", [](TTransferSpec& s) { s.Xhrs = ""; },
-       [](const std::string&) { return std::string(kDivByZeroMessage); }},
+       [](const std::string& d) { return "The file " + PathOf(d, "IREF") + " is malformed: IREF XHRS is missing"; }},
       {"ZeroSpacingAtTheOrigin",
        [](TTransferSpec& s) {
          s.Xhrs = "0";
          s.SadrX = "0";
        },
-       [](const std::string&) { return std::string(kInvalidOpMessage); }},
+       [](const std::string& d) {
+         return "The file " + PathOf(d, "IREF") + " is malformed: IREF XHRS is '0', not a positive number";
+       }},
       {"AddressBeyondADouble", [](TTransferSpec& s) { s.SadrY = "1E400"; },
-       [](const std::string& d) { return "'1E400' is beyond the range of a real number in " + PathOf(d, "RSDF"); }},
+       [](const std::string& d) {
+         return "The file " + PathOf(d, "RSDF") + " is malformed: RSDF SADR Y is '1E400', not a number";
+       }},
+      // A text address is a real: it is not cut to 32 bits.
       {"AddressBeyond32Bits", [](TTransferSpec& s) { s.SadrX = "3000000000"; },
-       [](const std::string& d) { return kInvalidOpMessage + std::string(" in ") + PathOf(d, "RSDF"); }},
+       [](const std::string&) { return std::string(); },
+       [](const std::string&, const std::vector<std::string>& pane) { EXPECT_EQ(pane[18], "SADR X: 3000000000"); }},
       {"MoreThanTwentyValuesLabelsAndFields",
        [](TTransferSpec& s) {
          for (int i = 0; i < 30; ++i) s.Corners.push_back(std::to_string(i));
@@ -278,8 +286,8 @@ std::vector<TBadCase> Cases() {
          testing::TDdfWriter ddsh(defs);
          ddsh.Record(fields);
          ddsh.WriteFile(PathOf(d, "DDSH"));
-         // Entries past the 20th are dropped: DDSH, and so its FMT, is not found.
-         return "The cell format '' is not supported (only BI16 and BFP32 cells are read) in " + PathOf(d, "DDSH");
+         // Entries past the 20th are dropped: DDSH is not found.
+         return "The file " + PathOf(d, "DDSH") + " is not the DDSH module of the transfer: it has no DDSH field";
        }},
       {"TitleOf2000Characters", [](TTransferSpec& s) { s.Title = std::string(2000, 'T'); },
        [](const std::string&) { return std::string(); },

@@ -79,7 +79,7 @@ TEST_F(Metadata, UnitsFormatAndVerticalScale) {
     int units, format, scale;
   } cases[] = {
       {"FEET", "BFP32", 1, 9, 1}, {"METERS", "BFP32", 2, 9, 10}, {"METERS", "BI16", 2, 1, 1},
-      {"feet", "BFP32", 2, 9, 10}, {"", "BI16", 2, 1, 1},        {"FEET", "BI16", 1, 1, 1},
+      {"feet", "BFP32", 1, 9, 1}, {"", "BI16", 2, 1, 1},         {"FEET", "BI16", 1, 1, 1},
   };
   for (const auto& c : cases) {
     TTransferSpec spec;
@@ -89,6 +89,29 @@ TEST_F(Metadata, UnitsFormatAndVerticalScale) {
     EXPECT_EQ(State.Info.UnitsCode, c.units) << c.unit << c.fmt;
     EXPECT_EQ(State.Info.CellFormat, c.format) << c.unit << c.fmt;
     EXPECT_EQ(State.Info.VerticalScale, c.scale) << c.unit << c.fmt;
+  }
+}
+
+// Units in any case, with blanks around, in the spellings GDAL takes; an
+// unknown unit is refused by name (0 below).
+TEST_F(Metadata, UnitSpellings) {
+  const std::pair<const char*, int> cases[] = {
+      {"Feet", 1}, {"FT", 1},     {"FEET ", 1},  {" foot", 1},  {"METERS", 2},   {"metres", 2},
+      {"Meter", 2}, {"M", 2},     {"   ", 2},    {"FATHOMS", 0}, {"DECIMETERS", 0}, {"FEETS", 0},
+  };
+  for (const auto& [unit, code] : cases) {
+    TTransferSpec spec;
+    spec.Unit = unit;
+    testing::WriteTransfer(Dir.Path(), spec);
+    SplitCellFileName(State.ModuleSet, Dir / "1234CEL0.DDF");
+    try {
+      ReadDdsh(State);
+      EXPECT_EQ(State.Info.UnitsCode, code) << unit;
+    } catch (const TConvertError& e) {
+      EXPECT_EQ(code, 0) << unit;
+      EXPECT_EQ(e.what(), "The elevation unit '" + std::string(unit) +
+                              "' is not supported (only feet and metres are read) in " + Dir / "1234DDSH.DDF");
+    }
   }
 }
 
@@ -130,7 +153,7 @@ TEST_F(Metadata, SpatialAddressTextAndBinary) {
     std::string x, y;
     int32_t binX, binY;
     std::string sfax, xorg;
-    int32_t sadrX, sadrY;
+    double sadrX, sadrY;
     double upperLeftX, upperLeftY;
   } cases[] = {
       {true, "", "", 4000, 52000, "1.0", "0.0", 4000, 52000, 4000.0, 52000.0},
@@ -138,7 +161,8 @@ TEST_F(Metadata, SpatialAddressTextAndBinary) {
       // 0x1E and 0x1F inside binary values.
       {true, "", "", 0x1E1F, 0x1F1E, "1.0", "0.0", 0x1E1F, 0x1F1E, 0x1E1F, 0x1F1E},
       {true, "", "", -30, 100, "1.0", "500.5", -30, 100, 470.5, 100.0},
-      {false, "7.9", "-7.9", 0, 0, "1.0", "0.0", 7, -7, 7.0, -7.0},
+      {false, "7.9", "-7.9", 0, 0, "1.0", "0.0", 7.9, -7.9, 7.9, -7.9},
+      {false, "600000.75", "-7.9", 0, 0, "1.0", "0.0", 600000.75, -7.9, 600000.75, -7.9},
       {false, "666030.00000000", "5040720.00000000", 0, 0, "0.01", "100", 666030, 5040720, 6760.3, 5040720.0},
   };
   for (const auto& c : cases) {
@@ -197,13 +221,6 @@ TEST_F(Metadata, MissingFieldsGiveEmptyOrZero) {
   EXPECT_EQ(State.Grid.ColCount, 0);
   EXPECT_EQ(State.Info.Title, "");
   EXPECT_EQ(State.Info.Zone, 0);
-  // An RSDF without a SADR description takes the text path and finds nothing.
-  testing::TDdfWriter rsdf({{"RSDF", "RASTER DEFINITION", "MODN!RCID", "(A,I)"}});
-  rsdf.Record({{"RSDF", testing::Text({"RSDF", "1"})}});
-  rsdf.WriteFile(testing::ModulePath(Dir.Path(), spec, "RSDF"));
-  ReadRsdf(State);
-  EXPECT_EQ(State.Info.SadrX, 0);
-  EXPECT_EQ(State.Info.UpperLeftY, 0.0);
 }
 
 TEST_F(Metadata, FailuresCarryTheirMessages) {
@@ -227,10 +244,11 @@ TEST_F(Metadata, FailuresCarryTheirMessages) {
   // Every message names the module's file.
   EXPECT_EQ(error([&] { ReadIden(State); }), "'00x24' is not a valid integer value in " + Dir.Path() + "/1234IDEN.DDF");
   EXPECT_EQ(State.Info.Title, "TEST QUAD");
-  // A text address beyond 32 bits is no address.
-  spec.SadrX = "1E10";
+  // An address beyond a double's range is no address.
+  spec.SadrX = "1E400";
   testing::WriteTransfer(Dir.Path(), spec);
-  EXPECT_EQ(error([&] { ReadRsdf(State); }), "Invalid floating point operation in " + Dir.Path() + "/1234RSDF.DDF");
+  EXPECT_EQ(error([&] { ReadRsdf(State); }),
+            "The file " + Dir / "1234RSDF.DDF" + " is malformed: RSDF SADR X is '1E400', not a number");
 }
 
 }  // namespace

@@ -198,7 +198,7 @@ void TForm1::BuildDialogs() {
   // Qt separates a filter's patterns with blanks: "*.tar.gz;*.tgz" would
   // match no archive at all.
   OpenDialog1->setNameFilters(
-      {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar)", "All Files (*.*)"});
+      {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar *.tar.Z *.tar.bz2 *.tar.xz *.zip)", "All Files (*.*)"});
   OpenDialog1->setDefaultSuffix("ddf");
 
   SaveDialog1 = new QFileDialog(this, "Save DEM File As. For example: cascade.dem", ".");
@@ -214,7 +214,7 @@ void TForm1::BuildDialogs() {
 
   ManyDialog1 = new TManyDialog(this, "Select transfers: cell modules, archives or a folder", ".");
   ManyDialog1->setObjectName("ManyDialog1");
-  ManyDialog1->setNameFilters({"SDTS transfers (????CE??.ddf *.tar.gz *.tgz *.tar *.tar.Z)", "All Files (*.*)"});
+  ManyDialog1->setNameFilters({"SDTS transfers (????CE??.ddf *.tar.gz *.tgz *.tar *.tar.Z *.tar.bz2 *.tar.xz *.zip)", "All Files (*.*)"});
   ManyDialog1->setFileMode(QFileDialog::ExistingFiles);
   ManyDialog1->setLabelText(QFileDialog::Accept, "Convert");
   FolderDialog1 = new QFileDialog(this, "Folder for the converted files", ".");
@@ -369,12 +369,18 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // A batch first: canceled on request, and the window closes once the
   // transfers under way have ended.
   if (Batch) {
-    event->ignore();
-    if (AskYesNo("Transfers are being converted. Cancel the conversions and close?")) {
+    if (!AskYesNo("Transfers are being converted. Cancel the conversions and close?")) {
+      event->ignore();
+      return;
+    }
+    // The batch may have ended while the question was open: then the
+    // window closes now.
+    if (Batch) {
+      event->ignore();
       CloseAfterBatch = true;
       CancelBatch();
+      return;
     }
-    return;
   }
   if (CHMHelper1) CHMHelper1->Viewer().SoftShutDown();
   if (ReliefWindow1) ReliefWindow1->close();

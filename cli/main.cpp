@@ -29,10 +29,11 @@ constexpr const char* kHelp =
     "cell module (1234CEL0.DDF) or another; the other modules are found\n"
     "through the catalog, or beside it by their prefix. A FOLDER converts every\n"
     "transfer whose cell module lies directly in it; an ARCHIVE (.tar.gz, .tgz,\n"
-    ".tar, .tar.Z) every transfer it holds, read without unpacking. Each DEM is\n"
-    "named after the transfer's title (TITLE.dem, or New.dem without a title)\n"
-    "in the current directory; a later DEM of the same run with the same title\n"
-    "becomes TITLE (2).dem. Options may come before or after the files.\n"
+    ".tar, .tar.Z, .tar.bz2, .tar.xz, .zip) every transfer it holds, read\n"
+    "without unpacking. Each DEM is named after the transfer's title (TITLE.dem,\n"
+    "or New.dem without a title) in the current directory; a later DEM of the\n"
+    "same run with the same title becomes TITLE (2).dem. Options may come\n"
+    "before or after the files.\n"
     "\n"
     "  -o, --output=PATH   with one transfer: the DEM file to write, or the\n"
     "                      directory to write it in (\"-\": standard output, the\n"
@@ -164,7 +165,7 @@ class TPrinter final : public veloran::IBatchObserver {
 
   bool Finished(const veloran::TBatchItem& item, size_t known) override {
     Bar.Clear();
-    if (!item.Notice.empty()) std::fputs(Message(item.Label, item.Notice).c_str(), stderr);
+    if (!item.Notice.empty() && !Quiet) std::fputs(Message(item.Label, item.Notice).c_str(), stderr);
     // Reports of several transfers are told apart by their input.
     FILE* report = item.ReportToStderr ? stderr : stdout;
     if (!Quiet && !item.Report.empty() && (SeveralArgs || known > 1))
@@ -203,7 +204,8 @@ class TPrinter final : public veloran::IBatchObserver {
       return 1;
     }
     if (result.Stopped) return 1;
-    if (result.Transfers > 1)
+    // Quiet, the count is told only beside the failures it counts.
+    if (result.Transfers > 1 && (!Quiet || result.Converted < result.Transfers))
       std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, result.Converted,
                    result.Transfers - result.Converted);
     return result.Converted == result.Transfers && result.PicturesFailed == 0 ? 0 : 1;

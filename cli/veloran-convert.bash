@@ -23,7 +23,7 @@ _veloran_convert() {
       continue
     fi
     case ${f,,} in
-      *.tar.gz | *.tgz | *.tar | *.tar.z) COMPREPLY+=("$f") ;;
+      *.tar.gz | *.tgz | *.tar | *.tar.z | *.tar.bz2 | *.tbz2 | *.tbz | *.tar.xz | *.txz | *.zip) COMPREPLY+=("$f") ;;
       *.ddf)
         local name=${f##*/}
         name=${name,,}

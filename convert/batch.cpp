@@ -12,7 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <set>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -36,6 +36,7 @@ struct TJob {
   bool Done = false;
   bool Started = false, Told = false;  // a worker took it; the observer heard so
   bool Canceled = false;               // never started: the batch was canceled
+  bool Counted = false;                // the planner counted it among the outputs
   std::atomic<int> Progress{0};
 };
 
@@ -53,11 +54,12 @@ class TPlanner {
     try {
       if (IsFolder(arg)) {
         const TFolderTransfers found = TransfersIn(arg, Options.Recursive);
-        if (found.Cells.empty() && found.Archives.empty())
+        if (found.Cells.empty() && found.Archives.empty() && found.Unreadable.empty())
           veloran::Fail(std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
                         (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
         for (const std::string& cell : found.Cells) jobs.push_back(Plan(cell, nullptr, FolderName(cell)));
         for (const std::string& archive : found.Archives) ExpandArchive(archive, jobs);
+        for (const auto& [folder, message] : found.Unreadable) jobs.push_back(Failed(folder, message));
       } else if (IsArchiveName(arg)) {
         ExpandArchive(arg, jobs);
       } else {
@@ -72,27 +74,47 @@ class TPlanner {
   }
 
   // Names the output (and picture) of a job that Expand did not fail.
-  void Reserve(TJob& job) {
-    // One output file (or picture) for one transfer: a folder or an archive
-    // with more fails for the others.
-    ++Planned;
+  // False while its name cannot be told yet: the name, or one of its
+  // numbered forms before the first free one, belongs to a transfer still
+  // under way, which may yet fail and leave it free.
+  bool Reserve(TJob& job) {
     TBatchItem& item = job.Item;
-    if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1)
-      return Fail(job, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
+    if (!job.Counted) {
+      // One output file (or picture) for one transfer: a folder or an
+      // archive with more fails for the others.
+      job.Counted = true;
+      ++Planned;
+      if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1) {
+        Fail(job, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
+        return true;
+      }
+      if (Options.HaveOutput && !Options.OutputIsDir && Planned > 1) {
+        Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
+        return true;
+      }
+    }
     if (Options.HaveOutput && !Options.OutputIsDir) {
-      if (Planned > 1) return Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
       item.Output = Options.Output;
     } else {
       const std::string wanted = Options.OutputIsDir ? InFolder(Options.Output, job.DefaultName) : job.DefaultName;
-      item.Output = FreeName(wanted);
+      const std::string name = FreeName(wanted);
+      if (name.empty()) return false;
+      item.Output = name;
       if (item.Output != wanted) item.Notice = wanted + " was written earlier in this run; this DEM is " + item.Output;
-      Used.insert(item.Output);
+      Claims[item.Output] = &job;
     }
     PlanPreview(item);
     // Standard output carries the output alone.
     item.ReportToStderr = IsStandardOutput(item.Output);
     if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
-      return Fail(job, "Cannot create file " + item.Png + ": it is also the DEM being written");
+      Fail(job, "Cannot create file " + item.Png + ": it is also the DEM being written");
+    return true;
+  }
+
+  // A transfer ended: a name it did not write is free again.
+  void Ended(const TJob& job) {
+    const auto claim = Claims.find(job.Item.Output);
+    if (claim != Claims.end() && claim->second == &job && !job.Item.Ok) Claims.erase(claim);
   }
 
   static void Fail(TJob& job, const std::string& message) {
@@ -108,12 +130,7 @@ class TPlanner {
       const auto files = ReadArchive(path);
       const std::vector<std::string> cells = CellModules(*files);
       if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
-      std::string stem = path.substr(path.rfind('/') + 1);
-      for (const char* ending : {".tar.gz", ".tgz", ".tar.Z", ".tar"})
-        if (EndsWithIgnoringCase(stem, ending) && stem.size() > std::strlen(ending)) {
-          stem.resize(stem.size() - std::strlen(ending));
-          break;
-        }
+      const std::string stem = ArchiveStem(path);
       for (const std::string& cell : cells) jobs.push_back(Plan(cell, files, stem));
     } catch (const std::bad_alloc&) {
       jobs.push_back(Failed(path, "Out of memory"));
@@ -172,18 +189,24 @@ class TPlanner {
     Fail(*job, message);
     return job;
   }
-  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... not used yet.
+  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... that no
+  // transfer of this run wrote; empty while one under way holds a name
+  // before it.
   std::string FreeName(const std::string& path) const {
     const size_t dot = path.rfind('.');
     const std::string stem = dot == std::string::npos ? path : path.substr(0, dot);
     const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
     std::string candidate = path;
-    for (int n = 2; Used.count(candidate) > 0; ++n) candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    return candidate;
+    for (int n = 2;; ++n) {
+      const auto claim = Claims.find(candidate);
+      if (claim == Claims.end()) return candidate;
+      if (!claim->second->Done) return {};
+      candidate = stem + " (" + std::to_string(n) + ")" + ext;
+    }
   }
 
   const TBatchOptions& Options;
-  std::set<std::string> Used;
+  std::map<std::string, const TJob*> Claims;  // each output name and the transfer that writes (or wrote) it
   int Planned = 0;
 };
 
@@ -274,7 +297,7 @@ struct TBatch::TImpl {
         // worker never waits for an archive to be unpacked.
         while (!Stopped && (Named < (Canceled ? Expanded : Args.size()) || Told < Jobs.size())) {
           TakeCancel();
-          if (!Canceled && Expanded < Args.size() && Queue.size() < Options.Jobs) {
+          if (!Canceled && Expanded < Args.size() && Queue.size() + Held.size() < Options.Jobs) {
             ExpandNext(lock);
           } else {
             TellReady(lock);
@@ -302,12 +325,33 @@ struct TBatch::TImpl {
   void TakeCancel() {
     if (!CancelAsked || Canceled) return;
     Canceled = true;
-    for (TJob* job : Queue) {
-      job->Done = job->Canceled = true;
-      job->Files.reset();
-    }
+    for (auto* waiting : {&Queue, &Held})
+      for (TJob* job : *waiting) {
+        job->Done = job->Canceled = true;
+        job->Files.reset();
+      }
     Queue.clear();
+    Held.clear();
     Wake.notify_all();
+  }
+
+  // Names a job and queues it, or holds it while its name is not known:
+  // behind a held job of the same name, it keeps its turn.
+  void Place(TJob& job) {
+    const bool behind =
+        std::any_of(Held.begin(), Held.end(), [&](const TJob* h) { return h->DefaultName == job.DefaultName; });
+    if (behind || !Planner.Reserve(job)) {
+      Held.push_back(&job);
+    } else if (!job.Done) {
+      Queue.push_back(&job);
+    }
+  }
+  // A transfer ended: the jobs held for its name are placed again.
+  void Ended(TJob& job) {
+    Planner.Ended(job);
+    std::deque<TJob*> held;
+    held.swap(Held);
+    for (TJob* h : held) Place(*h);
   }
 
   // Runs `f`; a failure it lets through stops the batch with its message.
@@ -332,7 +376,8 @@ struct TBatch::TImpl {
       std::unique_lock lock(Mutex);
       for (;;) {
         Wake.wait(lock, [this] {
-          return Stopped || !Queue.empty() || (!Canceled && Expanded < Args.size() && Queue.size() < Options.Jobs);
+          return Stopped || !Queue.empty() ||
+                 (!Canceled && Expanded < Args.size() && Queue.size() + Held.size() < Options.Jobs);
         });
         if (Stopped) return;
         TakeCancel();
@@ -347,6 +392,7 @@ struct TBatch::TImpl {
           job->Files.reset();  // the archive's memory goes with its last transfer
           lock.lock();
           job->Done = true;
+          Ended(*job);
           Wake.notify_all();
           continue;
         }
@@ -369,8 +415,7 @@ struct TBatch::TImpl {
         job->Done = job->Canceled = true;
         job->Files.reset();
       }
-      if (!job->Done) Planner.Reserve(*job);
-      if (!job->Done) Queue.push_back(job.get());
+      if (!job->Done) Place(*job);
       Jobs.push_back(std::move(job));
     }
     ++Named;
@@ -433,6 +478,7 @@ struct TBatch::TImpl {
   std::condition_variable Wake;
   std::vector<std::unique_ptr<TJob>> Jobs;  // every transfer, in the order of the arguments
   std::deque<TJob*> Queue;                  // named, waiting for a worker
+  std::deque<TJob*> Held;                   // waiting for a name a transfer under way may leave free
   size_t Expanded = 0, Named = 0;           // arguments taken for reading, and named
   size_t Told = 0;                          // transfers told as ended
   bool Stopped = false, Canceled = false;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -52,9 +54,27 @@ struct TArchiveReader {
 
 }  // namespace
 
-bool IsArchiveName(std::string_view path) {
-  return EndsWithIgnoringCase(path, ".tar.gz") || EndsWithIgnoringCase(path, ".tgz") ||
-         EndsWithIgnoringCase(path, ".tar") || EndsWithIgnoringCase(path, ".tar.z");
+namespace {
+
+// The endings of archive names, each before any ending it ends in.
+constexpr std::string_view kArchiveEndings[] = {".tar.gz", ".tgz", ".tar.z", ".tar.bz2", ".tbz2", ".tbz",
+                                                ".tar.xz", ".txz", ".tar",   ".zip"};
+
+// The length of the archive ending `name` has, or 0.
+size_t ArchiveEnding(std::string_view name) {
+  for (const std::string_view ending : kArchiveEndings)
+    if (EndsWithIgnoringCase(name, ending)) return ending.size();
+  return 0;
+}
+
+}  // namespace
+
+bool IsArchiveName(std::string_view path) { return ArchiveEnding(path) > 0; }
+
+std::string ArchiveStem(std::string_view path) {
+  const std::string_view name = BaseName(path);
+  const size_t ending = ArchiveEnding(name);
+  return std::string(ending > 0 && ending < name.size() ? name.substr(0, name.size() - ending) : name);
 }
 
 bool IsCellModuleName(std::string_view name) {
@@ -71,15 +91,26 @@ namespace {
   ArchiveFails(path, archive_error_string(a) ? archive_error_string(a) : "damaged archive");
 }
 
-// Opens the archive for reading.
+// Opens the archive for reading: tar, bare or compressed as transfers are
+// found (gzip, compress, bzip2, xz), or zip.
 void OpenArchive(archive* a, const std::string& path) {
   if (!a) ArchiveFails(path, "out of memory");
   archive_read_support_filter_gzip(a);
   archive_read_support_filter_compress(a);
+  archive_read_support_filter_bzip2(a);
+  archive_read_support_filter_xz(a);
   archive_read_support_format_tar(a);
+  archive_read_support_format_zip(a);
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) ArchiveFails(path, "not a regular file");
-  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) ArchiveFailed(a, path);
+  if (stat(path.c_str(), &st) != 0) Fail("Cannot open file " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) ArchiveFails(path, "not a regular file");
+  if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) {
+    // A file that cannot be opened says why in the system's words.
+    const char* said = archive_error_string(a);
+    if (said && std::string_view(said).rfind("Failed to open", 0) == 0 && archive_errno(a) > 0)
+      Fail("Cannot open file " + path + ": " + std::strerror(archive_errno(a)));
+    ArchiveFailed(a, path);
+  }
 }
 
 }  // namespace
@@ -171,10 +202,15 @@ std::vector<std::string> CellModules(const TMemoryFiles& files) {
   return cells;
 }
 
-TFolderTransfers TransfersIn(const std::string& dir, bool recursive) {
-  TFolderTransfers found;
+namespace {
+
+[[noreturn]] void FolderFailed(const std::string& dir) {
+  Fail("Cannot open folder " + dir + ": " + std::strerror(errno));
+}
+
+void CollectTransfers(const std::string& dir, bool recursive, TFolderTransfers& found) {
   std::vector<std::string> names;
-  if (!ListFolder(dir, names)) Fail("Cannot open folder " + dir);
+  if (!ListFolder(dir, names)) FolderFailed(dir);
   std::sort(names.begin(), names.end());
   std::vector<std::string> folders;
   for (const std::string& name : names) {
@@ -190,21 +226,31 @@ TFolderTransfers TransfersIn(const std::string& dir, bool recursive) {
       found.Archives.push_back(path);
     }
   }
-  if (!recursive) return found;
+  if (!recursive) return;
   for (const std::string& folder : folders) {
     struct stat st {};
     // A link to a folder is not followed: it could lead back up the tree.
     if (lstat(folder.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
-    TFolderTransfers below = TransfersIn(folder, true);
-    found.Cells.insert(found.Cells.end(), below.Cells.begin(), below.Cells.end());
-    found.Archives.insert(found.Archives.end(), below.Archives.begin(), below.Archives.end());
+    // A sub-folder that cannot be read is told, and the others converted.
+    try {
+      CollectTransfers(folder, true, found);
+    } catch (const TConvertError& e) {
+      found.Unreadable.push_back({folder, e.what()});
+    }
   }
+}
+
+}  // namespace
+
+TFolderTransfers TransfersIn(const std::string& dir, bool recursive) {
+  TFolderTransfers found;
+  CollectTransfers(dir, recursive, found);
   return found;
 }
 
 std::vector<std::string> CellModulesIn(const std::string& dir) {
   std::vector<std::string> names, cells;
-  if (!ListFolder(dir, names)) Fail("Cannot open folder " + dir);
+  if (!ListFolder(dir, names)) FolderFailed(dir);
   for (const std::string& name : names)
     if (IsCellModuleName(name)) cells.push_back(name);
   std::sort(cells.begin(), cells.end());

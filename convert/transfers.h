@@ -1,6 +1,6 @@
 // Where transfers are found: a cell module named on the command line, the
-// cell modules directly in a folder, or every cell module of a .tar.gz
-// archive, read into memory.
+// cell modules directly in a folder, or every cell module of an archive
+// (tar, compressed or not, or zip), read into memory.
 #pragma once
 
 #include <memory>
@@ -12,8 +12,11 @@
 
 namespace veloran {
 
-// .tar.gz, .tgz, .tar or .tar.Z, in any letter case.
+// .tar.gz, .tgz, .tar.Z, .tar.bz2, .tbz2, .tbz, .tar.xz, .txz, .tar or
+// .zip, in any letter case.
 bool IsArchiveName(std::string_view path);
+// The archive's file name without that ending: a.tar.gz gives a.
+std::string ArchiveStem(std::string_view path);
 // Four characters, "CE", two characters, ".DDF", in any letter case.
 bool IsCellModuleName(std::string_view name);
 
@@ -32,9 +35,12 @@ std::vector<std::string> CellModulesIn(const std::string& dir);
 
 // What a folder holds for a batch: its cell modules and, with `recursive`,
 // those of its sub-folders and the archives found there, each in name order,
-// folder by folder; and whether it has sub-folders at all.
+// folder by folder; whether it has sub-folders at all; and the sub-folders
+// that could not be read, with the message saying why. Fails with "Cannot
+// open folder %s: <reason>" when `dir` itself cannot be read.
 struct TFolderTransfers {
   std::vector<std::string> Cells, Archives;
+  std::vector<std::pair<std::string, std::string>> Unreadable;
   bool HasSubfolders = false;
 };
 TFolderTransfers TransfersIn(const std::string& dir, bool recursive);

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QPlainTextEdit>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <optional>
 
@@ -52,6 +53,7 @@ class TScriptedForm : public TForm1 {
   void ShowErrorBox(const QString& caption, const QString& text) override { Errors.push_back({caption, text}); }
   bool AskYesNo(const QString& text) override {
     Questions.push_back(text);
+    if (WhileAsking) WhileAsking();
     if (Replies.empty()) return false;
     const bool reply = Replies.front();
     Replies.pop_front();
@@ -60,6 +62,7 @@ class TScriptedForm : public TForm1 {
 
  public:
   std::deque<bool> Replies;  // Yes or No to each question; No when none is left
+  std::function<void()> WhileAsking;  // what happens while a question is open
   std::vector<QString> Questions;
 };
 
@@ -130,7 +133,7 @@ TEST_F(Window, DialogSettings) {
     const char* suffix;
   } cases[] = {
       {Form.OpenDialog1, "OpenDialog1", "Select DDF Cell File. For example: 1234cel0.ddf",
-       {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar)", "All Files (*.*)"},
+       {"SDTS CEL File (????CEL?.ddf)", "SDTS Files (*.ddf)", "SDTS archives (*.tar.gz *.tgz *.tar *.tar.Z *.tar.bz2 *.tar.xz *.zip)", "All Files (*.*)"},
        "ddf"},
       {Form.SaveDialog1, "SaveDialog1", "Save DEM File As. For example: cascade.dem",
        {"DEM Files (*.dem)", "GeoTIFF (*.tif)", "Cloud Optimized GeoTIFF (*.tif)", "All Files (*.*)"}, "dem"},
@@ -500,6 +503,15 @@ TEST_F(Window, ClosingDuringABatchAsksToCancel) {
   QApplication::processEvents();
   EXPECT_FALSE(Form.isVisible());
   EXPECT_EQ(TemporaryFiles(Dir.Path()), 0u);
+
+  // The batch ends while the question is open: Yes closes the window.
+  Form.show();
+  Form.ConvertMany({quad}, QString::fromStdString(Dir.Path()));
+  Form.WhileAsking = [&] { WaitForBatch(Form); };
+  Form.Replies = {true};
+  Form.close();
+  QApplication::processEvents();
+  EXPECT_FALSE(Form.isVisible());
 }
 
 // File > Convert Many..., an archive of several through Convert SDTS to DEM,

@@ -1,6 +1,7 @@
 // Transfers as users hold them: folders, .tar.gz archives (built here with
 // libarchive) and batches converted several at once.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -22,7 +23,7 @@ using testing::TTransferSpec;
 const std::string kConvert = VELORAN_CONVERT;
 
 // Writes a tar archive of `files` (name, bytes) with tar and a filter:
-// "none", "gzip" or "compress".
+// "none", "gzip", "compress", "bzip2" or "xz"; or, with "zip", a zip.
 void WriteArchive(const std::string& path, const std::string& filter,
                   const std::vector<std::pair<std::string, std::string>>& files) {
   const std::string stage = path + ".stage";
@@ -34,8 +35,10 @@ void WriteArchive(const std::string& path, const std::string& filter,
     names += " " + Q(name);
   }
   const std::string tar = "tar -cf - --format=ustar -C " + Q(stage) + names;
-  const std::string filtered = filter == "gzip" ? " | gzip -c" : filter == "compress" ? " | compress -c" : "";
-  ASSERT_EQ(std::system((tar + filtered + " > " + Q(path)).c_str()), 0) << path;
+  const std::string filtered = filter == "none" ? "" : " | " + filter + " -c";
+  const std::string zip = "cd " + Q(stage) + " && python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1], \"w\", "
+                          "zipfile.ZIP_DEFLATED); [z.write(n) for n in sys.argv[2:]]; z.close()' " + Q(path) + names;
+  ASSERT_EQ(std::system((filter == "zip" ? zip : tar + filtered + " > " + Q(path)).c_str()), 0) << path;
   fs::remove_all(stage);
 }
 
@@ -101,6 +104,9 @@ TEST_F(Archives, EveryKindOfArchiveGivesTheSameDemsAsTheFolder) {
        }(),
        {{"UPPER.dem", refU}, {"SECOND.dem", refS}}},
       {"old.TAR.Z", "compress", FilesOf(s, ""), {{"SECOND.dem", refS}}},
+      {"repacked.zip", "zip", FilesOf(l, "quad/"), {{"LOWER.dem", refL}}},
+      {"b.tar.bz2", "bzip2", FilesOf(u, ""), {{"UPPER.dem", refU}}},
+      {"x.TXZ", "xz", FilesOf(s, "7172/"), {{"SECOND.dem", refS}}},
   };
   for (const auto& c : cases) {
     WriteArchive(Dir / c.archive, c.filter, c.files);
@@ -228,6 +234,31 @@ TEST_F(Archives, ADamagedArchiveFailsAloneWithItsName) {
     EXPECT_NE(r.Err.find("veloran-convert: 1 converted, 1 failed\n"), std::string::npos) << r.Err;
     EXPECT_TRUE(fs::exists(Dir / "GOOD.dem")) << c.name;  // the next argument went on
   }
+}
+
+// A sub-folder that cannot be read is named, and every transfer beside it
+// converted; every kind of archive is read on the way.
+TEST_F(Archives, RecursiveSearchGoesOnPastAFolderItCannotRead) {
+  fs::create_directories(Dir / "tree/locked");
+  fs::create_directories(Dir / "tree/open");
+  TTransferSpec a, b;
+  a.Title = "ALPHA";
+  b.Title = "BRAVO";
+  testing::WriteTransfer(Dir / "tree/locked", a);
+  testing::WriteTransfer(Dir / "tree/open", b);
+  WriteArchive(Dir / "tree/open/c.zip", "zip", FilesOf(Dir / "tree/open", "q/"));
+  fs::create_directory(Dir / "out");
+  fs::permissions(Dir / "tree/locked", fs::perms::none);
+  for (const char* open : {"", "/out"}) fs::permissions(Dir.Path() + open, fs::perms::all);
+  // Root reads any folder: the program then runs as nobody.
+  const std::string as = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const TResult r = Sh.Run(as + kConvert + " -q -r -o out tree");
+  fs::permissions(Dir / "tree/locked", fs::perms::owner_all);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_EQ(r.Err, "veloran-convert: tree/locked: Cannot open folder tree/locked: Permission denied\n"
+                   "veloran-convert: 2 converted, 1 failed\n");
+  EXPECT_TRUE(fs::exists(Dir / "out/BRAVO.dem"));
+  EXPECT_TRUE(fs::exists(Dir / "out/BRAVO (2).dem"));
 }
 
 // -j 2 gives what -j 1 gives: the same DEMs, output text and exit status,

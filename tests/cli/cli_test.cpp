@@ -148,8 +148,9 @@ TEST_F(Cli, MessagesSayWhatIsWrong) {
     std::string Args;
     std::string Err;  // after "veloran-convert: "
   } cases[] = {
-      {"c.tar.bz2", "c.tar.bz2: c.tar.bz2 is not a module of an SDTS transfer"},
-      {"c.zip", "c.zip: c.zip is not a module of an SDTS transfer"},
+      {"c.tar.bz2", "c.tar.bz2: Cannot read archive c.tar.bz2: Unrecognized archive format"},
+      {"c.zip", "c.zip: Cannot read archive c.zip: Unrecognized archive format"},
+      {"gone.tgz", "gone.tgz: Cannot open file gone.tgz: No such file or directory"},
       {"old.dem", "old.dem: old.dem is not a module of an SDTS transfer"},
       {"notes.txt", "notes.txt: notes.txt is not a module of an SDTS transfer"},
       {"README", "README: README is not a module of an SDTS transfer"},

@@ -32,6 +32,7 @@
 #include "app/helpwindow.h"
 #include "app/reliefwindow.h"
 #include "convert/transfers.h"
+#include "sdts/cells.h"
 #include "support/numfmt.h"
 
 namespace veloran {
@@ -327,6 +328,7 @@ void TForm1::Convert(const std::string& cell, const std::string& dem, const TMem
   ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files, format);
   // The picture of this DEM for View > Shaded Relief; an open picture of an
   // earlier DEM closes.
+  EnsureGrid(State);
   LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());
   if (ReliefWindow1) ReliefWindow1->close();
   ShadedReliefMnu->setEnabled(true);
@@ -513,6 +515,7 @@ void TForm1::BatchDone(const TBatchResult& result) {
       if (!LastConverted.Archive.empty()) files = ReadArchive(LastConverted.Archive);
       TNullPane quiet;
       ReadSdtsTransfer(State, LastConverted.Cell, quiet, files.get());
+      EnsureGrid(State);
       LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
       ShadedReliefMnu->setEnabled(true);
     } catch (const std::exception&) {

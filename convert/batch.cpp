@@ -19,6 +19,7 @@
 #include "convert/driver.h"
 #include "convert/transfers.h"
 #include "preview/relief.h"
+#include "sdts/cells.h"
 #include "support/errors.h"
 #include "support/filesink.h"
 #include "support/tempfiles.h"
@@ -254,7 +255,10 @@ void Convert(TJob& job, const TBatchOptions& options, TConversionState& state) {
     item.Ok = true;
     // The output is written and stays so: a picture that fails is told apart.
     if (!item.Png.empty())
-      error = failure([&] { WriteReliefPng(RenderShadedRelief(state), item.Png, options.Sync); });
+      error = failure([&] {
+        EnsureGrid(state);
+        WriteReliefPng(RenderShadedRelief(state), item.Png, options.Sync);
+      });
     if (!error.empty()) {
       item.PictureFailed = true;
       error = "converted; the picture failed: " + error;

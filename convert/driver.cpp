@@ -1,5 +1,7 @@
 #include "convert/driver.h"
 
+#include <charconv>
+#include <cstdlib>
 #include <new>
 
 #include "dem/demwriter.h"
@@ -82,30 +84,56 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   pane.SetProgress(0);
   try {
     state.Grid.KeepRaw = format.KeepsRawCells;
+    state.Grid.KeepGrid = !format.KeepsRawCells;
     ReadSdtsTransfer(state, cellPath, pane, files);
     // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
-    const TGridTotals totals = format.Write(state, demPath, TWriteOptions{addNewLines, sync, backgroundWrite}, pane);
-    ShowOutputSummary(state, totals, pane);
+    format.Write(state, demPath, TWriteOptions{addNewLines, sync, backgroundWrite}, pane);
   } catch (const std::bad_alloc&) {
     Fail("Out of memory while converting " + cellPath);
   }
 }
 
+namespace {
+
+void ShowQuadBoundary(const TSdtsInfo& info, IInfoPane& pane) {
+  pane.AppendLine("   Quad Boundary ");
+  const std::pair<const char*, const TCornerPoint*> corners[] = {
+      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
+  for (const auto& [label, corner] : corners)
+    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
+}
+
+}  // namespace
+
 void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane) {
-  const TSdtsInfo& info = state.Info;
   pane.AppendLine("Final Output USGS DEM:");
   pane.AppendLine("Min:           " + FormatInt(totals.Min));
   pane.AppendLine("Max:           " + FormatInt(totals.Max));
   pane.AppendLine("Missing Count: " + FormatInt(totals.Missing));
   pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
   pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
-  pane.AppendLine("   Quad Boundary ");
-  const std::pair<const char*, const TCornerPoint*> corners[] = {
-      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
-  for (const auto& [label, corner] : corners)
-    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
+  ShowQuadBoundary(state.Info, pane);
+}
+
+void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, int levels, IInfoPane& pane) {
+  const TElevationGrid::TRawTotals& totals = state.Grid.RawTotals;
+  const std::string unit = state.Info.UnitsCode == 1 ? " ft" : " m";
+  // A real cell as its shortest decimal text: 9.5, not 9.5000000000000000.
+  auto value = [](double v) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(v)).ptr;
+    return FormatGeneralReal(std::strtod(std::string(text, end).c_str(), nullptr));
+  };
+  pane.AppendLine("Final Output " + kind + ":");
+  pane.AppendLine("Min:           " + value(totals.Min) + unit);
+  pane.AppendLine("Max:           " + value(totals.Max) + unit);
+  pane.AppendLine("No Data Count: " + FormatInt(totals.NoData));
+  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
+  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
+  pane.AppendLine("Levels:        " + FormatInt(levels));
+  ShowQuadBoundary(state.Info, pane);
 }
 
 void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath, const TMemoryFiles* files) {

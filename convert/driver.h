@@ -36,8 +36,12 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
                       bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr,
                       const TOutputFormat& format = DemFormat(), bool backgroundWrite = true);
 
-// The 11 summary lines of the output just written.
+// The 11 summary lines of the DEM just written.
 void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane);
+// The 12 summary lines of a GeoTIFF (named as `kind`) of `levels` levels:
+// its extremes in the transfer's own units, its cells without data, its
+// size and the quadrangle.
+void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, int levels, IInfoPane& pane);
 
 // Fails with "Cannot create file %s: ..." when `outputPath` is a file of
 // the transfer whose cell file is `cellPath`, or the archive it comes from:

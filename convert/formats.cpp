@@ -1,5 +1,7 @@
 #include "convert/formats.h"
 
+#include "convert/driver.h"
+
 #include "dem/demwriter.h"
 #include "gtiff/gtiffwriter.h"
 
@@ -7,16 +9,15 @@ namespace veloran {
 
 namespace {
 
-TGridTotals WriteDem(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-                     IProgress& progress) {
-  return WriteDemFile(state, path, options.AddNewLines, progress, options.Sync, options.Background);
+void WriteDem(const TConversionState& state, const std::string& path, const TWriteOptions& options, IInfoPane& pane) {
+  const TGridTotals totals = WriteDemFile(state, path, options.AddNewLines, pane, options.Sync, options.Background);
+  ShowOutputSummary(state, totals, pane);
 }
 
 template <TTiffLayout Layout>
-TGridTotals WriteTiff(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-                      IProgress& progress) {
-  WriteGeoTiff(state, path, Layout, options.Sync, progress);
-  return ProfileTotals(state.Grid);
+void WriteTiff(const TConversionState& state, const std::string& path, const TWriteOptions& options, IInfoPane& pane) {
+  const int levels = WriteGeoTiff(state, path, Layout, options.Sync, pane);
+  ShowGeoTiffSummary(state, Layout == TTiffLayout::Tiled ? "GeoTIFF" : "Cloud Optimized GeoTIFF", levels, pane);
 }
 
 }  // namespace

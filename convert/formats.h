@@ -20,11 +20,11 @@ struct TWriteOptions {
 struct TOutputFormat {
   const char* Name;       // as --format takes it
   const char* Extension;  // of default names
-  bool KeepsRawCells;     // reads the transfer's cells unchanged
-  // Writes the file safely and returns what the DEM's profiles would hold,
-  // for the summary.
-  TGridTotals (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-                       IProgress& progress);
+  bool KeepsRawCells;     // reads the transfer's cells unchanged, and needs no grid
+  // Writes the file safely, moving the progress, then lists the summary of
+  // the file written in the pane.
+  void (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
+                IInfoPane& pane);
 };
 
 // The formats, the USGS DEM first (the default).

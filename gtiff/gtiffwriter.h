@@ -20,7 +20,8 @@ inline constexpr int kTiffNoData = -32767;
 // Writes the grid the cell reader kept unchanged (TElevationGrid::KeepRaw)
 // as a GeoTIFF, safely as every output. Fails with "Cannot create file
 // %s: ..." or "Cannot write file %s: ...".
-void WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
-                  IProgress& progress);
+// Returns the number of levels written: the grid, and a COG's overviews.
+int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
+                 IProgress& progress);
 
 }  // namespace veloran

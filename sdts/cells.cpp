@@ -26,6 +26,15 @@ class TCellReader {
   void Walk();
   void ReadIntegerCells(int64_t count);
   void ReadFloatCells(int64_t count);
+  // Where this record's grid cells go: the grid, or one row's room.
+  uint16_t* GridRow() { return State.Grid.KeepGrid ? Cells + Count : Row.data(); }
+  void AddRawTotals(double low, double high, int64_t elevations, int64_t noData) {
+    TElevationGrid::TRawTotals& totals = State.Grid.RawTotals;
+    if (elevations > 0 && (RawElevations == 0 || low < totals.Min)) totals.Min = low;
+    if (elevations > 0 && (RawElevations == 0 || high > totals.Max)) totals.Max = high;
+    RawElevations += elevations;
+    totals.NoData += noData;
+  }
   void TrackExtremes(int32_t elevation) {
     if (elevation > Info.ActualMax) Info.ActualMax = elevation;
     if (elevation < Info.ActualMin) Info.ActualMin = elevation;
@@ -40,7 +49,9 @@ class TCellReader {
   IProgress& Progress;
   std::unique_ptr<TStream> Stream;
   std::vector<unsigned char> Buffer;  // one CVLS field, reused for every record
+  std::vector<uint16_t> Row;          // the grid cells of one record, when the grid is not kept
   int64_t Count = 0;                  // cells stored so far
+  int64_t RawElevations = 0;          // raw cells that are elevations so far
 };
 
 int64_t TCellReader::Run() {
@@ -94,8 +105,15 @@ void TCellReader::Walk() {
   if (rows * cols > (size - start) / cellSize)
     Fail("The cell module " + Stream->Name() + " is too small for a grid of " + std::to_string(rows) + " rows by " +
          std::to_string(cols) + " columns");
-  State.Grid.Cells.Resize(static_cast<size_t>(rows * cols));
-  Cells = State.Grid.Cells.get();
+  // A grid not kept is decoded row by row into one row's room: its extremes
+  // are still tracked, and memory that a conversion never reads is never
+  // touched (on this kind of machine, new memory costs more than decoding).
+  if (State.Grid.KeepGrid) {
+    State.Grid.Cells.Resize(static_cast<size_t>(rows * cols));
+    Cells = State.Grid.Cells.get();
+  } else {
+    Row.resize(static_cast<size_t>(cols));
+  }
   if (State.Grid.KeepRaw) {
     if (floats) {
       State.Grid.RawFloat.Resize(static_cast<size_t>(rows * cols));
@@ -119,7 +137,7 @@ void TCellReader::Walk() {
                 std::to_string(cols) + " columns");
     Stream->Seek(start);
     // Recorded before the cells land, so that a reset finds them all.
-    State.Grid.CellsStored = std::max(State.Grid.CellsStored, Count + cells);
+    if (State.Grid.KeepGrid) State.Grid.CellsStored = std::max(State.Grid.CellsStored, Count + cells);
     if (floats) {
       ReadFloatCells(cells);
     } else {
@@ -153,6 +171,17 @@ void TCellReader::Walk() {
   }
 }
 
+// A real as a grid cell: tenths where VerticalScale is 10 (decimal
+// transfers keep their decimals), rounded with ties to even; 0 (void) below
+// -32765 and outside the -999 to 64,535 the grid holds (-1000 counts and
+// reads back as void).
+bool InGrid(double rounded) { return rounded >= -kCellOffset && rounded <= 64535; }
+uint16_t FloatGridCell(double value, double scale) {
+  if (value < kLowestRawElevation) return 0;
+  const double rounded = std::nearbyint(value * scale);
+  return InGrid(rounded) ? static_cast<uint16_t>(static_cast<int32_t>(rounded) + kCellOffset) : uint16_t{0};
+}
+
 // Big-endian 16-bit cells to grid cells (elevation + 1000, 0 for void),
 // widening lowest and highest over the valid elevations (-1000 and up).
 // Written so that the loop vectorizes with SSE2's signed 16-bit compares:
@@ -179,11 +208,23 @@ void DecodeIntegerCells(const unsigned char* __restrict in, uint16_t* __restrict
 void TCellReader::ReadIntegerCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 2));
   if (Stream->Read(Buffer.data(), count * 2) < count * 2) Malformed("a CVLS field cut short");
-  DecodeIntegerCells(Buffer.data(), Cells + Count, count, Info.ActualMin, Info.ActualMax);
-  if (!State.Grid.RawInt16.empty())
-    for (int64_t i = 0; i < count; ++i)
-      State.Grid.RawInt16[static_cast<size_t>(Count + i)] =
-          static_cast<int16_t>(Buffer[static_cast<size_t>(2 * i)] << 8 | Buffer[static_cast<size_t>(2 * i + 1)]);
+  DecodeIntegerCells(Buffer.data(), GridRow(), count, Info.ActualMin, Info.ActualMax);
+  if (State.Grid.KeepRaw) {
+    // The raw totals in the same pass, written so that it vectorizes.
+    int16_t* raw = State.Grid.RawInt16.data() + Count;
+    int16_t low = INT16_MAX, high = INT16_MIN;
+    int64_t noData = 0;
+    for (int64_t i = 0; i < count; ++i) {
+      const unsigned char* bytes = Buffer.data() + 2 * i;
+      const auto value = static_cast<int16_t>(bytes[0] << 8 | bytes[1]);
+      raw[i] = value;
+      const bool elevation = value >= kLowestRawElevation;
+      low = std::min(low, elevation ? value : int16_t{INT16_MAX});
+      high = std::max(high, elevation ? value : int16_t{INT16_MIN});
+      noData += !elevation;
+    }
+    AddRawTotals(low, high, count - noData, noData);
+  }
   Count += count;
 }
 
@@ -194,27 +235,52 @@ void TCellReader::ReadFloatCells(int64_t count) {
   Buffer.resize(static_cast<size_t>(count * 4));
   if (Stream->Read(Buffer.data(), count * 4) < count * 4) Malformed("a CVLS field cut short");
   const unsigned char* b = Buffer.data();
-  uint16_t* out = Cells + Count;
+  uint16_t* out = GridRow();
   const double scale = VerticalScaleOf(Info);
-  float* raw = State.Grid.RawFloat.empty() ? nullptr : State.Grid.RawFloat.data() + Count;
+  float* raw = State.Grid.KeepRaw ? State.Grid.RawFloat.data() + Count : nullptr;
+  double low = HUGE_VAL, high = -HUGE_VAL;
+  int64_t noData = 0;
   for (int64_t i = 0; i < count; ++i, b += 4) {
     const double value = DecodeSingle(b, State.SwapFloatBytes);
     if (raw) raw[i] = static_cast<float>(value);
     if (std::isnan(value) || value >= 9.2233720368547758e18) Fail(kInvalidOpMessage);
     out[i] = 0;
-    if (value < -32765.0) continue;
-    // Tenths where VerticalScale is 10: decimal transfers keep their decimals.
-    const double rounded = std::nearbyint(value * scale);  // ties to even
-    // The grid holds -999 to 64,535; -1000 counts and reads back as void.
-    if (rounded < -kCellOffset || rounded > 64535) continue;
+    if (value < kLowestRawElevation) {
+      ++noData;
+      continue;
+    }
+    low = std::min(low, value);
+    high = std::max(high, value);
+    const double rounded = std::nearbyint(value * scale);  // as FloatGridCell
+    if (!InGrid(rounded)) continue;
     TrackExtremes(static_cast<int32_t>(rounded));
     out[i] = static_cast<uint16_t>(static_cast<int32_t>(rounded) + kCellOffset);
   }
+  if (raw) AddRawTotals(low, high, count - noData, noData);
   Count += count;
 }
 
 }  // namespace
 
 int64_t ReadCells(TConversionState& state, IProgress& progress) { return TCellReader(state, progress).Run(); }
+
+void EnsureGrid(TConversionState& state) {
+  TElevationGrid& grid = state.Grid;
+  const size_t cells = static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount);
+  if (grid.KeepGrid || !grid.KeepRaw) return;
+  grid.Cells.Resize(cells);
+  uint16_t* out = grid.Cells.get();
+  if (grid.RawFloat.size() >= cells) {
+    const double scale = VerticalScaleOf(state.Info);
+    for (size_t i = 0; i < cells; ++i) out[i] = FloatGridCell(grid.RawFloat[i], scale);
+  } else if (grid.RawInt16.size() >= cells) {
+    for (size_t i = 0; i < cells; ++i) {
+      const int16_t value = grid.RawInt16[i];
+      out[i] = value >= -kCellOffset ? static_cast<uint16_t>(value + kCellOffset) : uint16_t{0};
+    }
+  }
+  grid.CellsStored = std::max<int64_t>(grid.CellsStored, static_cast<int64_t>(cells));
+  grid.KeepGrid = true;
+}
 
 }  // namespace veloran

@@ -13,4 +13,8 @@ namespace veloran {
 // Returns the number of cells read.
 int64_t ReadCells(TConversionState& state, IProgress& progress);
 
+// Fills the grid from the raw cells when the reader kept only those
+// (TElevationGrid::KeepGrid unset), as the reader would have filled it.
+void EnsureGrid(TConversionState& state);
+
 }  // namespace veloran

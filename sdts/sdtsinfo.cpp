@@ -13,6 +13,7 @@ void TConversionState::Reset() {
   Grid.CellsStored = 0;
   Grid.RawInt16.Clear();
   Grid.RawFloat.Clear();
+  Grid.RawTotals = {};
 }
 
 TColumnEdges ColumnEdges(const TElevationGrid& grid) {
@@ -35,22 +36,6 @@ TColumnEdges ColumnEdges(const TElevationGrid& grid) {
   settle(edges.North, 0, 1);
   settle(edges.South, rows - 1, -1);
   return edges;
-}
-
-TGridTotals ProfileTotals(const TElevationGrid& grid) {
-  TGridTotals totals;
-  const size_t cells = static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount);
-  const auto [lowest, highest] = CellRange(grid.Cells.get(), cells);
-  if (highest == 0) return totals;
-  totals.Min = lowest - kCellOffset;
-  totals.Max = highest - kCellOffset;
-  const TColumnEdges edges = ColumnEdges(grid);
-  for (int32_t r = 0; r < grid.RowCount; ++r) {
-    const uint16_t* row = grid.Cells.get() + int64_t{r} * grid.ColCount;
-    for (int32_t c = 0; c < grid.ColCount; ++c)
-      totals.Missing += row[c] == 0 && edges.North[static_cast<size_t>(c)] <= r && r <= edges.South[static_cast<size_t>(c)];
-  }
-  return totals;
 }
 
 }  // namespace veloran

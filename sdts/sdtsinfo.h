@@ -103,13 +103,23 @@ struct TElevationGrid {
   int32_t RowCount = 0;
   int32_t ColCount = 0;
   int64_t CellsStored = 0;  // cells the cell reader stored, from index 0
-  // The cells as the transfer stores them, for formats that keep them
-  // unchanged (GeoTIFF): filled only when KeepRaw is set before reading,
-  // 16-bit cells in RawInt16, 32-bit reals in RawFloat.
+  // What the cell reader keeps: the grid above (for the DEM and the
+  // relief; EnsureGrid fills it later from the raw cells when it was not
+  // kept), and the cells as the transfer stores them, for formats that keep
+  // them unchanged (GeoTIFF): 16-bit cells in RawInt16, 32-bit reals in
+  // RawFloat, with their totals.
+  bool KeepGrid = true;
   bool KeepRaw = false;
   TMappedArray<int16_t> RawInt16;
   TMappedArray<float> RawFloat;
+  struct TRawTotals {
+    double Min = 0, Max = 0;  // the least and greatest elevation
+    int64_t NoData = 0;       // void and fill: values below -32765
+  } RawTotals;
 };
+
+// A raw value below this is no elevation (void, fill).
+inline constexpr double kLowestRawElevation = -32765;
 
 // Each column's northernmost and southernmost row holding an elevation
 // (-1 for a column of voids): a DEM profile runs between them.
@@ -126,7 +136,6 @@ struct TGridTotals {
   int32_t Max = -2147483647 - 1;
   int32_t Missing = 0;
 };
-TGridTotals ProfileTotals(const TElevationGrid& grid);
 
 // Everything one conversion reads: a fresh state starts from the start-up
 // values, so nothing of one conversion can reach another, and several

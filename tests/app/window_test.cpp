@@ -306,8 +306,12 @@ TEST_F(Window, TheSaveFilterChoosesTheFormat) {
   const QString cell = QString::fromStdString(kGolden + "small/1234CEL0.DDF");
   const struct {
     const char* Filter;
-    const char* Magic;  // the file's first bytes
-  } cases[] = {{"GeoTIFF (*.tif)", "II*"}, {"Cloud Optimized GeoTIFF (*.tif)", "II*"}, {"DEM Files (*.dem)", "VELORAN"}};
+    const char* Magic;    // the file's first bytes
+    const char* Summary;  // the summary's first line, after the 32 report lines
+    int Lines;
+  } cases[] = {{"GeoTIFF (*.tif)", "II*", "Final Output GeoTIFF:", 45},
+               {"Cloud Optimized GeoTIFF (*.tif)", "II*", "Final Output Cloud Optimized GeoTIFF:", 45},
+               {"DEM Files (*.dem)", "VELORAN", "Final Output USGS DEM:", 44}};
   for (const auto& c : cases) {
     Form.SaveDialog1->selectNameFilter(c.Filter);
     const std::string out = Dir / "out.file";
@@ -316,7 +320,8 @@ TEST_F(Window, TheSaveFilterChoosesTheFormat) {
     ASSERT_TRUE(Form.Errors.empty()) << c.Filter;
     EXPECT_TRUE(Form.Presets.back().endsWith(std::string(c.Magic) == "II*" ? ".tif" : ".dem")) << c.Filter;
     EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter;
-    EXPECT_EQ(MemoLines().size(), 44) << c.Filter;  // the same report and summary for every format
+    EXPECT_EQ(MemoLines().size(), c.Lines) << c.Filter;  // the report, the format's summary, "Written: "
+    EXPECT_EQ(MemoLines()[32], c.Summary);
   }
 }
 

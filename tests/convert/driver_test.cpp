@@ -274,6 +274,32 @@ TEST_F(Driver, EveryCatalogEntryInAnyCase) {
   }
 }
 
+// A GeoTIFF's summary tells the file written: its extremes in the
+// transfer's own units (tenths kept), its cells without data, its levels.
+TEST_F(Driver, GeoTiffSummaryTellsTheFileWritten) {
+  const std::string data = VELORAN_SOURCE_DIR "/tests/data/";
+  const struct {
+    const char* Cell;
+    const char* Format;
+    std::vector<std::string> Summary;  // the lines before the quadrangle's
+  } cases[] = {
+      {"cape-canaveral-9838/9838CEL0.DDF", "cog",
+       {"Final Output Cloud Optimized GeoTIFF:", "Min:           0 m", "Max:           9.5 m", "No Data Count: 1120",
+        "Rows:          463", "Cols:          409", "Levels:        1"}},
+      {"mount-tabor-7974/7974CEL0.DDF", "cog",
+       {"Final Output Cloud Optimized GeoTIFF:", "Min:           2 ft", "Max:           646 ft",
+        "No Data Count: 15494", "Rows:          1394", "Cols:          983", "Levels:        3"}},
+      {"oregon-basin-8821/8821CEL0.DDF", "gtiff",
+       {"Final Output GeoTIFF:", "Min:           1520 m", "Max:           1826 m", "No Data Count: 7981",
+        "Rows:          471", "Cols:          343", "Levels:        1"}},
+  };
+  for (const auto& c : cases) {
+    ConvertSdtsToDem(State, data + c.Cell, Dir / "out.tif", false, Pane, false, nullptr, *FindOutputFormat(c.Format));
+    ASSERT_EQ(Pane.Lines.size(), 32u + 12u) << c.Cell;
+    EXPECT_EQ(std::vector<std::string>(Pane.Lines.begin() + 32, Pane.Lines.begin() + 39), c.Summary);
+  }
+}
+
 TEST_F(Driver, WriterFailureKeepsTheReportAndLeavesNoDem) {
   const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
   const std::string dem = Dir / "missing/out.dem";

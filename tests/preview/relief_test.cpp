@@ -124,6 +124,9 @@ TEST(Relief, CommandLineWritesAPngOfTheGrid) {
   ReadSdtsTransfer(state, cell, pane);
   const auto rendered = RenderShadedRelief(state).Rgba;
   EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), rendered.begin(), rendered.end()));
+  // A GeoTIFF's conversion keeps the raw cells alone: its picture is the same.
+  ASSERT_EQ(sh.Run(std::string(VELORAN_CONVERT) + " -q --format=cog --preview cog.png -o x.tif " + testing::Q(cell)).Status, 0);
+  EXPECT_EQ(testing::ReadFileBytes(dir / "cog.png"), testing::ReadFileBytes(dir / "relief.png"));
   // With several transfers, pictures go into a folder, named after the DEMs.
   std::filesystem::create_directories(dir / "pics");
   std::filesystem::create_directories(dir / "dems");

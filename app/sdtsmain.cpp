@@ -304,11 +304,12 @@ void TForm1::SelectAndConvert() {
     cell = found.front();
   }
   // The name in the extension of the format chosen last.
-  const std::string name = MakeDefaultDemName(cell, files.get());
+  const ITransferSource& source = files ? *files : DiskFiles();
+  const std::string name = MakeDefaultDemName(cell, source);
   SaveDialog1->selectFile(PaneText(name.substr(0, name.size() - 4) + ChosenFormat().Extension));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  Convert(cell, dem, files.get(), ChosenFormat());
+  Convert(cell, dem, source, ChosenFormat());
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->SourcePath.size() + 1));
@@ -322,10 +323,10 @@ const TOutputFormat& TForm1::ChosenFormat() const {
   return DemFormat();
 }
 
-void TForm1::Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files,
+void TForm1::Convert(const std::string& cell, const std::string& dem, const ITransferSource& source,
                      const TOutputFormat& format) {
   // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, files, format);
+  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, source, format);
   // The picture of this DEM for View > Shaded Relief; an open picture of an
   // earlier DEM closes.
   EnsureGrid(State);
@@ -514,7 +515,7 @@ void TForm1::BatchDone(const TBatchResult& result) {
       std::shared_ptr<const TMemoryFiles> files;
       if (!LastConverted.Archive.empty()) files = ReadArchive(LastConverted.Archive);
       TNullPane quiet;
-      ReadSdtsTransfer(State, LastConverted.Cell, quiet, files.get());
+      ReadSdtsTransfer(State, LastConverted.Cell, quiet, files ? *files : DiskFiles());
       EnsureGrid(State);
       LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
       ShadedReliefMnu->setEnabled(true);

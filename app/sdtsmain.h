@@ -58,7 +58,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
   void SelectAndConvert();
   // Converts a transfer (from `files` when it is in an archive) into `dem`
   // and keeps its picture for View > Shaded Relief.
-  void Convert(const std::string& cell, const std::string& dem, const TMemoryFiles* files = nullptr,
+  void Convert(const std::string& cell, const std::string& dem, const ITransferSource& source = DiskFiles(),
                const TOutputFormat& format = DemFormat());
   // The format the save dialog's chosen filter names: DEM, GeoTIFF or
   // Cloud Optimized GeoTIFF.

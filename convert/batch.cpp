@@ -161,7 +161,7 @@ class TPlanner {
     if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
     try {
       std::string name = Options.NameFromInput ? PlainFileName(inputName) + ".dem"
-                                               : MakeDefaultDemName(cell, job->Files.get());
+                                               : MakeDefaultDemName(cell, job->Files ? *job->Files : DiskFiles());
       // The format's own extension.
       job->DefaultName = name.substr(0, name.size() - 4) + Options.Format->Extension;
     } catch (const std::bad_alloc&) {
@@ -243,12 +243,13 @@ void Convert(TJob& job, const TBatchOptions& options, TConversionState& state) {
   std::string error = failure([&] {
     // The picture, like the output, is never a file of the transfer: both
     // are checked before anything is written.
-    if (!item.Png.empty()) CheckNotTransferOutput(item.Cell, item.Png, job.Files.get());
+    const ITransferSource& source = job.Files ? *job.Files : DiskFiles();
+    if (!item.Png.empty()) CheckNotTransferOutput(item.Cell, item.Png, source);
     // Where the workers fill the processors, a writer thread per DEM only
     // competes with them: 8 DEMs of 1201 x 1201 at -j 2 took 68 ms with
     // one, 58 ms without (1.29x and 1.55x the throughput of -j 1).
     const bool background = options.Jobs < std::max(1u, std::thread::hardware_concurrency());
-    ConvertSdtsToDem(state, item.Cell, item.Output, options.AddNewLines, pane, options.Sync, job.Files.get(),
+    ConvertSdtsToDem(state, item.Cell, item.Output, options.AddNewLines, pane, options.Sync, source,
                      *options.Format, background);
   });
   if (error.empty()) {

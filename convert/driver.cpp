@@ -44,19 +44,19 @@ std::string PlainFileName(std::string title) {
   return name;
 }
 
-std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files) {
+std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source) {
   std::string name = "New";
   TConversionState state;
-  SelectTransfer(state.ModuleSet, cellPath, files);
+  SelectTransfer(state.ModuleSet, cellPath, source);
   ReadIden(state);
   if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
   return name + ".dem";
 }
 
 void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const TMemoryFiles* files) {
+                      const ITransferSource& source) {
   state.Reset();
-  SelectTransfer(state.ModuleSet, cellPath, files);
+  SelectTransfer(state.ModuleSet, cellPath, source);
   ReadDdsh(state);
   ReadIden(state);
   ReadDdom(state);
@@ -78,14 +78,14 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 }
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync, const TMemoryFiles* files,
+                      bool addNewLines, IInfoPane& pane, bool sync, const ITransferSource& source,
                       const TOutputFormat& format, bool backgroundWrite) {
   pane.ClearPane();
   pane.SetProgress(0);
   try {
     state.Grid.KeepRaw = format.KeepsRawCells;
     state.Grid.KeepGrid = !format.KeepsRawCells;
-    ReadSdtsTransfer(state, cellPath, pane, files);
+    ReadSdtsTransfer(state, cellPath, pane, source);
     // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
@@ -136,9 +136,10 @@ void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, 
   ShowQuadBoundary(state.Info, pane);
 }
 
-void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath, const TMemoryFiles* files) {
+void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath,
+                            const ITransferSource& source) {
   TModuleSet modules;
-  SelectTransfer(modules, cellPath, files);
+  SelectTransfer(modules, cellPath, source);
   CheckNotTransferFile(modules, cellPath, outputPath);
 }
 

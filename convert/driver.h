@@ -14,8 +14,8 @@ namespace veloran {
 // The name is a plain visible file name: control characters, slashes and
 // leading dots of the title become "_", and a very long title is cut so
 // that the name, with " (NN)" added, stays within 255 bytes.
-// With `files`, the transfer is read from them (see TMemoryFiles).
-std::string MakeDefaultDemName(const std::string& cellPath, const TMemoryFiles* files = nullptr);
+// The transfer is read from `source`.
+std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source = DiskFiles());
 
 // A text as a plain visible file name, as the title in MakeDefaultDemName.
 std::string PlainFileName(std::string text);
@@ -24,7 +24,7 @@ std::string PlainFileName(std::string text);
 // module of the transfer whose cell file is `cellPath`; the progress runs to
 // 50. Fails when the grid has no elevations or more cells than were read.
 void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const TMemoryFiles* files = nullptr);
+                      const ITransferSource& source = DiskFiles());
 
 // Reads the transfer into a fresh `state`, lists the report in the pane and
 // writes the DEM. A failure ends the conversion with its message; the DEM
@@ -33,7 +33,7 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
 // `format` decides the file written (the USGS DEM by default); the report
 // and the summary are the same for every format.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync = true, const TMemoryFiles* files = nullptr,
+                      bool addNewLines, IInfoPane& pane, bool sync = true, const ITransferSource& source = DiskFiles(),
                       const TOutputFormat& format = DemFormat(), bool backgroundWrite = true);
 
 // The 11 summary lines of the DEM just written.
@@ -47,7 +47,7 @@ void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, 
 // the transfer whose cell file is `cellPath`, or the archive it comes from:
 // for outputs besides the DEM, checked before anything is written.
 void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath,
-                            const TMemoryFiles* files = nullptr);
+                            const ITransferSource& source = DiskFiles());
 
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);

@@ -32,9 +32,9 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code) {
 namespace {
 
 // The first file name, in byte order, in `dir` that equals `name` ignoring case.
-std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
+std::string FindIgnoringCase(const std::string& dir, const std::string& name, const ITransferSource& source) {
   std::vector<std::string> names;
-  ListFolder(dir, names);
+  source.List(dir, names);
   std::string found;
   for (const std::string& n : names)
     if (SameIgnoringCase(n, name) && (found.empty() || n < found)) found = n;
@@ -58,11 +58,6 @@ std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
   return moduleSet.TransferDir + name;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
-
 [[noreturn]] void Incomplete(const TModuleSet& moduleSet, std::string_view code, const std::string& path) {
   std::string folder = moduleSet.TransferDir;
   if (folder.size() > 1) folder.pop_back();
@@ -70,20 +65,13 @@ bool Exists(const std::string& path) {
        std::string(code) + " module (" + path + ") is missing");
 }
 
-// The path of the file in `dir` named `name`, on disk or among `files`:
-// exactly, or else (with `anyCase`) the first, in byte order, whose name
-// equals it ignoring case; empty when there is none.
-std::string FindModuleFile(const std::string& dir, const std::string& name, const TMemoryFiles* files,
+// The path of the file in `dir` named `name`: exactly, or else (with
+// `anyCase`) the first, in byte order, whose name equals it ignoring case;
+// empty when there is none.
+std::string FindModuleFile(const std::string& dir, const std::string& name, const ITransferSource& source,
                            bool anyCase = true) {
-  if (files) {
-    if (files->Files.count(dir + name)) return dir + name;
-    if (anyCase)
-      for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
-        if (SameIgnoringCase(std::string_view(it->first).substr(dir.size()), name)) return it->first;
-    return {};
-  }
-  if (Exists(dir + name)) return dir + name;
-  const std::string found = anyCase ? FindIgnoringCase(dir, name) : std::string();
+  if (source.Exists(dir + name)) return dir + name;
+  const std::string found = anyCase ? FindIgnoringCase(dir, name, source) : std::string();
   return found.empty() ? std::string() : dir + found;
 }
 
@@ -91,14 +79,9 @@ std::string FindModuleFile(const std::string& dir, const std::string& name, cons
 // or else named so in any case; empty when it is missing.
 std::string FindModule(const TModuleSet& moduleSet, std::string_view code) {
   const std::string& dir = moduleSet.TransferDir;
-  const std::string found = FindModuleFile(dir, StyledName(moduleSet, code).substr(dir.size()), moduleSet.Files, false);
-  return found.empty() ? FindModuleFile(dir, ModuleFileName(moduleSet, code).substr(dir.size()), moduleSet.Files)
-                       : found;
-}
-
-std::unique_ptr<TStream> OpenFile(const std::string& path, const TMemoryFiles* files) {
-  if (files) return TMemoryStream::Borrow(files->Files.at(path), path);
-  return std::make_unique<TFileStream>(path);
+  const ITransferSource& source = *moduleSet.Source;
+  const std::string found = FindModuleFile(dir, StyledName(moduleSet, code).substr(dir.size()), source, false);
+  return found.empty() ? FindModuleFile(dir, ModuleFileName(moduleSet, code).substr(dir.size()), source) : found;
 }
 
 }  // namespace
@@ -106,7 +89,7 @@ std::unique_ptr<TStream> OpenFile(const std::string& path, const TMemoryFiles* f
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
   const std::string path = FindModule(moduleSet, code);
   if (path.empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
-  return OpenFile(path, moduleSet.Files);
+  return moduleSet.Source->Open(path);
 }
 
 namespace {
@@ -117,9 +100,9 @@ constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "
 // The catalog: each record's module code (NAME, in capitals) and file
 // (FILE), a file of the catalog's own folder. Every record is read: a
 // catalog lists a module per record, USGS's already 19, others more.
-std::map<std::string, std::string> ReadCatalog(const std::string& path, const TMemoryFiles* files) {
+std::map<std::string, std::string> ReadCatalog(const std::string& path, const ITransferSource& source) {
   std::map<std::string, std::string> catalog;
-  auto stream = OpenFile(path, files);
+  auto stream = source.Open(path);
   NameFileOnFailure(path, [&] {
     TDataDescription description;
     ReadDataDescription(*stream, description, 0);
@@ -141,30 +124,24 @@ std::map<std::string, std::string> ReadCatalog(const std::string& path, const TM
 
 // Whether the file starts as an ISO 8211 file does: a leader of 24
 // characters whose sixth holds the leader identifier "L".
-bool LooksLikeIso8211(const std::string& path, const TMemoryFiles* files) {
-  auto stream = OpenFile(path, files);
+bool LooksLikeIso8211(const std::string& path, const ITransferSource& source) {
+  auto stream = source.Open(path);
   char leader[24];
   return stream->Read(leader, 24) == 24 && leader[6] == 'L' && IsLeaderText(leader);
 }
 
 // The first ISO 8211 file of `dir` that is a catalog listing `name`; empty
 // when there is none. Only asked when the prefix rule finds no catalog.
-std::string FindCatalogListing(const std::string& dir, const std::string& name, const TMemoryFiles* files) {
-  std::vector<std::string> paths;
-  if (files) {
-    for (auto it = files->Files.lower_bound(dir); it != files->Files.end() && it->first.rfind(dir, 0) == 0; ++it)
-      if (it->first.find('/', dir.size()) == std::string::npos) paths.push_back(it->first);
-  } else {
-    std::vector<std::string> names;
-    ListFolder(dir, names);
-    std::sort(names.begin(), names.end());
-    for (const std::string& n : names) paths.push_back(dir + n);
-  }
-  for (const std::string& path : paths) {
+std::string FindCatalogListing(const std::string& dir, const std::string& name, const ITransferSource& source) {
+  std::vector<std::string> names;
+  source.List(dir, names);
+  std::sort(names.begin(), names.end());
+  for (const std::string& n : names) {
+    const std::string path = dir + n;
     if (!EndsWithIgnoringCase(path, ".DDF")) continue;
     try {
-      if (!LooksLikeIso8211(path, files)) continue;
-      for (const auto& [code, file] : ReadCatalog(path, files))
+      if (!LooksLikeIso8211(path, source)) continue;
+      for (const auto& [code, file] : ReadCatalog(path, source))
         if (SameIgnoringCase(file, name)) return path;
     } catch (const TConvertError&) {
       // Not a catalog one can read: not the one sought.
@@ -175,8 +152,8 @@ std::string FindCatalogListing(const std::string& dir, const std::string& name, 
 
 }  // namespace
 
-std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const TMemoryFiles* files) {
-  CheckCellFile(chosenPath, files);
+std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const ITransferSource& source) {
+  CheckCellFile(chosenPath, source);
   const size_t slash = chosenPath.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
   const std::string name = chosenPath.substr(dir.size());
@@ -189,15 +166,15 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   // A chosen cell module is the cell module, listed or not.
   const bool cellName = name.size() > 6 && SameIgnoringCase(std::string_view(name).substr(4, 2), "CE");
   std::string cell = cellName ? chosenPath : std::string();
-  std::string catd = FindModuleFile(dir, nameOf("CATD"), files);
+  std::string catd = FindModuleFile(dir, nameOf("CATD"), source);
   // A transfer whose files do not follow the prefix rule (no cell module
   // by it either): the catalog that lists the chosen file, which may be
   // the chosen file itself. A folder of many transfers is never searched
   // for what the prefix rule finds.
-  if (catd.empty() && cell.empty() && FindModuleFile(dir, nameOf("CEL0"), files).empty())
-    catd = FindCatalogListing(dir, name, files);
+  if (catd.empty() && cell.empty() && FindModuleFile(dir, nameOf("CEL0"), source).empty())
+    catd = FindCatalogListing(dir, name, source);
   if (!catd.empty()) {
-    catalog = ReadCatalog(catd, files);
+    catalog = ReadCatalog(catd, source);
     named.Catalog = catalog;
     // The chosen file when the catalog lists it as a cell module, else the
     // first cell module it lists, in the chosen file's letter case first.
@@ -206,19 +183,19 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
       if (SameIgnoringCase(file, name)) {
         cell = chosenPath;
       } else {
-        cell = FindModuleFile(dir, nameOf(code), files, false);
-        if (cell.empty()) cell = FindModuleFile(dir, file, files);
+        cell = FindModuleFile(dir, nameOf(code), source, false);
+        if (cell.empty()) cell = FindModuleFile(dir, file, source);
       }
     }
   }
-  if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), files);
+  if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), source);
   if (cell.empty()) {
-    if (!LooksLikeIso8211(chosenPath, files)) Fail(chosenPath + " is not a module of an SDTS transfer");
+    if (!LooksLikeIso8211(chosenPath, source)) Fail(chosenPath + " is not a module of an SDTS transfer");
     Incomplete(named, "CEL0", dir + nameOf("CEL0"));
   }
 
   SplitCellFileName(moduleSet, cell);
-  moduleSet.Files = files;
+  moduleSet.Source = &source;
   moduleSet.Catalog = std::move(catalog);
   // The cell module is opened by its code, which its name gives.
   if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
@@ -227,15 +204,8 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   return cell;
 }
 
-void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files) {
-  if (files) {
-    if (files->Files.count(cellPath) == 0) Fail("Cannot open file " + cellPath + ": " + std::strerror(ENOENT));
-    if (!EndsWithIgnoringCase(cellPath, ".DDF")) Fail(cellPath + " is not a module of an SDTS transfer");
-    return;
-  }
-  struct stat st {};
-  if (stat(cellPath.c_str(), &st) != 0) Fail("Cannot open file " + cellPath + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Fail("Cannot open file " + cellPath + ": it is not a regular file");
+void CheckCellFile(const std::string& cellPath, const ITransferSource& source) {
+  source.CheckFile(cellPath);
   // A picture, a DEM or a README chosen by mistake must not lead to module
   // names made up from its name.
   if (!EndsWithIgnoringCase(cellPath, ".DDF")) Fail(cellPath + " is not a module of an SDTS transfer");
@@ -251,8 +221,9 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
   auto refuse = [&](const std::string& path) {
     Fail("Cannot create file " + demPath + ": it is " + path + ", a file of the transfer being converted");
   };
-  if (moduleSet.Files) {  // the transfer is in an archive: the archive itself is its file
-    if (same(moduleSet.Files->SourcePath)) refuse(moduleSet.Files->SourcePath);
+  if (!moduleSet.Source->OnDisk()) {  // the transfer is in an archive: the archive itself is its file
+    const std::string container = moduleSet.Source->Container();
+    if (!container.empty() && same(container)) refuse(container);
     return;
   }
   if (same(cellPath)) refuse(cellPath);

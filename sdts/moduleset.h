@@ -24,10 +24,10 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 // "Cannot open file %s: <reason>", "%s is not a module of an SDTS
 // transfer", or "The transfer PREFIX in FOLDER is incomplete: its MODULE
 // module (FILE) is missing" for each module the conversion reads.
-std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const TMemoryFiles* files = nullptr);
+std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
+                           const ITransferSource& source = DiskFiles());
 
-// Opens the module file read-only, from disk or from the module set's files
-// in memory. When the formed name does not exist, a file in the transfer's
+// Opens the module file read-only, from the module set's source. When the formed name does not exist, a file in the transfer's
 // directory whose name equals it ignoring case is opened instead (transfers
 // are often unpacked in lower case); where both exist, the one in the case
 // of the chosen cell file's name is taken. Fails with "Cannot open file %s:
@@ -37,15 +37,15 @@ std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_vie
 
 // Fails with "Cannot open file %s: <reason>" (for a FIFO or a device, ": it
 // is not a regular file") unless the chosen cell file exists and is a
-// regular file (or, with `files`, is one of them): a missing name must never
-// lead to a sibling transfer; and with "%s is not a module of an SDTS
-// transfer" unless its name ends in ".DDF" (in any case).
-void CheckCellFile(const std::string& cellPath, const TMemoryFiles* files = nullptr);
+// regular file of the source: a missing name must never lead to a sibling
+// transfer; and with "%s is not a module of an SDTS transfer" unless its
+// name ends in ".DDF" (in any case).
+void CheckCellFile(const std::string& cellPath, const ITransferSource& source = DiskFiles());
 
 // Fails with "Cannot create file %s: ..." when `demPath` is, after following
 // links, the cell file or any file of the transfer (a file in TransferDir
-// named prefix + code + ".DDF", in any letter case), or, for a transfer in
-// memory, the archive it comes from.
+// named prefix + code + ".DDF", in any letter case), or, for a transfer
+// read from an archive, the archive.
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath);
 
 // Codes 0 to 10 for "BI8" ... "BFP64"; any other text gets kUnknownCellFormat.

@@ -10,24 +10,18 @@
 #include <vector>
 
 #include "sdts/cellstore.h"
+#include "sdts/source.h"
 
 namespace veloran {
 
-// Files of transfers held in memory, such as the members of an archive,
-// by path: SourcePath + "/" + the member's path in the archive.
-struct TMemoryFiles {
-  std::string SourcePath;  // the archive file they come from
-  std::map<std::string, std::string> Files;
-};
-
 // The four file-name parts from which every module file name is formed,
-// and where the files are: on disk, or in memory when Files is set.
+// and where the files are.
 struct TModuleSet {
   std::string CellModuleSuffix;  // characters 7 and 8 of CellFileName
   std::string CellFileName;      // the chosen name without its directory
   std::string TransferPrefix;    // characters 1 to 4 of CellFileName
   std::string TransferDir;       // the directory with its trailing "/", or empty
-  const TMemoryFiles* Files = nullptr;
+  const ITransferSource* Source = &DiskFiles();
   // The module files the transfer's catalog (its CATD module) names, by
   // module code; empty without a catalog, when names follow the prefix rule.
   std::map<std::string, std::string> Catalog;

@@ -219,7 +219,7 @@ TEST_F(Driver, DamagedGeoreferenceIsRefused) {
     if (!spec.FileNames.empty())
       std::filesystem::copy(dir / "OTHER.DDF", dir / ("1234" + std::string(c.Module) + ".DDF"),
                             std::filesystem::copy_options::overwrite_existing);
-    EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dir / "out.tif", false, Pane, false, nullptr,
+    EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dir / "out.tif", false, Pane, false, DiskFiles(),
                                            *FindOutputFormat("gtiff")); }),
               "The file " + dir / ("1234" + std::string(c.Module) + ".DDF") + " " + c.Error);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.tif"));
@@ -294,7 +294,7 @@ TEST_F(Driver, GeoTiffSummaryTellsTheFileWritten) {
         "Rows:          471", "Cols:          343", "Levels:        1"}},
   };
   for (const auto& c : cases) {
-    ConvertSdtsToDem(State, data + c.Cell, Dir / "out.tif", false, Pane, false, nullptr, *FindOutputFormat(c.Format));
+    ConvertSdtsToDem(State, data + c.Cell, Dir / "out.tif", false, Pane, false, DiskFiles(), *FindOutputFormat(c.Format));
     ASSERT_EQ(Pane.Lines.size(), 32u + 12u) << c.Cell;
     EXPECT_EQ(std::vector<std::string>(Pane.Lines.begin() + 32, Pane.Lines.begin() + 39), c.Summary);
   }

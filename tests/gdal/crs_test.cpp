@@ -37,7 +37,7 @@ TEST(Crs, EveryZoneOnEveryDatumReadsBackInGdal) {
       TConversionState state;
       testing::TRecorder pane;
       const std::string tif = dir / "z.tif";
-      ConvertSdtsToDem(state, testing::WriteTransfer(dir.Path(), spec), tif, false, pane, false, nullptr,
+      ConvertSdtsToDem(state, testing::WriteTransfer(dir.Path(), spec), tif, false, pane, false, DiskFiles(),
                        *FindOutputFormat("gtiff"));
       std::unique_ptr<GDALDataset> read(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
       ASSERT_TRUE(read);
@@ -60,7 +60,7 @@ TEST(Crs, EveryZoneOnEveryDatumReadsBackInGdal) {
     TConversionState state;
     testing::TRecorder pane;
     EXPECT_THROW(ConvertSdtsToDem(state, testing::WriteTransfer(dir.Path(), spec), dir / "r.tif", false, pane, false,
-                                  nullptr, *FindOutputFormat("gtiff")),
+                                  DiskFiles(), *FindOutputFormat("gtiff")),
                  TConvertError);
     EXPECT_FALSE(std::filesystem::exists(dir / "r.tif"));
   }

@@ -134,7 +134,7 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   const std::vector<std::string> cells = CellModules(*files);
   ASSERT_EQ(cells, std::vector<std::string>{dir / "8821.tar.gz/oregon-basin-8821/8821CEL0.DDF"});
   testing::TRecorder archived;
-  ConvertSdtsToDem(state, cells[0], dir / "archive.dem", false, archived, false, files.get());
+  ConvertSdtsToDem(state, cells[0], dir / "archive.dem", false, archived, false, *files);
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_EQ(archived.Lines, folder.Lines);
   EXPECT_TRUE(testing::ReadFileBytes(dir / "archive.dem") == testing::ReadFileBytes(dir / "folder.dem"));
@@ -145,7 +145,7 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   EXPECT_EQ(folder.Lines[31], "Col Count: 343");
   EXPECT_EQ(folder.Lines[33], "Min:           1520");
   EXPECT_EQ(folder.Lines[34], "Max:           1826");
-  EXPECT_EQ(MakeDefaultDemName(cells[0], files.get()), "OREGON BASIN, WY-24000.dem");
+  EXPECT_EQ(MakeDefaultDemName(cells[0], *files), "OREGON BASIN, WY-24000.dem");
   // Most positions hold elevations; the rest are the fill outside the quadrangle.
   EXPECT_GT(CompareWithGdal("Oregon Basin", data + "/8821CATD.DDF", dir / "folder.dem", 471u * 343u, dir.Path()),
             150000);

@@ -1,0 +1,59 @@
+#include "sdts/source.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/textutil.h"
+
+namespace veloran {
+
+namespace {
+
+class TDiskFiles final : public ITransferSource {
+ public:
+  void CheckFile(const std::string& path) const override {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) Fail("Cannot open file " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) Fail("Cannot open file " + path + ": it is not a regular file");
+  }
+  bool Exists(const std::string& path) const override {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 || errno != ENOENT;
+  }
+  bool List(const std::string& dir, std::vector<std::string>& names) const override {
+    return ListFolder(dir, names);
+  }
+  std::unique_ptr<TStream> Open(const std::string& path) const override {
+    return std::make_unique<TFileStream>(path);
+  }
+  bool OnDisk() const override { return true; }
+};
+
+}  // namespace
+
+const ITransferSource& DiskFiles() {
+  static const TDiskFiles disk;
+  return disk;
+}
+
+void TMemoryFiles::CheckFile(const std::string& path) const {
+  if (!Exists(path)) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+}
+
+bool TMemoryFiles::List(const std::string& dir, std::vector<std::string>& names) const {
+  names.clear();
+  for (auto it = Files.lower_bound(dir); it != Files.end() && it->first.rfind(dir, 0) == 0; ++it)
+    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
+  return true;
+}
+
+std::unique_ptr<TStream> TMemoryFiles::Open(const std::string& path) const {
+  const auto found = Files.find(path);
+  if (found == Files.end()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  return TMemoryStream::Borrow(found->second, path);
+}
+
+}  // namespace veloran

@@ -281,11 +281,11 @@ void TForm1::SelectAndConvert() {
   LastCellPath = cellPath;
   std::string cell = cellPath.toLocal8Bit().toStdString();
   // An archive: its first transfer, read into memory.
-  std::shared_ptr<const TMemoryFiles> files;
+  std::shared_ptr<const TArchiveFiles> files;
   std::vector<std::string> cells;
   if (IsArchiveName(cell)) {
-    files = ReadArchive(cell);
-    cells = CellModules(*files);
+    files = std::make_shared<TArchiveFiles>(cell);
+    cells = files->CellModules();
     if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
     // Several: all of them as a batch, or the first as one conversion.
     if (cells.size() > 1 && AskYesNo(PaneText("The archive " + cell + " holds " + std::to_string(cells.size()) +
@@ -312,7 +312,7 @@ void TForm1::SelectAndConvert() {
   Convert(cell, dem, source, ChosenFormat());
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
-               cell.substr(files->SourcePath.size() + 1));
+               cell.substr(files->Container().size() + 1));
   AppendLine("Written: " + dem);
 }
 
@@ -512,8 +512,8 @@ void TForm1::BatchDone(const TBatchResult& result) {
   // View > Shaded Relief shows the last DEM converted, read again.
   if (LastConverted.Ok) {
     try {
-      std::shared_ptr<const TMemoryFiles> files;
-      if (!LastConverted.Archive.empty()) files = ReadArchive(LastConverted.Archive);
+      std::shared_ptr<const TArchiveFiles> files;
+      if (!LastConverted.Archive.empty()) files = std::make_shared<TArchiveFiles>(LastConverted.Archive);
       TNullPane quiet;
       ReadSdtsTransfer(State, LastConverted.Cell, quiet, files ? *files : DiskFiles());
       EnsureGrid(State);

@@ -33,7 +33,7 @@ namespace {
 struct TJob {
   TBatchItem Item;
   std::string DefaultName;                    // the name the transfer's title (or input) proposes
-  std::shared_ptr<const TMemoryFiles> Files;  // an archive's modules, or none
+  std::shared_ptr<const ITransferSource> Files;  // an archive's modules, or none
   bool Done = false;
   bool Started = false, Told = false;  // a worker took it; the observer heard so
   bool Canceled = false;               // never started: the batch was canceled
@@ -128,8 +128,8 @@ class TPlanner {
   // The transfers of an archive; one that fails to read fails alone.
   void ExpandArchive(const std::string& path, std::vector<std::unique_ptr<TJob>>& jobs) const {
     try {
-      const auto files = ReadArchive(path);
-      const std::vector<std::string> cells = CellModules(*files);
+      const auto files = std::make_shared<TArchiveFiles>(path);
+      const std::vector<std::string> cells = files->CellModules();
       if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
       const std::string stem = ArchiveStem(path);
       for (const std::string& cell : cells) jobs.push_back(Plan(cell, files, stem));
@@ -152,11 +152,11 @@ class TPlanner {
     return name;
   }
 
-  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const TMemoryFiles> files,
+  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const ITransferSource> files,
                              const std::string& inputName) const {
     auto job = std::make_unique<TJob>();
     job->Item.Label = job->Item.Cell = cell;
-    if (files) job->Item.Archive = files->SourcePath;
+    if (files) job->Item.Archive = files->Container();
     job->Files = std::move(files);
     if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
     try {

@@ -130,75 +130,140 @@ size_t CountArchiveTransfers(const std::string& path) {
   return count;
 }
 
-std::shared_ptr<const TMemoryFiles> ReadArchive(const std::string& path) {
-  auto files = std::make_shared<TMemoryFiles>();
-  files->SourcePath = path;
+namespace {
+
+// Reads the archive's members one after the other; `take` gets each
+// regular .DDF member's (normalized) name and size and returns whether to
+// read its bytes, which then reach `keep`; `link` gets each link to a .DDF
+// member and its target (empty: outside the archive).
+template <class FTake, class FKeep, class FLink>
+void WalkArchive(const std::string& path, FTake&& take, FKeep&& keep, FLink&& link) {
   TArchiveReader reader;
   archive* a = reader.A;
-  auto fail = [&](const std::string& reason) { ArchiveFails(path, reason); };
-  auto failed = [&] { ArchiveFailed(a, path); };
   OpenArchive(a, path);
   size_t total = 0;
-  // Members that are links, by name: tar stores a second copy of a file as
-  // a hard link to the first, and a symbolic link points to another member.
-  std::vector<std::pair<std::string, std::string>> links;
   for (;;) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(a, &entry);
     if (r == ARCHIVE_EOF) break;
-    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) failed();
-    std::string name = archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "";
-    name = NormalMemberPath(name);
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) ArchiveFailed(a, path);
+    const std::string name = NormalMemberPath(archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "");
     const char* hardlink = archive_entry_hardlink(entry);
     const char* symlink = archive_entry_filetype(entry) == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
     if ((hardlink || symlink) && EndsWithIgnoringCase(name, ".ddf")) {
       // A symbolic link's target is relative to its own folder.
       const std::string folder = name.substr(0, name.rfind('/') + 1);
-      links.emplace_back(name, NormalMemberPath(hardlink ? std::string(hardlink) : folder + symlink));
-      if (symlink && *symlink == '/') links.back().second.clear();  // outside the archive
+      std::string target = NormalMemberPath(hardlink ? std::string(hardlink) : folder + symlink);
+      if (symlink && *symlink == '/') target.clear();  // outside the archive
+      link(name, target);
     }
-    if (hardlink || archive_entry_filetype(entry) != AE_IFREG || !EndsWithIgnoringCase(name, ".ddf")) {
-      if (archive_read_data_skip(a) != ARCHIVE_OK) failed();
+    const la_int64_t size = archive_entry_size(entry);
+    if (hardlink || archive_entry_filetype(entry) != AE_IFREG || !EndsWithIgnoringCase(name, ".ddf") || size < 0 ||
+        !take(name, static_cast<size_t>(size))) {
+      if (archive_read_data_skip(a) != ARCHIVE_OK) ArchiveFailed(a, path);
       continue;
     }
-    std::string bytes;
-    const la_int64_t size = archive_entry_size(entry);
-    if (size < 0 || total + static_cast<size_t>(size) > kMaxArchiveBytes)
-      fail("its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
-    bytes.resize(static_cast<size_t>(size));
-    size_t got = 0;
-    while (got < bytes.size()) {
+    if (total + static_cast<size_t>(size) > kMaxArchiveBytes)
+      ArchiveFails(path, "its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
+    std::string bytes(static_cast<size_t>(size), '\0');
+    for (size_t got = 0; got < bytes.size();) {
       const la_ssize_t n = archive_read_data(a, bytes.data() + got, bytes.size() - got);
-      if (n < 0) failed();
-      if (n == 0) fail("the member " + name + " is cut short");
+      if (n < 0) ArchiveFailed(a, path);
+      if (n == 0) ArchiveFails(path, "the member " + name + " is cut short");
       got += static_cast<size_t>(n);
     }
     total += bytes.size();
-    files->Files[path + "/" + name] = std::move(bytes);
+    keep(name, std::move(bytes));
   }
-  // A link reads as the member it leads to; links to links are followed
-  // a few steps, and a link to nothing in the archive is left out.
-  for (int pass = 0; pass < 8; ++pass) {
-    bool changed = false;
-    for (const auto& [name, target] : links) {
-      const auto found = files->Files.find(path + "/" + target);
-      if (target.empty() || found == files->Files.end() || files->Files.count(path + "/" + name)) continue;
-      if (total + found->second.size() > kMaxArchiveBytes)
-        fail("its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
-      total += found->second.size();
-      std::string copy = found->second;
-      files->Files[path + "/" + name] = std::move(copy);
-      changed = true;
-    }
-    if (!changed) break;
-  }
-  return files;
 }
 
-std::vector<std::string> CellModules(const TMemoryFiles& files) {
+}  // namespace
+
+TArchiveFiles::TArchiveFiles(std::string path) : Path(std::move(path)) {}
+
+void TArchiveFiles::Index() const {
+  std::lock_guard lock(Mutex);
+  IndexLocked();
+}
+
+void TArchiveFiles::IndexLocked() const {
+  if (Indexed) return;
+  size_t kept = 0;
+  WalkArchive(
+      Path,
+      [&](const std::string& name, size_t size) {
+        Members[Path + "/" + name].Name = name;
+        // Small modules, and all of a transfer of usual size, come with
+        // this one pass; a member beyond that is read when it is opened.
+        const bool keep = size <= kSmallMember || kept + size <= kKeptBytes;
+        if (keep) kept += size;
+        return keep;
+      },
+      [&](const std::string& name, std::string bytes) {
+        TMember& member = Members[Path + "/" + name];
+        member.Bytes = std::move(bytes);
+        member.Kept = true;
+      },
+      [&](const std::string& name, const std::string& target) {
+        Members[Path + "/" + name].Target = target.empty() ? std::string() : Path + "/" + target;
+        Members[Path + "/" + name].IsLink = true;
+      });
+  Indexed = true;
+}
+
+// A link reads as the member it leads to; links to links are followed a
+// few steps, and a link to nothing in the archive is no file.
+const TArchiveFiles::TMember* TArchiveFiles::Find(const std::string& path) const {
+  IndexLocked();
+  auto found = Members.find(path);
+  for (int step = 0; step < 8 && found != Members.end() && found->second.IsLink; ++step)
+    found = found->second.Target.empty() ? Members.end() : Members.find(found->second.Target);
+  return found == Members.end() || found->second.IsLink ? nullptr : &found->second;
+}
+
+void TArchiveFiles::CheckFile(const std::string& path) const {
+  std::lock_guard lock(Mutex);
+  if (!Find(path)) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+}
+
+bool TArchiveFiles::Exists(const std::string& path) const {
+  std::lock_guard lock(Mutex);
+  return Find(path) != nullptr;
+}
+
+bool TArchiveFiles::List(const std::string& dir, std::vector<std::string>& names) const {
+  std::lock_guard lock(Mutex);
+  IndexLocked();
+  names.clear();
+  for (auto it = Members.lower_bound(dir); it != Members.end() && it->first.rfind(dir, 0) == 0; ++it)
+    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
+  return true;
+}
+
+std::unique_ptr<TStream> TArchiveFiles::Open(const std::string& path) const {
+  std::lock_guard lock(Mutex);
+  TMember* member = const_cast<TMember*>(Find(path));
+  if (!member) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (!member->Kept) {
+    // One more pass through the archive, for this member alone.
+    WalkArchive(
+        Path, [&](const std::string& name, size_t) { return name == member->Name; },
+        [&](const std::string&, std::string bytes) {
+          member->Bytes = std::move(bytes);
+          member->Kept = true;
+        },
+        [](const std::string&, const std::string&) {});
+    if (!member->Kept) ArchiveFails(Path, "the member " + member->Name + " is cut short");
+  }
+  return TMemoryStream::Borrow(member->Bytes, path);
+}
+
+std::vector<std::string> TArchiveFiles::CellModules() const {
+  std::lock_guard lock(Mutex);
+  IndexLocked();
   std::vector<std::string> cells;
-  for (const auto& [name, bytes] : files.Files)
-    if (IsCellModuleName(BaseName(name))) cells.push_back(name);
+  for (const auto& [name, member] : Members)
+    if (IsCellModuleName(BaseName(name)) && Find(name)) cells.push_back(name);
   return cells;
 }
 

@@ -130,8 +130,8 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   TConversionState state;
   testing::TRecorder folder;
   ConvertSdtsToDem(state, data + "/8821CEL0.DDF", dir / "folder.dem", false, folder);
-  const auto files = ReadArchive(dir / "8821.tar.gz");
-  const std::vector<std::string> cells = CellModules(*files);
+  const auto files = std::make_shared<TArchiveFiles>(dir / "8821.tar.gz");
+  const std::vector<std::string> cells = files->CellModules();
   ASSERT_EQ(cells, std::vector<std::string>{dir / "8821.tar.gz/oregon-basin-8821/8821CEL0.DDF"});
   testing::TRecorder archived;
   ConvertSdtsToDem(state, cells[0], dir / "archive.dem", false, archived, false, *files);

@@ -63,6 +63,8 @@ package: build
 
 bench: build
 	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+	@if [ -x $(BUILD)/bin/veloran-gdal-bench ]; then \
+	  $(BUILD)/bin/veloran-gdal-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true; fi
 	@tools/bench-memory $(BUILD)
 
 bench-compare: build

@@ -152,20 +152,26 @@ std::string FindCatalogListing(const std::string& dir, const std::string& name, 
 
 }  // namespace
 
-std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const ITransferSource& source) {
-  CheckCellFile(chosenPath, source);
-  const size_t slash = chosenPath.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
-  const std::string name = chosenPath.substr(dir.size());
-  // Module names in the chosen file's letter case.
-  TModuleSet named;
-  SplitCellFileName(named, chosenPath);
-  auto nameOf = [&](std::string_view code) { return StyledName(named, code).substr(dir.size()); };
+namespace {
 
-  std::map<std::string, std::string> catalog;
+// The cell module of the transfer whose file is `chosenPath`, and its
+// catalog where there is one; Cell is empty when there is none.
+struct TCellSearch {
+  std::string Dir, Cell;
+  TModuleSet Named;  // module names in the chosen file's letter case
+  std::map<std::string, std::string> Catalog;
+};
+TCellSearch FindCell(const std::string& chosenPath, const ITransferSource& source) {
+  TCellSearch found;
+  const size_t slash = chosenPath.rfind('/');
+  const std::string& dir = found.Dir = slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
+  const std::string name = chosenPath.substr(dir.size());
+  SplitCellFileName(found.Named, chosenPath);
+  auto nameOf = [&](std::string_view code) { return StyledName(found.Named, code).substr(dir.size()); };
+
   // A chosen cell module is the cell module, listed or not.
   const bool cellName = name.size() > 6 && SameIgnoringCase(std::string_view(name).substr(4, 2), "CE");
-  std::string cell = cellName ? chosenPath : std::string();
+  std::string& cell = found.Cell = cellName ? chosenPath : std::string();
   std::string catd = FindModuleFile(dir, nameOf("CATD"), source);
   // A transfer whose files do not follow the prefix rule (no cell module
   // by it either): the catalog that lists the chosen file, which may be
@@ -174,11 +180,11 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   if (catd.empty() && cell.empty() && FindModuleFile(dir, nameOf("CEL0"), source).empty())
     catd = FindCatalogListing(dir, name, source);
   if (!catd.empty()) {
-    catalog = ReadCatalog(catd, source);
-    named.Catalog = catalog;
+    found.Catalog = ReadCatalog(catd, source);
+    found.Named.Catalog = found.Catalog;
     // The chosen file when the catalog lists it as a cell module, else the
     // first cell module it lists, in the chosen file's letter case first.
-    for (const auto& [code, file] : catalog) {
+    for (const auto& [code, file] : found.Catalog) {
       if (!cell.empty() || code.rfind("CE", 0) != 0) continue;
       if (SameIgnoringCase(file, name)) {
         cell = chosenPath;
@@ -189,19 +195,36 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
     }
   }
   if (cell.empty()) cell = FindModuleFile(dir, nameOf("CEL0"), source);
+  return found;
+}
+
+}  // namespace
+
+std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath, const ITransferSource& source) {
+  CheckCellFile(chosenPath, source);
+  TCellSearch found = FindCell(chosenPath, source);
+  const std::string& cell = found.Cell;
   if (cell.empty()) {
     if (!LooksLikeIso8211(chosenPath, source)) Fail(chosenPath + " is not a module of an SDTS transfer");
-    Incomplete(named, "CEL0", dir + nameOf("CEL0"));
+    Incomplete(found.Named, "CEL0", StyledName(found.Named, "CEL0"));
   }
 
   SplitCellFileName(moduleSet, cell);
   moduleSet.Source = &source;
-  moduleSet.Catalog = std::move(catalog);
+  moduleSet.Catalog = std::move(found.Catalog);
   // The cell module is opened by its code, which its name gives.
   if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
   for (const std::string_view code : kMetadataCodes)
     if (FindModule(moduleSet, code).empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
   return cell;
+}
+
+bool HoldsCellModule(const std::string& chosenPath, const ITransferSource& source) {
+  try {
+    return !FindCell(chosenPath, source).Cell.empty();
+  } catch (const TConvertError&) {
+    return false;  // a catalog that cannot be read
+  }
 }
 
 void CheckCellFile(const std::string& cellPath, const ITransferSource& source) {

@@ -27,6 +27,11 @@ std::string ModuleFileName(const TModuleSet& moduleSet, std::string_view code);
 std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
                            const ITransferSource& source = DiskFiles());
 
+// Whether the transfer that `chosenPath` is a file of holds a raster cell
+// module: its catalog lists one, or one is named by the prefix rule. Reads
+// no more than the folder's names and the catalog; never fails.
+bool HoldsCellModule(const std::string& chosenPath, const ITransferSource& source = DiskFiles());
+
 // Opens the module file read-only, from the module set's source. When the formed name does not exist, a file in the transfer's
 // directory whose name equals it ignoring case is opened instead (transfers
 // are often unpacked in lower case); where both exist, the one in the case

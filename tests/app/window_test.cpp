@@ -555,8 +555,11 @@ TEST_F(Window, ConvertManyAndArchivesOfSeveral) {
 }  // namespace veloran
 
 int main(int argc, char** argv) {
-  // Headless, also when ctest lists the tests.
+  // Headless, also when ctest lists the tests, and in a fixed locale (the
+  // pane's separator follows it; ctest's ENVIRONMENT holds one variable
+  // per discovered test).
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("LC_ALL", "C");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

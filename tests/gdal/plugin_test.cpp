@@ -1,0 +1,171 @@
+// The SDTSDEM plugin inside GDAL: it reads each transfer as GDAL's own
+// SDTS driver reads it and as our GeoTIFF holds it, through any module and
+// through GDAL's virtual files; what is not an SDTS raster transfer is
+// left to other drivers or refused with the core's message.
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+#include <ogr_spatialref.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/driver.h"
+#include "samplegen/sample.h"
+#include "samplegen/transfer.h"
+#include "tests/support/recorder.h"
+
+namespace veloran {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kData = VELORAN_SOURCE_DIR "/tests/data/";
+
+// With the plugin of this build, as GDAL_DRIVER_PATH would give it.
+std::unique_ptr<GDALDataset> OpenWith(const std::string& path, const char* driver, unsigned flags = 0) {
+  CPLSetConfigOption("GDAL_DRIVER_PATH", VELORAN_GDAL_PLUGINS);
+  GDALAllRegister();
+  const char* drivers[] = {driver, nullptr};
+  return std::unique_ptr<GDALDataset>(
+      GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | flags, driver ? drivers : nullptr));
+}
+
+// Every cell of band 1 as doubles.
+std::vector<double> Cells(GDALDataset& dataset) {
+  std::vector<double> cells(static_cast<size_t>(dataset.GetRasterXSize()) * dataset.GetRasterYSize());
+  EXPECT_EQ(dataset.GetRasterBand(1)->RasterIO(GF_Read, 0, 0, dataset.GetRasterXSize(), dataset.GetRasterYSize(),
+                                               cells.data(), dataset.GetRasterXSize(), dataset.GetRasterYSize(),
+                                               GDT_Float64, 0, 0, nullptr),
+            CE_None);
+  return cells;
+}
+
+// The plugin's reading against GDAL's SDTS driver (voids and fill as no
+// data) and against our GeoTIFF (every cell, no data included).
+void ExpectSameReading(const std::string& catd, const std::string& name) {
+  SCOPED_TRACE(name);
+  const auto ours = OpenWith(catd, "SDTSDEM");
+  const auto gdal = OpenWith(catd, "SDTS");
+  ASSERT_TRUE(ours && gdal);
+  EXPECT_STREQ(ours->GetDriver()->GetDescription(), "SDTSDEM");
+  ASSERT_EQ(ours->GetRasterXSize(), gdal->GetRasterXSize());
+  ASSERT_EQ(ours->GetRasterYSize(), gdal->GetRasterYSize());
+  GDALRasterBand* band = ours->GetRasterBand(1);
+  EXPECT_EQ(band->GetRasterDataType(), gdal->GetRasterBand(1)->GetRasterDataType());
+  EXPECT_STREQ(band->GetUnitType(), gdal->GetRasterBand(1)->GetUnitType());
+  int hasNoData = 0;
+  EXPECT_EQ(band->GetNoDataValue(&hasNoData), -32767);
+  EXPECT_TRUE(hasNoData);
+  double a[6], b[6];
+  ASSERT_EQ(ours->GetGeoTransform(a), CE_None);
+  ASSERT_EQ(gdal->GetGeoTransform(b), CE_None);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(a[i], b[i], 1e-9) << i;
+  ASSERT_NE(ours->GetSpatialRef(), nullptr);
+  EXPECT_TRUE(ours->GetSpatialRef()->IsSame(gdal->GetSpatialRef()));
+  const std::vector<double> read = Cells(*ours), reference = Cells(*gdal);
+  size_t wrong = 0, noData = 0;
+  for (size_t i = 0; i < read.size(); ++i) {
+    const bool none = reference[i] < -32765;
+    noData += none;
+    wrong += none ? read[i] != -32767 : read[i] != reference[i];
+  }
+  EXPECT_EQ(wrong, 0u) << noData << " no data";
+  // Our GeoTIFF of the same transfer holds the same cells.
+  testing::TTempDir dir;
+  TConversionState state;
+  testing::TRecorder pane;
+  ConvertSdtsToDem(state, catd, dir / "t.tif", false, pane, false, DiskFiles(), *FindOutputFormat("gtiff"));
+  const auto tiff = OpenWith(dir / "t.tif", "GTiff");
+  ASSERT_TRUE(tiff);
+  EXPECT_TRUE(Cells(*tiff) == read);
+  EXPECT_STREQ(ours->GetMetadataItem("TITLE"), state.Info.Title.c_str());
+}
+
+TEST(Plugin, ReadsEveryTransferAsGdalsSdtsDriverAndOurGeoTiff) {
+  for (const char* real : {"oregon-basin-8821/8821", "mount-tabor-7974/7974", "cape-canaveral-9838/9838"})
+    ExpectSameReading(kData + real + "CATD.DDF", real);
+  testing::TTempDir dir;
+  for (const std::string variant : {"float", "binsadr", "lower", "repeat"}) {
+    fs::create_directories(dir / variant);
+    testing::WriteTransfer(dir / variant, testing::MakeSample(variant));
+    const std::string catd = variant == "lower" ? "/1234catd.ddf" : "/1234CATD.DDF";
+    ExpectSameReading(dir / variant + catd, variant);
+  }
+}
+
+// Any module of the transfer opens it, on disk and through /vsitar/ and
+// /vsimem/.
+TEST(Plugin, AnyModuleOnDiskAndThroughVirtualFiles) {
+  testing::TTempDir dir;
+  const std::string data = kData + "oregon-basin-8821";
+  ASSERT_EQ(std::system(("tar czf '" + dir / "q.tar.gz" + "' -C '" + data + "/..' oregon-basin-8821").c_str()), 0);
+  std::vector<std::string> paths = {data + "/8821CATD.DDF", data + "/8821CEL0.DDF", data + "/8821IDEN.DDF",
+                                    "/vsitar/" + dir / "q.tar.gz/oregon-basin-8821/8821CATD.DDF",
+                                    "/vsitar/" + dir / "q.tar.gz/oregon-basin-8821/8821DDSH.DDF"};
+  // Every module copied into GDAL's memory files.
+  std::vector<std::string> bytes;
+  for (const auto& e : fs::directory_iterator(data)) bytes.push_back(testing::ReadFileBytes(e.path()));
+  size_t i = 0;
+  for (const auto& e : fs::directory_iterator(data)) {
+    std::string& kept = bytes[i++];
+    VSIFCloseL(VSIFileFromMemBuffer(("/vsimem/q/" + e.path().filename().string()).c_str(),
+                                    reinterpret_cast<GByte*>(kept.data()), kept.size(), FALSE));
+  }
+  paths.push_back("/vsimem/q/8821CATD.DDF");
+  const auto reference = OpenWith(paths[0], "SDTSDEM");
+  ASSERT_TRUE(reference);
+  for (const std::string& path : paths) {
+    const auto ours = OpenWith(path, "SDTSDEM");
+    ASSERT_TRUE(ours) << path << ": " << CPLGetLastErrorMsg();
+    EXPECT_TRUE(Cells(*ours) == Cells(*reference)) << path;
+  }
+}
+
+// Refused: what is damaged, with the core's message; what is no SDTS
+// raster transfer, left to others; update access.
+TEST(Plugin, RefusesWhatItCannotRead) {
+  testing::TTempDir dir;
+  const std::string cell = testing::WriteTransfer(dir.Path(), testing::TTransferSpec{});
+  std::string cells = testing::ReadFileBytes(cell);
+  fs::create_directories(dir / "cut");
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    if (e.is_regular_file()) fs::copy(e.path(), dir / "cut" / e.path().filename());
+  testing::WriteFileBytes(dir / "cut/1234CEL0.DDF", cells.substr(0, cells.size() - 20));
+  fs::create_directories(dir / "lone");
+  fs::copy(dir / "1234IDEN.DDF", dir / "lone/1234IDEN.DDF");
+  testing::WriteFileBytes(dir / "empty.ddf", "");
+  TConversionState state;
+  testing::TRecorder pane;
+  ConvertSdtsToDem(state, cell, dir / "x.tif", false, pane, false, DiskFiles(), *FindOutputFormat("gtiff"));
+  const struct {
+    std::string Path;
+    const char* Error;  // in GDAL's last error, "" for none of ours
+  } cases[] = {
+      {dir / "cut/1234CATD.DDF", "cut/1234CEL0.DDF"},  // the core's message, naming the module
+      {dir / "lone/1234IDEN.DDF", ""},
+      {dir / "empty.ddf", ""},
+  };
+  for (const auto& c : cases) {
+    CPLErrorReset();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    EXPECT_FALSE(OpenWith(c.Path, "SDTSDEM")) << c.Path;
+    CPLPopErrorHandler();
+    if (*c.Error) {
+      EXPECT_NE(std::string(CPLGetLastErrorMsg()).find(c.Error), std::string::npos) << CPLGetLastErrorMsg();
+    }
+  }
+  const auto tiff = OpenWith(dir / "x.tif", nullptr);
+  ASSERT_TRUE(tiff);
+  EXPECT_STREQ(tiff->GetDriver()->GetDescription(), "GTiff");
+  EXPECT_EQ(GDALIdentifyDriver((dir / "x.tif").c_str(), nullptr), GDALGetDriverByName("GTiff"));
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  EXPECT_FALSE(OpenWith(dir / "1234CATD.DDF", "SDTSDEM", GDAL_OF_UPDATE));
+  CPLPopErrorHandler();
+  EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("does not support update access"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veloran

@@ -204,9 +204,10 @@ void TForm1::BuildDialogs() {
 
   SaveDialog1 = new QFileDialog(this, "Save DEM File As. For example: cascade.dem", ".");
   SaveDialog1->setObjectName("SaveDialog1");
-  // The filter chosen decides the format written; DEM first.
-  SaveDialog1->setNameFilters(
-      {"DEM Files (*.dem)", "GeoTIFF (*.tif)", "Cloud Optimized GeoTIFF (*.tif)", "All Files (*.*)"});
+  // The filter chosen decides the format written: one per format, DEM first.
+  QStringList formats;
+  for (const TOutputFormat& format : OutputFormats()) formats << format.Filter;
+  SaveDialog1->setNameFilters(formats << "All Files (*.*)");
   connect(SaveDialog1, &QFileDialog::filterSelected, this, [this] {
     SaveDialog1->setDefaultSuffix(QString(ChosenFormat().Extension).mid(1));
   });
@@ -318,9 +319,9 @@ void TForm1::SelectAndConvert() {
 
 const TOutputFormat& TForm1::ChosenFormat() const {
   const qsizetype chosen = SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter());
-  if (chosen == 1) return *FindOutputFormat("gtiff");
-  if (chosen == 2) return *FindOutputFormat("cog");
-  return DemFormat();
+  const std::vector<TOutputFormat>& formats = OutputFormats();
+  return chosen >= 0 && static_cast<size_t>(chosen) < formats.size() ? formats[static_cast<size_t>(chosen)]
+                                                                     : DemFormat();
 }
 
 void TForm1::Convert(const std::string& cell, const std::string& dem, const ITransferSource& source,

@@ -41,7 +41,7 @@ constexpr const char* kHelp =
     "                      an existing directory\n"
     "  -r, --recursive     search folders in their sub-folders and in the\n"
     "                      archives they hold\n"
-    "      --format=dem|gtiff|cog\n"
+    "      --format=%s\n"
     "                      write a USGS DEM (the default), a GeoTIFF, or a Cloud\n"
     "                      Optimized GeoTIFF (TITLE.tif); -o NAME.tif alone\n"
     "                      means gtiff\n"
@@ -263,7 +263,8 @@ int main(int argc, char** argv) {
         if (haveFormat) return Usage("option --format given more than once");
         haveFormat = true;
         options.Format = veloran::FindOutputFormat(optarg);
-        if (!options.Format) return Usage(std::string("option --format takes dem, gtiff or cog: ") + optarg);
+        if (!options.Format)
+          return Usage("option --format takes " + veloran::OutputFormatNames(", ", " or ") + ": " + optarg);
         break;
       case kNameFrom:
         if (haveNameFrom) return Usage("option --name-from given more than once");
@@ -281,7 +282,7 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
+        std::printf(kHelp, veloran::OutputFormatNames("|", "|").c_str());
         return StdoutFailed() ? 1 : 0;
       case 'V':
         std::printf("%s %s\nCopyright (C) 2026 Belvaret. Licence: all rights reserved.\n", kProgram,

@@ -66,7 +66,8 @@ void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IPro
   ReadSpdm(state);
   ReadLdef(state);
   if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
-  const int64_t cells = ReadCells(state, progress);
+  TProgressRange cellsRead(progress, 0, 50);
+  const int64_t cells = ReadCells(state, cellsRead);
   // A grid needs every one of its cells from this transfer, and a grid
   // without rows or columns has nothing to write.
   const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
@@ -89,7 +90,8 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
     // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
     ShowSdtsInfo(state, pane);
-    format.Write(state, demPath, TWriteOptions{addNewLines, sync, backgroundWrite}, pane);
+    TProgressRange written(pane, 50, 100);
+    format.Write(state, demPath, TWriteOptions{sync, backgroundWrite, addNewLines}, written, pane);
   } catch (const std::bad_alloc&) {
     Fail("Out of memory while converting " + cellPath);
   }

@@ -1,5 +1,7 @@
 // The output formats: each a writer of the conversion's result, behind one
-// seam. A new format is a folder of its own and one line in the table.
+// seam, describing itself. A new format is a folder of its own and one line
+// in the table; the command line's --format and the desktop's save filters
+// are read from it.
 #pragma once
 
 #include <string>
@@ -12,19 +14,21 @@
 namespace veloran {
 
 struct TWriteOptions {
-  bool AddNewLines = false;  // DEM only: CR LF after every block
   bool Sync = true;          // the file reaches the disk before the writer returns
   bool Background = true;    // the DEM's buffers written by a thread of their own (TFileSink)
+  bool AddNewLines = false;  // the DEM's own option: CR LF after every block
 };
 
 struct TOutputFormat {
   const char* Name;       // as --format takes it
+  const char* LongName;   // as the summary and the help name it
   const char* Extension;  // of default names
+  const char* Filter;     // the save dialog's filter that chooses it
   bool KeepsRawCells;     // reads the transfer's cells unchanged, and needs no grid
-  // Writes the file safely, moving the progress, then lists the summary of
-  // the file written in the pane.
+  // Writes the file safely, telling its progress from 0 to 100, then lists
+  // the summary of the file written in the pane.
   void (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-                IInfoPane& pane);
+                IProgress& progress, IInfoPane& pane);
 };
 
 // The formats, the USGS DEM first (the default).
@@ -32,5 +36,8 @@ const std::vector<TOutputFormat>& OutputFormats();
 // The format named `name`, or nullptr.
 const TOutputFormat* FindOutputFormat(std::string_view name);
 const TOutputFormat& DemFormat();
+// The formats' names joined by `separator`, the last two by `last`: with
+// "|" "dem|gtiff|cog", with ", " and " or " "dem, gtiff or cog".
+std::string OutputFormatNames(std::string_view separator, std::string_view last);
 
 }  // namespace veloran

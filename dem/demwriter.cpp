@@ -121,7 +121,7 @@ void WriteRecords(const TConversionState& state, IByteSink& sink, bool addNewLin
   std::vector<uint16_t> tile(cols > 0 ? stride * static_cast<size_t>(cols < kTile ? cols : kTile) : 0);
   const uint16_t* cells = grid.Cells.get();
   for (int32_t c = 0; c < cols; ++c) {
-    progress.SetProgress(50 + static_cast<int>((int64_t{100} * c + cols) / (int64_t{2} * cols)));
+    progress.SetShare(c, cols);
     profile.ColumnId = c + 1;
     const int32_t tileStart = c - c % kTile;
     if (c == tileStart) TransposeTile(cells, rows, cols, tileStart, cols - tileStart < kTile ? cols - tileStart : kTile,

@@ -16,7 +16,7 @@ namespace veloran {
 // runtime's messages for a zero step.
 double RealRemainder(double value, double step);
 
-// Writes the whole file to `sink` and moves the progress from 50 towards 100.
+// Writes the whole file to `sink` and moves the progress from 0 towards 100.
 void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date);
 

@@ -244,7 +244,7 @@ class TTiffWriter {
           Check(TIFFFlush(tif));
         }
       }
-      progress.SetProgress(90);
+      progress.SetShare(9, 10);
     } catch (...) {
       TIFFClose(tif);
       throw;

@@ -143,8 +143,7 @@ void TCellReader::Walk() {
     } else {
       ReadIntegerCells(cells);
     }
-    Progress.SetProgress(static_cast<int>(std::nearbyint(50.0 * static_cast<double>(Stream->Position()) /
-                                                         static_cast<double>(size))));
+    Progress.SetShare(Stream->Position(), size);
 
     int64_t next;
     if (repeat) {

@@ -9,7 +9,7 @@
 namespace veloran {
 
 // Fills Cells from index 0 in the order the module delivers them, tracks
-// ActualMin and ActualMax, and moves the progress from 0 to at most 50.
+// ActualMin and ActualMax, and moves the progress from 0 to at most 100.
 // Returns the number of cells read.
 int64_t ReadCells(TConversionState& state, IProgress& progress);
 

@@ -64,9 +64,11 @@ class Writer : public ::testing::Test {
     State.Grid.Cells.Resize(static_cast<size_t>(count));
     for (int r = 0; r < count; ++r) State.Grid.Cells[r] = static_cast<uint16_t>(count - r + kCellOffset);
   }
+  // The writer's gauge as a conversion shows it: from 50 on.
   std::string Write(bool addNewLines = false) {
     TStringSink sink;
-    WriteDemRecords(State, sink, addNewLines, Gauge, kDate);
+    TProgressRange written(Gauge, 50, 100);
+    WriteDemRecords(State, sink, addNewLines, written, kDate);
     return sink.Bytes;
   }
   static std::string BlockOf(const std::string& bytes, int n, int stride = 1024) {

@@ -19,9 +19,11 @@ using testing::TTransferSpec;
 
 class Cells : public ::testing::Test {
  protected:
+  // The reader's gauge as a conversion shows it: to 50.
   void Read(const TTransferSpec& spec) {
     Write(spec);
-    ReadCells(State, Gauge);
+    TProgressRange read(Gauge, 0, 50);
+    ReadCells(State, read);
   }
   void Write(const TTransferSpec& spec) {
     CellPath = testing::WriteTransfer(Dir.Path(), spec);

@@ -268,6 +268,12 @@ bool TForm1::AskYesNo(const QString& text) {
          QMessageBox::Yes;
 }
 
+void TForm1::ShowFailure(const TConvertError& failure) {
+  // What the user stopped needs no box.
+  if (failure.Kind() == TErrorKind::Cancelled) return;
+  ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(failure.what()));
+}
+
 void TForm1::SelectAndConvert() {
   if (!LastCellPath.isEmpty()) OpenDialog1->selectFile(LastCellPath);
   if (!Execute(OpenDialog1)) return;
@@ -287,7 +293,7 @@ void TForm1::SelectAndConvert() {
   if (IsArchiveName(cell)) {
     files = std::make_shared<TArchiveFiles>(cell);
     cells = files->CellModules();
-    if (cells.empty()) throw std::runtime_error("The archive " + cell + " holds no transfer");
+    if (cells.empty()) Fail(TErrorKind::NotATransfer, "The archive " + cell + " holds no transfer");
     // Several: all of them as a batch, or the first as one conversion.
     if (cells.size() > 1 && AskYesNo(PaneText("The archive " + cell + " holds " + std::to_string(cells.size()) +
                                               " transfers. Convert them all into one folder?"))) {
@@ -300,17 +306,19 @@ void TForm1::SelectAndConvert() {
     // The folder of one transfer selects it.
     const std::vector<std::string> found = CellModulesIn(cell);
     if (found.size() != 1)
-      throw std::runtime_error("The folder " + cell + " holds " + (found.empty() ? "no transfer" : std::to_string(found.size()) + " transfers") +
-                               "; choose a module of the transfer to convert");
+      Fail(TErrorKind::NotATransfer,
+           "The folder " + cell + " holds " +
+               (found.empty() ? "no transfer" : std::to_string(found.size()) + " transfers") +
+               "; choose a module of the transfer to convert");
     cell = found.front();
   }
-  // The name in the extension of the format chosen last.
-  const ITransferSource& source = files ? *files : DiskFiles();
-  const std::string name = MakeDefaultDemName(cell, source);
-  SaveDialog1->selectFile(PaneText(name.substr(0, name.size() - 4) + ChosenFormat().Extension));
+  // The transfer is found once; its title, in the extension of the format
+  // chosen last, is the name proposed.
+  TLocatedTransfer transfer = LocateTransfer(cell, files ? *files : DiskFiles(), files);
+  SaveDialog1->selectFile(PaneText(DefaultName(transfer, ChosenFormat())));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  Convert(cell, dem, source, ChosenFormat());
+  Convert(transfer, dem, ChosenFormat());
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->Container().size() + 1));
@@ -324,10 +332,9 @@ const TOutputFormat& TForm1::ChosenFormat() const {
                                                                      : DemFormat();
 }
 
-void TForm1::Convert(const std::string& cell, const std::string& dem, const ITransferSource& source,
-                     const TOutputFormat& format) {
+void TForm1::Convert(const TLocatedTransfer& transfer, const std::string& dem, const TOutputFormat& format) {
   // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertSdtsToDem(State, cell, dem, NewLineMnu->isChecked(), *this, true, source, format);
+  ConvertTransfer(State, transfer, dem, TRequest{&format, NewLineMnu->isChecked(), true}, *this);
   // The picture of this DEM for View > Shaded Relief; an open picture of an
   // earlier DEM closes.
   EnsureGrid(State);
@@ -340,14 +347,15 @@ void TForm1::ConvertMnuClick() {
   // A failed command ends here with its message; the window stays ready.
   try {
     SelectAndConvert();
-  } catch (const std::exception& e) {
+  } catch (...) {
+    const TConvertError failure = CurrentFailure();
     // Nothing of the failed command stays in view: the gauge starts again
     // and the picture of an earlier DEM goes.
     SetProgress(0);
     LastRelief.reset();
     if (ReliefWindow1) ReliefWindow1->close();
     ShadedReliefMnu->setEnabled(false);
-    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(e.what()));
+    ShowFailure(failure);
   }
 }
 
@@ -444,18 +452,23 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
       TBatchResult result;
       try {
         result = Batch->Run();
-      } catch (const std::exception& e) {
-        result.Fatal = e.what();
+      } catch (...) {
+        const TConvertError failure = CurrentFailure();
+        result.Fatal = failure.what();
+        result.FatalKind = failure.Kind();
       }
       QMetaObject::invokeMethod(this, [this, result] { BatchDone(result); }, Qt::QueuedConnection);
     });
-  } catch (const std::exception& e) {
+  } catch (...) {
+    const TConvertError failure = CurrentFailure();
     Batch.reset();
     Observer.reset();
     if (folder == DropFolder) DropFolder.clear();  // asked again at the next drop
-    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()),
-                 ErrorBoxText(dynamic_cast<const std::system_error*>(&e) ? std::string("Cannot start the conversions: ") + e.what()
-                                                                          : e.what()));
+    // A folder that cannot take files says so; no thread or memory to
+    // start the batch says what could not start.
+    ShowFailure(failure.Kind() == TErrorKind::OutOfMemory
+                    ? TConvertError(failure.Kind(), std::string("Cannot start the conversions: ") + failure.what())
+                    : failure);
     return;
   }
   ClearPane();
@@ -524,8 +537,7 @@ void TForm1::BatchDone(const TBatchResult& result) {
       // The transfer changed since: no picture.
     }
   }
-  if (!result.Fatal.empty())
-    ShowErrorBox(ApplicationTitle(QApplication::applicationFilePath()), ErrorBoxText(result.Fatal));
+  if (!result.Fatal.empty()) ShowFailure(TConvertError(result.FatalKind, result.Fatal));
   if (CloseAfterBatch) close();
 }
 

@@ -56,10 +56,9 @@ class TForm1 : public QMainWindow, public IInfoPane {
   void SetProgress(int value) override;
 
   void SelectAndConvert();
-  // Converts a transfer (from `files` when it is in an archive) into `dem`
-  // and keeps its picture for View > Shaded Relief.
-  void Convert(const std::string& cell, const std::string& dem, const ITransferSource& source = DiskFiles(),
-               const TOutputFormat& format = DemFormat());
+  // Converts a located transfer into `dem` and keeps its picture for View >
+  // Shaded Relief.
+  void Convert(const TLocatedTransfer& transfer, const std::string& dem, const TOutputFormat& format = DemFormat());
   // The format the save dialog's chosen filter names: DEM, GeoTIFF or
   // Cloud Optimized GeoTIFF.
   const TOutputFormat& ChosenFormat() const;
@@ -110,6 +109,8 @@ class TForm1 : public QMainWindow, public IInfoPane {
   virtual void ShowErrorBox(const QString& caption, const QString& text);
   // A question answered Yes or No; tests script it.
   virtual bool AskYesNo(const QString& text);
+  // A failure shown as its kind asks: an error box with its message.
+  void ShowFailure(const TConvertError& failure);
   void showEvent(QShowEvent* event) override;
   // Closing the main window ends the program: the help and relief windows close with it.
   void closeEvent(QCloseEvent* event) override;

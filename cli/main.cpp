@@ -308,12 +308,20 @@ int main(int argc, char** argv) {
   options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})
     if (given && path.back() == '/' && !veloran::IsFolder(path)) return Usage("there is no folder " + path);
+  // One thread budget: -j N conversions share N threads with the work
+  // inside them; one conversion at a time (the default) may use every
+  // processor for its own work.
+  options.Threads = haveJobs ? options.Jobs : 0;
+  options.KeepReports = !quiet;
+  TPrinter printer(quiet, args.size() > 1, !quiet && isatty(STDERR_FILENO) == 1);
+  veloran::TBatch batch(options, args, printer);
   // One file for one transfer: checked once folders and archives are
-  // counted, before anything is written.
+  // found (the batch then converts what it found), before anything is
+  // written.
   const bool outputFile = options.HaveOutput && !options.OutputIsDir;
   const bool previewFile = options.HavePreview && !options.PreviewIsDir;
   if (outputFile || previewFile) {
-    const size_t transfers = veloran::CountTransfers(args, options.Recursive);
+    const size_t transfers = batch.Expand();
     if (transfers > 1 && outputFile)
       return Usage("-o " + options.Output + " is no existing folder, but there are " + std::to_string(transfers) +
                    " transfers");
@@ -321,9 +329,5 @@ int main(int argc, char** argv) {
       return Usage("--preview " + options.Preview + " is no existing folder, but there are " +
                    std::to_string(transfers) + " transfers");
   }
-
-  options.KeepReports = !quiet;
-  TPrinter printer(quiet, args.size() > 1, !quiet && isatty(STDERR_FILENO) == 1);
-  veloran::TBatch batch(options, args, printer);
   return printer.End(batch.Run());
 }

@@ -6,17 +6,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <mutex>
-#include <new>
+#include <functional>
 #include <map>
-#include <system_error>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 
-#include "convert/driver.h"
 #include "convert/transfers.h"
 #include "preview/relief.h"
 #include "sdts/cells.h"
@@ -32,256 +31,169 @@ namespace {
 // One transfer to convert, and how its conversion went.
 struct TJob {
   TBatchItem Item;
-  std::string DefaultName;                    // the name the transfer's title (or input) proposes
-  std::shared_ptr<const ITransferSource> Files;  // an archive's modules, or none
+  std::optional<TLocatedTransfer> Transfer;  // none when it failed to be found
+  std::string Wanted;                        // the output name it asks for
+  size_t Order = 0;                          // its place among the transfers
+  bool Named = false;                        // its place and wanted name are known
+  bool Settled = false;                      // its output is claimed, or it failed before
+  bool Started = false, Told = false;        // a worker took it; the observer heard so
   bool Done = false;
-  bool Started = false, Told = false;  // a worker took it; the observer heard so
-  bool Canceled = false;               // never started: the batch was canceled
-  bool Counted = false;                // the planner counted it among the outputs
+  bool Canceled = false;  // never started: the batch was canceled
   std::atomic<int> Progress{0};
 };
 
-// Finds the transfers of an argument and names their outputs. Expand reads
-// (an archive, a folder, the IDEN module for the title) and may run on any
-// thread; Reserve names the outputs and must see the arguments in order: a
-// title that this run has already used gets "TITLE (2).dem" and so on.
-class TPlanner {
+// What an input holds, in order: its transfers, and the archives a folder
+// holds, each read in its turn like an argument.
+struct TInput;
+struct TPiece {
+  std::unique_ptr<TJob> Job;
+  std::unique_ptr<TInput> Inner;
+};
+struct TInput {
+  std::string Path;
+  bool Taken = false;     // a thread reads it
+  bool Expanded = false;  // its pieces are there
+  std::vector<TPiece> Pieces;
+};
+
+std::unique_ptr<TJob> FailedJob(const std::string& label, const TConvertError& error) {
+  auto job = std::make_unique<TJob>();
+  job->Item.Label = label;
+  job->Item.Error = error.what();
+  job->Item.ErrorKind = error.Kind();
+  return job;
+}
+
+// A module's name without its code and ".DDF": 1234CEL0.DDF gives 1234.
+std::string ModuleStem(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  if (name.size() > 8 && EndsWithIgnoringCase(name, ".DDF")) name.resize(name.size() - 8);
+  return name;
+}
+
+// The name of the folder a file lies in.
+std::string FolderName(const std::string& path) {
+  const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+  if (dir.empty()) return ".";
+  return dir.substr(dir.rfind('/') + 1);
+}
+
+// Finds the transfers of inputs, each located once, and the names their
+// outputs ask for; may run on any thread.
+class TFinder {
  public:
-  explicit TPlanner(const TBatchOptions& options) : Options(options) {}
+  explicit TFinder(const TBatchOptions& options) : Options(options) {}
 
-  // The transfers of one argument; an argument that fails gives one failed job.
-  std::vector<std::unique_ptr<TJob>> Expand(const std::string& arg) const {
-    std::vector<std::unique_ptr<TJob>> jobs;
+  // The pieces of one input; a failure gives one failed job.
+  std::vector<TPiece> Expand(const std::string& path) const {
+    std::vector<TPiece> pieces;
     try {
-      if (IsFolder(arg)) {
-        const TFolderTransfers found = TransfersIn(arg, Options.Recursive);
+      if (IsFolder(path)) {
+        const TFolderTransfers found = TransfersIn(path, Options.Recursive);
         if (found.Cells.empty() && found.Archives.empty() && found.Unreadable.empty())
-          veloran::Fail(std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
-                        (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
-        for (const std::string& cell : found.Cells) jobs.push_back(Plan(cell, nullptr, FolderName(cell)));
-        for (const std::string& archive : found.Archives) ExpandArchive(archive, jobs);
-        for (const auto& [folder, message] : found.Unreadable) jobs.push_back(Failed(folder, message));
-      } else if (IsArchiveName(arg)) {
-        ExpandArchive(arg, jobs);
+          Fail(TErrorKind::NotATransfer,
+               std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
+                   (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
+        for (const std::string& cell : found.Cells)
+          pieces.push_back({Locate(cell, DiskFiles(), nullptr, FolderName(cell)), {}});
+        for (const std::string& archive : found.Archives) {
+          pieces.push_back({});
+          pieces.back().Inner = std::make_unique<TInput>();
+          pieces.back().Inner->Path = archive;
+        }
+        for (const auto& [folder, message] : found.Unreadable)
+          pieces.push_back({FailedJob(folder, TConvertError(TErrorKind::NotFound, message)), {}});
+      } else if (IsArchiveName(path)) {
+        const auto files = std::make_shared<TArchiveFiles>(path);
+        const std::vector<std::string> cells = files->CellModules();
+        if (cells.empty()) Fail(TErrorKind::NotATransfer, "no transfer (no cell module ????CE??.DDF) in this archive");
+        for (const std::string& cell : cells) pieces.push_back({Locate(cell, *files, files, ArchiveStem(path)), {}});
       } else {
-        jobs.push_back(Plan(arg, nullptr, ModuleStem(arg)));
+        pieces.push_back({Locate(path, DiskFiles(), nullptr, ModuleStem(path)), {}});
       }
-    } catch (const std::bad_alloc&) {
-      jobs.push_back(Failed(arg, "Out of memory"));
-    } catch (const std::exception& e) {
-      jobs.push_back(Failed(arg, e.what()));
+    } catch (...) {
+      pieces.clear();
+      pieces.push_back({FailedJob(path, CurrentFailure()), {}});
     }
-    return jobs;
-  }
-
-  // Names the output (and picture) of a job that Expand did not fail.
-  // False while its name cannot be told yet: the name, or one of its
-  // numbered forms before the first free one, belongs to a transfer still
-  // under way, which may yet fail and leave it free.
-  bool Reserve(TJob& job) {
-    TBatchItem& item = job.Item;
-    if (!job.Counted) {
-      // One output file (or picture) for one transfer: a folder or an
-      // archive with more fails for the others.
-      job.Counted = true;
-      ++Planned;
-      if (Options.HavePreview && !Options.PreviewIsDir && Planned > 1) {
-        Fail(job, "--preview names one file, " + Options.Preview + ", but there is more than one transfer");
-        return true;
-      }
-      if (Options.HaveOutput && !Options.OutputIsDir && Planned > 1) {
-        Fail(job, "-o names one file, " + Options.Output + ", but there is more than one transfer");
-        return true;
-      }
-    }
-    if (Options.HaveOutput && !Options.OutputIsDir) {
-      item.Output = Options.Output;
-    } else {
-      const std::string wanted = Options.OutputIsDir ? InFolder(Options.Output, job.DefaultName) : job.DefaultName;
-      const std::string name = FreeName(wanted);
-      if (name.empty()) return false;
-      item.Output = name;
-      if (item.Output != wanted) item.Notice = wanted + " was written earlier in this run; this DEM is " + item.Output;
-      Claims[item.Output] = &job;
-    }
-    PlanPreview(item);
-    // Standard output carries the output alone.
-    item.ReportToStderr = IsStandardOutput(item.Output);
-    if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
-      Fail(job, "Cannot create file " + item.Png + ": it is also the DEM being written");
-    return true;
-  }
-
-  // A transfer ended: a name it did not write is free again.
-  void Ended(const TJob& job) {
-    const auto claim = Claims.find(job.Item.Output);
-    if (claim != Claims.end() && claim->second == &job && !job.Item.Ok) Claims.erase(claim);
-  }
-
-  static void Fail(TJob& job, const std::string& message) {
-    job.Item.Error = message;
-    job.Files.reset();
-    job.Done = true;
+    return pieces;
   }
 
  private:
-  // The transfers of an archive; one that fails to read fails alone.
-  void ExpandArchive(const std::string& path, std::vector<std::unique_ptr<TJob>>& jobs) const {
-    try {
-      const auto files = std::make_shared<TArchiveFiles>(path);
-      const std::vector<std::string> cells = files->CellModules();
-      if (cells.empty()) veloran::Fail("no transfer (no cell module ????CE??.DDF) in this archive");
-      const std::string stem = ArchiveStem(path);
-      for (const std::string& cell : cells) jobs.push_back(Plan(cell, files, stem));
-    } catch (const std::bad_alloc&) {
-      jobs.push_back(Failed(path, "Out of memory"));
-    } catch (const std::exception& e) {
-      jobs.push_back(Failed(path, e.what()));
-    }
-  }
-  // The name of the folder a file lies in.
-  static std::string FolderName(const std::string& path) {
-    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
-    if (dir.empty()) return ".";
-    return dir.substr(dir.rfind('/') + 1);
-  }
-  // A module's name without its code and ".DDF": 1234CEL0.DDF gives 1234.
-  static std::string ModuleStem(const std::string& path) {
-    std::string name = path.substr(path.rfind('/') + 1);
-    if (name.size() > 8 && EndsWithIgnoringCase(name, ".DDF")) name.resize(name.size() - 8);
-    return name;
-  }
-
-  std::unique_ptr<TJob> Plan(const std::string& cell, std::shared_ptr<const ITransferSource> files,
-                             const std::string& inputName) const {
+  // The transfer of `chosen`, and the name its output asks for.
+  std::unique_ptr<TJob> Locate(const std::string& chosen, const ITransferSource& source,
+                               std::shared_ptr<const ITransferSource> keep, const std::string& inputName) const {
     auto job = std::make_unique<TJob>();
-    job->Item.Label = job->Item.Cell = cell;
-    if (files) job->Item.Archive = files->Container();
-    job->Files = std::move(files);
-    if (Options.HaveOutput && !Options.OutputIsDir) return job;  // no name to propose
+    job->Item.Label = job->Item.Cell = chosen;
+    job->Item.Archive = source.Container();
     try {
-      std::string name = Options.NameFromInput ? PlainFileName(inputName) + ".dem"
-                                               : MakeDefaultDemName(cell, job->Files ? *job->Files : DiskFiles());
-      // The format's own extension.
-      job->DefaultName = name.substr(0, name.size() - 4) + Options.Format->Extension;
-    } catch (const std::bad_alloc&) {
-      return Failed(cell, "Out of memory");
-    } catch (const std::exception& e) {
-      return Failed(cell, e.what());
+      job->Transfer = LocateTransfer(chosen, source, std::move(keep));
+      if (Options.HaveOutput && !Options.OutputIsDir) {
+        job->Wanted = Options.Output;
+      } else {
+        const std::string name = Options.NameFromInput ? PlainFileName(inputName) + Options.Format->Extension
+                                                       : DefaultName(*job->Transfer, *Options.Format);
+        job->Wanted = Options.OutputIsDir ? InFolder(Options.Output, name) : name;
+      }
+    } catch (...) {
+      return FailedJob(chosen, CurrentFailure());
     }
     return job;
-  }
-  // The picture beside the options' folder is named after the output.
-  void PlanPreview(TBatchItem& item) const {
-    if (!Options.HavePreview) return;
-    if (!Options.PreviewIsDir) {
-      item.Png = Options.Preview;
-      return;
-    }
-    std::string name = item.Output.substr(item.Output.rfind('/') + 1);
-    const std::string extension = Options.Format->Extension;
-    if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
-      name.resize(name.size() - extension.size());
-    item.Png = InFolder(Options.Preview, name + ".png");
-  }
-  static std::unique_ptr<TJob> Failed(const std::string& label, const std::string& message) {
-    auto job = std::make_unique<TJob>();
-    job->Item.Label = label;
-    Fail(*job, message);
-    return job;
-  }
-  // `path`, or the first of "STEM (2).dem", "STEM (3).dem"... that no
-  // transfer of this run wrote; empty while one under way holds a name
-  // before it.
-  std::string FreeName(const std::string& path) const {
-    const size_t dot = path.rfind('.');
-    const std::string stem = dot == std::string::npos ? path : path.substr(0, dot);
-    const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
-    std::string candidate = path;
-    for (int n = 2;; ++n) {
-      const auto claim = Claims.find(candidate);
-      if (claim == Claims.end()) return candidate;
-      if (!claim->second->Done) return {};
-      candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    }
   }
 
   const TBatchOptions& Options;
-  std::map<std::string, const TJob*> Claims;  // each output name and the transfer that writes (or wrote) it
-  int Planned = 0;
 };
 
-// A conversion's pane: its lines are kept for the observer.
+// A conversion's pane: its lines are kept for the observer, and a new
+// share of its progress wakes the thread that tells it.
 class TJobPane final : public IInfoPane {
  public:
-  TJobPane(TJob& job, bool keep) : Job(job), Keep(keep) {}
+  TJobPane(TJob& job, bool keep, std::function<void()> changed)
+      : Job(job), Keep(keep), Changed(std::move(changed)) {}
   void ClearPane() override {}
   void AppendLine(const std::string& line) override {
     if (Keep) Job.Item.Report.push_back(line);
   }
-  void SetProgress(int value) override { Job.Progress.store(value < 0 ? 0 : (value > 100 ? 100 : value)); }
+  void SetProgress(int value) override {
+    value = std::clamp(value, 0, 100);
+    if (Job.Progress.exchange(value) != value) Changed();
+  }
 
  private:
   TJob& Job;
   bool Keep;
+  std::function<void()> Changed;
 };
-
-// Converts one job in a worker's state; what it reports stays in the job.
-void Convert(TJob& job, const TBatchOptions& options, TConversionState& state) {
-  TJobPane pane(job, options.KeepReports);
-  TBatchItem& item = job.Item;
-  auto failure = [](auto&& step) -> std::string {
-    try {
-      step();
-    } catch (const std::bad_alloc&) {
-      return "Out of memory";
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return {};
-  };
-  std::string error = failure([&] {
-    // The picture, like the output, is never a file of the transfer: both
-    // are checked before anything is written.
-    const ITransferSource& source = job.Files ? *job.Files : DiskFiles();
-    if (!item.Png.empty()) CheckNotTransferOutput(item.Cell, item.Png, source);
-    // Where the workers fill the processors, a writer thread per DEM only
-    // competes with them: 8 DEMs of 1201 x 1201 at -j 2 took 68 ms with
-    // one, 58 ms without (1.29x and 1.55x the throughput of -j 1).
-    const bool background = options.Jobs < std::max(1u, std::thread::hardware_concurrency());
-    ConvertSdtsToDem(state, item.Cell, item.Output, options.AddNewLines, pane, options.Sync, source,
-                     *options.Format, background);
-  });
-  if (error.empty()) {
-    item.Ok = true;
-    // The output is written and stays so: a picture that fails is told apart.
-    if (!item.Png.empty())
-      error = failure([&] {
-        EnsureGrid(state);
-        WriteReliefPng(RenderShadedRelief(state), item.Png, options.Sync);
-      });
-    if (!error.empty()) {
-      item.PictureFailed = true;
-      error = "converted; the picture failed: " + error;
-    }
-  }
-  item.Error = error;
-  job.Progress.store(100);
-}
 
 }  // namespace
 
-// The workers convert; the thread of Run reads ahead while the queue of
-// transfers is short (so memory stays bounded by the number of workers),
-// names the outputs in the order of the arguments, and tells the observer
-// of each transfer in that order as soon as it and every one before it
-// are done.
+// The workers convert; the thread of Run finds transfers a little ahead
+// (so memory stays bounded by the number of workers), places them in the
+// order of the arguments, and tells the observer of each in that order as
+// soon as it and every one before it are done, with the lock released.
 struct TBatch::TImpl {
   TImpl(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer)
-      : Options(WithJobs(std::move(options))), Args(std::move(args)), Observer(observer), Planner(Options) {}
-  static TBatchOptions WithJobs(TBatchOptions options) {
-    if (options.Jobs == 0) options.Jobs = std::clamp(std::thread::hardware_concurrency(), 1u, unsigned{kMaxJobs});
-    return options;
+      : Options(std::move(options)), Observer(observer), Finder(Options) {
+    const unsigned processors = Processors();
+    if (Options.Jobs == 0) Options.Jobs = std::min(processors, unsigned{kMaxJobs});
+    const unsigned threads = std::max(Options.Threads == 0 ? processors : Options.Threads, 1u);
+    Workers = std::min(Options.Jobs, threads);
+    Spare = std::make_unique<TThreadBudget>(threads - Workers);
+    Root.Taken = Root.Expanded = true;
+    for (std::string& arg : args) {
+      auto input = std::make_unique<TInput>();
+      input->Path = std::move(arg);
+      ToTake.push_back(input.get());
+      Root.Pieces.push_back({{}, std::move(input)});
+    }
+    Unread = ToTake.size();
+    Cursor.push_back({&Root, 0});
+  }
+
+  size_t Expand() {
+    std::unique_lock lock(Mutex);
+    while (TInput* input = NextInput()) ExpandInput(*input, lock);
+    PlaceReady();
+    return Placed.size();
   }
 
   TBatchResult Run() {
@@ -290,73 +202,65 @@ struct TBatch::TImpl {
     // way are done: every temporary file goes with its conversion.
     std::vector<std::thread> workers;
     try {
-      for (unsigned i = 0; i < Options.Jobs; ++i) workers.emplace_back([this] { Work(); });
-    } catch (const std::system_error& e) {
+      for (unsigned i = 0; i < Workers; ++i) workers.emplace_back([this] { Work(); });
+    } catch (...) {
       // Fewer workers than asked still convert everything.
-      if (workers.empty()) Result.Fatal = std::string("cannot start a thread: ") + e.code().message();
+      if (workers.empty()) Stop(CurrentFailure());
     }
-    if (Result.Fatal.empty()) {
-      Guarded([&] {
-        std::unique_lock lock(Mutex);
-        // This thread reads ahead when the queue is short: so even one
-        // worker never waits for an archive to be unpacked.
-        while (!Stopped && (Named < (Canceled ? Expanded : Args.size()) || Told < Jobs.size())) {
-          TakeCancel();
-          if (!Canceled && Expanded < Args.size() && Queue.size() + Held.size() < Options.Jobs) {
-            ExpandNext(lock);
-          } else {
-            TellReady(lock);
-          }
+    Guarded([&] {
+      std::unique_lock lock(Mutex);
+      while (!Stopped && !Finished()) {
+        TakeCancel();
+        if (TInput* input = ReadAhead()) {
+          ExpandInput(*input, lock);
+          continue;
         }
-      });
-    }
+        if (!Tell(lock)) Wake.wait(lock, [this] { return Dirty || Stopped || (CancelAsked && !Canceled); });
+        Dirty = false;
+      }
+    });
     {
       std::lock_guard lock(Mutex);
       Stopped = true;  // every transfer is told, or the batch ends: the workers may end
       Wake.notify_all();
     }
     for (std::thread& worker : workers) worker.join();
-    Result.Transfers = Jobs.size();
+    Result.Transfers = Placed.size();
     Result.WasCanceled = Canceled;
     return Result;
   }
 
-  // The observer may cancel from within its calls, which hold the lock:
-  // the request is taken up under the lock by the next thread to look.
+  // The observer may cancel from within its calls: the request is taken
+  // up under the lock by the next thread to look.
   void Cancel() {
     CancelAsked = true;
-    Wake.notify_all();
+    Signal();
   }
-  void TakeCancel() {
-    if (!CancelAsked || Canceled) return;
-    Canceled = true;
-    for (auto* waiting : {&Queue, &Held})
-      for (TJob* job : *waiting) {
-        job->Done = job->Canceled = true;
-        job->Files.reset();
-      }
-    Queue.clear();
-    Held.clear();
+
+ private:
+  // Wakes the thread that tells, and the workers.
+  void Signal() {
+    {
+      std::lock_guard lock(Mutex);
+      Dirty = true;
+    }
     Wake.notify_all();
   }
 
-  // Names a job and queues it, or holds it while its name is not known:
-  // behind a held job of the same name, it keeps its turn.
-  void Place(TJob& job) {
-    const bool behind =
-        std::any_of(Held.begin(), Held.end(), [&](const TJob* h) { return h->DefaultName == job.DefaultName; });
-    if (behind || !Planner.Reserve(job)) {
-      Held.push_back(&job);
-    } else if (!job.Done) {
-      Queue.push_back(&job);
-    }
-  }
-  // A transfer ended: the jobs held for its name are placed again.
-  void Ended(TJob& job) {
-    Planner.Ended(job);
-    std::deque<TJob*> held;
-    held.swap(Held);
-    for (TJob* h : held) Place(*h);
+  // Transfers waiting for a worker never start, and inputs not read yet
+  // are left unread.
+  void TakeCancel() {
+    if (!CancelAsked || Canceled) return;
+    Canceled = true;
+    for (TJob* job : Queue) Settle(*job, true);
+    Queue.clear();
+    for (TInput* input : ToTake) input->Taken = input->Expanded = true;
+    Behind += ToTake.size();
+    Unread -= ToTake.size();
+    ToTake.clear();
+    PlaceReady();
+    Dirty = true;
+    Wake.notify_all();
   }
 
   // Runs `f`; a failure it lets through stops the batch with its message.
@@ -364,13 +268,168 @@ struct TBatch::TImpl {
   void Guarded(F&& f) {
     try {
       f();
-    } catch (const std::exception& e) {
-      const std::string message = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-      std::lock_guard lock(Mutex);
-      if (Result.Fatal.empty()) Result.Fatal = message;
-      Stopped = true;
-      Wake.notify_all();
+    } catch (...) {
+      Stop(CurrentFailure());
     }
+  }
+  void Stop(const TConvertError& error) {
+    std::lock_guard lock(Mutex);
+    if (Result.Fatal.empty()) {
+      Result.Fatal = error.what();
+      Result.FatalKind = error.Kind();
+    }
+    Stopped = true;
+    Wake.notify_all();
+  }
+
+  // The next input to read: the arguments in order, the archives a folder
+  // holds right after it.
+  TInput* NextInput() const { return ToTake.empty() ? nullptr : ToTake.front(); }
+  // The next input to read, while few transfers wait for a worker: the
+  // inputs being read, and those read that wait behind one being read,
+  // count as waiting.
+  TInput* ReadAhead() const { return Queue.size() + Reading + Behind < Workers ? NextInput() : nullptr; }
+
+  // Reads an input with the lock released, then places what is ready.
+  void ExpandInput(TInput& input, std::unique_lock<std::mutex>& lock) {
+    ToTake.pop_front();
+    input.Taken = true;
+    ++Reading;
+    lock.unlock();
+    std::vector<TPiece> pieces = Finder.Expand(input.Path);
+    lock.lock();
+    input.Pieces = std::move(pieces);
+    input.Expanded = true;
+    --Reading;
+    ++Behind;
+    --Unread;
+    // A folder's archives are read next, in their order, each in its turn.
+    for (auto piece = input.Pieces.rbegin(); piece != input.Pieces.rend(); ++piece)
+      if (piece->Inner) {
+        if (Canceled) {
+          piece->Inner->Taken = piece->Inner->Expanded = true;
+          ++Behind;
+        } else {
+          ToTake.push_front(piece->Inner.get());
+          ++Unread;
+        }
+      }
+    PlaceReady();
+    Dirty = true;
+    Wake.notify_all();
+  }
+
+  // Walks the pieces in order from where the last walk stopped, giving each
+  // transfer its place, up to the first input not read yet.
+  void PlaceReady() {
+    while (!Cursor.empty()) {
+      auto& [input, i] = Cursor.back();
+      if (i == input->Pieces.size()) {
+        Cursor.pop_back();
+        continue;
+      }
+      TPiece& piece = input->Pieces[i];
+      if (piece.Job) {
+        Placed.push_back(piece.Job.get());
+        ++i;
+      } else if (piece.Inner->Expanded) {
+        ++i;
+        --Behind;
+        Cursor.push_back({piece.Inner.get(), 0});
+      } else {
+        break;
+      }
+    }
+    AllPlaced = Cursor.empty();
+    for (; Named < Placed.size(); ++Named) Name(*Placed[Named]);
+  }
+
+  // A transfer takes its place: a failed one is done; with one output file
+  // (or picture) for the batch, a second transfer fails; the others wait
+  // for a worker.
+  void Name(TJob& job) {
+    job.Order = Named;
+    job.Named = true;
+    if (!job.Transfer) {
+      job.Done = job.Settled = true;
+      return;
+    }
+    if (Canceled) return Settle(job, true);
+    if (Named > 0 && ((Options.HaveOutput && !Options.OutputIsDir) || (Options.HavePreview && !Options.PreviewIsDir))) {
+      const bool preview = !(Options.HaveOutput && !Options.OutputIsDir);
+      return Fail(job, TConvertError(TErrorKind::OutputIo,
+                                     preview ? "--preview names one file, " + Options.Preview +
+                                                   ", but there is more than one transfer"
+                                             : "-o names one file, " + Options.Output +
+                                                   ", but there is more than one transfer"));
+    }
+    Unsettled[job.Wanted].insert(job.Order);
+    Queue.push_back(&job);
+  }
+
+  void Fail(TJob& job, const TConvertError& error) {
+    job.Item.Error = error.what();
+    job.Item.ErrorKind = error.Kind();
+    job.Transfer.reset();
+    Settle(job);
+    job.Done = true;
+  }
+  // The job's name no longer keeps later ones of the same name waiting.
+  void Settle(TJob& job, bool canceled = false) {
+    if (canceled) {
+      job.Done = job.Canceled = true;
+      job.Transfer.reset();
+    }
+    if (job.Settled) return;
+    job.Settled = true;
+    const auto waiting = Unsettled.find(job.Wanted);
+    if (waiting != Unsettled.end()) {
+      waiting->second.erase(job.Order);
+      if (waiting->second.empty()) Unsettled.erase(waiting);
+    }
+    Wake.notify_all();
+  }
+
+  // The output of a transfer just read: its wanted name, or the first of
+  // "STEM (2).dem", "STEM (3).dem"... that no earlier transfer of this run
+  // has taken. Earlier transfers of the same name are waited for until
+  // they have taken theirs or failed: a transfer that fails takes none.
+  // False when the batch stops meanwhile.
+  bool Claim(TJob& job, std::unique_lock<std::mutex>& lock) {
+    TBatchItem& item = job.Item;
+    Wake.wait(lock, [&] { return Stopped || *Unsettled[job.Wanted].begin() == job.Order; });
+    if (Stopped) {
+      Settle(job);
+      return false;
+    }
+    if (Options.HaveOutput && !Options.OutputIsDir) {
+      item.Output = job.Wanted;
+    } else {
+      const size_t dot = job.Wanted.rfind('.');
+      const std::string stem = dot == std::string::npos ? job.Wanted : job.Wanted.substr(0, dot);
+      const std::string ext = dot == std::string::npos ? std::string() : job.Wanted.substr(dot);
+      item.Output = job.Wanted;
+      for (int n = 2; Claims.count(item.Output); ++n) item.Output = stem + " (" + std::to_string(n) + ")" + ext;
+      if (item.Output != job.Wanted)
+        item.Notice = job.Wanted + " was written earlier in this run; this DEM is " + item.Output;
+      Claims[item.Output] = &job;
+    }
+    if (Options.HavePreview) {
+      std::string name = item.Output.substr(item.Output.rfind('/') + 1);
+      const std::string extension = Options.Format->Extension;
+      if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
+        name.resize(name.size() - extension.size());
+      item.Png = Options.PreviewIsDir ? InFolder(Options.Preview, name + ".png") : Options.Preview;
+    }
+    // Standard output carries the output alone.
+    item.ReportToStderr = IsStandardOutput(item.Output);
+    Settle(job);
+    return true;
+  }
+  // A transfer that failed once it had its name leaves the name free.
+  void Release(TJob& job) {
+    const auto claim = Claims.find(job.Item.Output);
+    if (claim != Claims.end() && claim->second == &job) Claims.erase(claim);
   }
 
   void Work() {
@@ -380,115 +439,164 @@ struct TBatch::TImpl {
       TConversionState state;
       std::unique_lock lock(Mutex);
       for (;;) {
-        Wake.wait(lock, [this] {
-          return Stopped || !Queue.empty() ||
-                 (!Canceled && Expanded < Args.size() && Queue.size() + Held.size() < Options.Jobs);
-        });
+        Wake.wait(lock, [this] { return Stopped || !Queue.empty() || (CancelAsked && !Canceled) || ReadAhead(); });
         if (Stopped) return;
         TakeCancel();
-        if (Queue.empty() && Canceled) continue;
         if (!Queue.empty()) {
           TJob* job = Queue.front();
           Queue.pop_front();
           job->Started = true;
+          Dirty = true;
           Wake.notify_all();
-          lock.unlock();
-          Convert(*job, Options, state);
-          job->Files.reset();  // the archive's memory goes with its last transfer
-          lock.lock();
+          Convert(*job, state, lock);
+          job->Transfer.reset();  // an archive's files go with its last transfer
           job->Done = true;
-          Ended(*job);
+          Dirty = true;
           Wake.notify_all();
           continue;
         }
-        ExpandNext(lock);
+        if (TInput* input = ReadAhead()) ExpandInput(*input, lock);
       }
     });
   }
 
-  // Reads the next argument, then names its transfers in turn.
-  void ExpandNext(std::unique_lock<std::mutex>& lock) {
-    const size_t arg = Expanded++;
+  // Converts one job in a worker's state, the lock released but for the
+  // naming; what it reports stays in the job.
+  void Convert(TJob& job, TConversionState& state, std::unique_lock<std::mutex>& lock) {
+    TJobPane pane(job, Options.KeepReports, [this] { Signal(); });
+    TBatchItem& item = job.Item;
+    const TLocatedTransfer& transfer = *job.Transfer;
+    std::optional<TConvertError> error;
     lock.unlock();
-    auto jobs = Planner.Expand(Args[arg]);
-    lock.lock();
-    Wake.wait(lock, [&] { return Stopped || Named == arg; });
-    if (Stopped) return;
-    TakeCancel();
-    for (auto& job : jobs) {
-      if (!job->Done && Canceled) {
-        job->Done = job->Canceled = true;
-        job->Files.reset();
-      }
-      if (!job->Done) Place(*job);
-      Jobs.push_back(std::move(job));
+    try {
+      ReadForOutput(state, transfer, *Options.Format, pane);
+    } catch (...) {
+      error = CurrentFailure();
     }
-    ++Named;
-    Wake.notify_all();
+    lock.lock();
+    if (error) {
+      Settle(job);
+    } else if (!Claim(job, lock)) {
+      error = TConvertError(TErrorKind::Cancelled, "the batch stopped");
+    }
+    lock.unlock();
+    try {
+      if (!error) {
+        // The picture, like the output, is never a file of the transfer:
+        // both are checked before anything is written.
+        if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
+          veloran::Fail(TErrorKind::OutputIo, "Cannot create file " + item.Png + ": it is also the DEM being written");
+        if (!item.Png.empty()) CheckNotTransferOutput(transfer, item.Png);
+        WriteOutput(state, transfer, item.Output, Options, pane, Spare.get());
+      }
+    } catch (...) {
+      error = CurrentFailure();
+    }
+    if (!error) {
+      item.Ok = true;
+      // The output is written and stays so: a picture that fails is told apart.
+      if (!item.Png.empty()) {
+        try {
+          EnsureGrid(state);
+          WriteReliefPng(RenderShadedRelief(state), item.Png, Options.Sync);
+        } catch (...) {
+          const TConvertError failed = CurrentFailure();
+          item.PictureFailed = true;
+          error = TConvertError(failed.Kind(), "converted; the picture failed: " + std::string(failed.what()));
+        }
+      }
+    }
+    if (error) {
+      item.Error = error->what();
+      item.ErrorKind = error->Kind();
+    }
+    job.Progress.store(100);
+    lock.lock();
+    if (!item.Ok) Release(job);
   }
 
-  // Tells the observer of the transfers that began and of those that ended
-  // in order, and of the batch's share; waits a little when nothing changed.
-  void TellReady(std::unique_lock<std::mutex>& lock) {
-    bool told = false;
-    for (size_t i = Told; i < Jobs.size(); ++i)
-      if (Jobs[i]->Started && !Jobs[i]->Told) {
-        Jobs[i]->Told = true;
-        Observer.Started(Jobs[i]->Item);
+  // Tells the observer, the lock released, of the transfers that began and
+  // of those that ended in order, and of the batch's share. False when
+  // there was nothing new.
+  bool Tell(std::unique_lock<std::mutex>& lock) {
+    std::vector<TBatchItem> started;
+    std::vector<TJob*> ended;
+    for (size_t i = Told; i < Placed.size(); ++i)
+      if (Placed[i]->Started && !Placed[i]->Told) {
+        Placed[i]->Told = true;
+        started.push_back(Placed[i]->Item);
       }
-    while (Told < Jobs.size() && Jobs[Told]->Done) {
-      TJob& job = *Jobs[Told++];
-      told = true;
-      if (job.Canceled) {
-        ++Result.Canceled;
-        continue;
-      }
-      Result.Converted += job.Item.Ok ? 1 : 0;
-      Result.PicturesFailed += job.Item.PictureFailed ? 1 : 0;
-      const bool goOn = Observer.Finished(job.Item, Jobs.size());
-      job.Item.Report.clear();
-      if (!goOn) {
-        Stopped = Result.Stopped = true;
-        Wake.notify_all();
-        return;
-      }
-    }
+    for (; Told < Named && Placed[Told]->Done; ++Told) ended.push_back(Placed[Told]);
     int sum = 0;
     const TJob* current = nullptr;  // the first transfer under way
-    for (size_t i = Told; i < Jobs.size(); ++i) {
-      const int progress = Jobs[i]->Progress.load();
+    for (size_t i = Told; i < Placed.size(); ++i) {
+      const int progress = Placed[i]->Progress.load();
       sum += progress;
-      if (!current && progress > 0 && !Jobs[i]->Done) current = Jobs[i].get();
+      if (!current && progress > 0 && !Placed[i]->Done) current = Placed[i];
     }
-    // 100 % only once every transfer is done. An argument not read yet
-    // counts as one transfer: the workers read only a little ahead, and a
-    // batch of 80 archives was at 97 % after 40.
-    const size_t unread = Canceled ? 0 : Args.size() - Named;
-    const int share =
-        static_cast<int>((100 * Told + static_cast<size_t>(sum)) / std::max<size_t>(Jobs.size() + unread, 1));
-    const bool more = Told < Jobs.size() || Named < (Canceled ? Expanded : Args.size());
+    // 100 % only once every transfer is done. An input not read yet counts
+    // as one transfer: a batch of 80 archives was at 97 % after 40.
+    const size_t unread = Unread;
+    const size_t known = Placed.size();
+    const int share = static_cast<int>((100 * Told + static_cast<size_t>(sum)) / std::max<size_t>(known + unread, 1));
     // Never going back, though transfers found later lower the share.
-    Percent = std::max(Percent, more ? std::min(share, 99) : 100);
-    if (!Jobs.empty())
-      Observer.Progress(Percent, Told, Jobs.size(),
-                        current ? current->Item.Label : Told < Jobs.size() ? Jobs[Told]->Item.Label : std::string());
-    if (!told) Wake.wait_for(lock, std::chrono::milliseconds(50));
+    const int percent = std::max(Percent, Finished() ? 100 : std::min(share, 99));
+    const std::string label = current ? current->Item.Label : Told < known ? Placed[Told]->Item.Label : std::string();
+    const bool changed = !started.empty() || !ended.empty() || percent != Percent || label != LastLabel;
+    Percent = percent;
+    LastLabel = label;
+    if (!changed) return false;
+    lock.unlock();
+    bool goOn = true;
+    for (const TBatchItem& item : started) Observer.Started(item);
+    size_t canceled = 0, converted = 0, pictures = 0;
+    for (TJob* job : ended) {
+      if (job->Canceled) {
+        ++canceled;
+        continue;
+      }
+      converted += job->Item.Ok;
+      pictures += job->Item.PictureFailed;
+      if (goOn) goOn = Observer.Finished(job->Item, known);
+      job->Item.Report.clear();
+    }
+    if (known > 0) Observer.Progress(percent, Told, known, label);
+    lock.lock();
+    Result.Canceled += canceled;
+    Result.Converted += converted;
+    Result.PicturesFailed += pictures;
+    if (!goOn) {
+      Stopped = Result.Stopped = true;
+      Wake.notify_all();
+    }
+    return true;
   }
+  // Every transfer is found, placed and told.
+  bool Finished() const { return AllPlaced && Told == Placed.size(); }
 
-  const TBatchOptions Options;
-  const std::vector<std::string> Args;
+  TBatchOptions Options;
   IBatchObserver& Observer;
-  TPlanner Planner;
+  TFinder Finder;
+  unsigned Workers = 1;
+  std::unique_ptr<TThreadBudget> Spare;  // threads beyond the workers, for the work inside conversions
   std::mutex Mutex;
   std::condition_variable Wake;
-  std::vector<std::unique_ptr<TJob>> Jobs;  // every transfer, in the order of the arguments
-  std::deque<TJob*> Queue;                  // named, waiting for a worker
-  std::deque<TJob*> Held;                   // waiting for a name a transfer under way may leave free
-  size_t Expanded = 0, Named = 0;           // arguments taken for reading, and named
-  size_t Told = 0;                          // transfers told as ended
-  bool Stopped = false, Canceled = false;
+  TInput Root;                  // the arguments as its pieces, and what reading them found
+  std::deque<TInput*> ToTake;   // inputs no thread reads yet, in the order to read them
+  std::vector<std::pair<TInput*, size_t>> Cursor;  // where placing the transfers stands
+  size_t Reading = 0, Behind = 0;  // inputs being read; those read that placing has not reached
+  size_t Unread = 0;            // inputs not read yet (each counted as one transfer in the share)
+  std::vector<TJob*> Placed;    // every transfer known, in the order of the arguments
+  size_t Named = 0;             // transfers placed and named
+  std::deque<TJob*> Queue;      // named, waiting for a worker
+  std::map<std::string, std::set<size_t>> Unsettled;  // by wanted name, the transfers not yet named finally
+  std::map<std::string, const TJob*> Claims;          // each output name and the transfer that took it
+  size_t Told = 0;              // transfers told as ended
+  bool AllPlaced = false;       // no input is left to read
+  bool Stopped = false, Canceled = false, Dirty = false;
   std::atomic<bool> CancelAsked{false};
   int Percent = 0;  // the share last told
+  std::string LastLabel;
   TBatchResult Result;
 };
 
@@ -497,29 +605,11 @@ TBatch::TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObser
 
 TBatch::~TBatch() = default;
 
+size_t TBatch::Expand() { return Impl->Expand(); }
+
 TBatchResult TBatch::Run() { return Impl->Run(); }
 
 void TBatch::Cancel() { Impl->Cancel(); }
-
-size_t CountTransfers(const std::vector<std::string>& args, bool recursive) {
-  size_t count = 0;
-  for (const std::string& arg : args) {
-    try {
-      if (IsFolder(arg)) {
-        const TFolderTransfers found = TransfersIn(arg, recursive);
-        count += found.Cells.size();
-        for (const std::string& archive : found.Archives) count += CountArchiveTransfers(archive);
-      } else if (IsArchiveName(arg)) {
-        count += CountArchiveTransfers(arg);
-      } else {
-        ++count;
-      }
-    } catch (const std::exception&) {
-      ++count;
-    }
-  }
-  return count;
-}
 
 void CheckOutputFolder(const std::string& dir) {
   struct stat st {};
@@ -531,7 +621,7 @@ void CheckOutputFolder(const std::string& dir) {
   } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
     error = errno;
   }
-  if (error != 0) Fail("Cannot write in folder " + dir + ": " + std::strerror(error));
+  if (error != 0) Fail(TErrorKind::OutputIo, "Cannot write in folder " + dir + ": " + std::strerror(error));
 }
 
 }  // namespace veloran

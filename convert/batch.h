@@ -1,5 +1,5 @@
 // Batches: the transfers that arguments hold (any module of a transfer,
-// folders, archives), the names of their outputs, and N conversions at
+// folders, archives), each located once and named, and N conversions at
 // once, each in its own state, told to an observer in the order of the
 // arguments. The command line and the desktop program only present them.
 #pragma once
@@ -9,40 +9,44 @@
 #include <string>
 #include <vector>
 
-#include "convert/formats.h"
+#include "convert/driver.h"
 
 namespace veloran {
 
-struct TBatchOptions {
-  bool AddNewLines = false;
-  bool Sync = true;
+// A request for every transfer of a batch, with where the outputs go and
+// how the work is shared.
+struct TBatchOptions : TRequest {
   bool KeepReports = true;  // keep each conversion's pane lines
   bool HaveOutput = false, OutputIsDir = false;
   std::string Output;  // the one output file, or the folder of every output
   bool HavePreview = false, PreviewIsDir = false;
   std::string Preview;  // the one picture, or the folder of every picture
-  unsigned Jobs = 1;  // conversions at once; 0: one per processor
-  bool Recursive = false;  // folders are searched in their sub-folders and archives
-  const TOutputFormat* Format = &DemFormat();
+  unsigned Jobs = 1;     // conversions at once; 0: one per processor
+  // Threads the batch may run, its conversions and the work inside them
+  // (a GeoTIFF's compression) together; 0: one per processor.
+  unsigned Threads = 0;
+  bool Recursive = false;      // folders are searched in their sub-folders and archives
   bool NameFromInput = false;  // default names from the input, not the title
 };
 
 // One transfer of a batch and how its conversion ended.
 struct TBatchItem {
-  std::string Label;    // the cell module (or the argument that failed) as messages name it
-  std::string Cell;     // the cell module; a member's name when Archive is set
+  std::string Label;    // the module chosen (or the argument that failed) as messages name it
+  std::string Cell;     // the module chosen; a member's name when Archive is set
   std::string Archive;  // the archive it is read from, or none
   std::string Output;   // the file written
   std::string Png;      // its picture, or none
   std::string Notice;   // said before the report: the output had to take another name
   std::vector<std::string> Report;  // the pane lines of the conversion
   std::string Error;                // why it failed (or its picture did); empty otherwise
+  TErrorKind ErrorKind = TErrorKind::Malformed;
   bool Ok = false;                  // the output is written
   bool PictureFailed = false;       // the output is written, its picture not
   bool ReportToStderr = false;      // the output itself goes to standard output
 };
 
-// What a batch tells as it runs; every call comes from the thread that runs it.
+// What a batch tells as it runs; every call comes from the thread that
+// runs it, never while a conversion waits for it.
 class IBatchObserver {
  public:
   virtual ~IBatchObserver() = default;
@@ -64,6 +68,7 @@ struct TBatchResult {
   bool WasCanceled = false;
   bool Stopped = false;  // the observer stopped it
   std::string Fatal;     // what ended the batch early: no thread, no memory
+  TErrorKind FatalKind = TErrorKind::OutOfMemory;
 };
 
 class TBatch {
@@ -73,6 +78,11 @@ class TBatch {
   TBatch(const TBatch&) = delete;
   TBatch& operator=(const TBatch&) = delete;
 
+  // Finds every transfer of the arguments now, on this thread, and returns
+  // how many there are (an argument that fails counts as one); Run then
+  // converts them without looking again. Without it, Run finds them as
+  // it goes, a little ahead of the conversions.
+  size_t Expand();
   // Runs every conversion on `Jobs` workers; this thread reads ahead and
   // calls the observer.
   TBatchResult Run();
@@ -84,12 +94,6 @@ class TBatch {
   struct TImpl;
   std::unique_ptr<TImpl> Impl;
 };
-
-// How many transfers the arguments hold: a folder its cell modules (and,
-// with `recursive`, those of its sub-folders and archives), an archive its
-// cell modules, any other argument one. An argument that cannot be read
-// counts as one: its conversion will say why.
-size_t CountTransfers(const std::vector<std::string>& args, bool recursive);
 
 // Fails with "Cannot write in folder %s: <reason>" unless outputs can be
 // created in `dir`.

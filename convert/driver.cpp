@@ -3,11 +3,13 @@
 #include <charconv>
 #include <cstdlib>
 #include <new>
+#include <system_error>
 
 #include "dem/demwriter.h"
 #include "sdts/cells.h"
 #include "sdts/metadata.h"
 #include "sdts/moduleset.h"
+#include "support/threads.h"
 #include "support/errors.h"
 #include "support/numfmt.h"
 #include "support/textutil.h"
@@ -44,57 +46,67 @@ std::string PlainFileName(std::string title) {
   return name;
 }
 
+std::string DefaultName(TLocatedTransfer& transfer, const TOutputFormat& format) {
+  const std::string& title = TitleOf(transfer);
+  return (title.empty() ? std::string("New") : PlainFileName(title)) + format.Extension;
+}
+
 std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source) {
-  std::string name = "New";
-  TConversionState state;
-  SelectTransfer(state.ModuleSet, cellPath, source);
-  ReadIden(state);
-  if (!state.Info.Title.empty()) name = PlainFileName(state.Info.Title);
-  return name + ".dem";
+  TLocatedTransfer transfer = LocateTransfer(cellPath, source);
+  return DefaultName(transfer, DemFormat());
 }
 
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const ITransferSource& source) {
-  state.Reset();
-  SelectTransfer(state.ModuleSet, cellPath, source);
-  ReadDdsh(state);
-  ReadIden(state);
-  ReadDdom(state);
-  ReadIref(state);
-  ReadXref(state);
-  ReadRsdf(state);
-  ReadSpdm(state);
-  ReadLdef(state);
-  if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
-  TProgressRange cellsRead(progress, 0, 50);
-  const int64_t cells = ReadCells(state, cellsRead);
-  // A grid needs every one of its cells from this transfer, and a grid
-  // without rows or columns has nothing to write.
-  const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
-  if (cells < rows * cols)
-    Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
-         FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
-         " columns");
-  if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
-}
-
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync, const ITransferSource& source,
-                      const TOutputFormat& format, bool backgroundWrite) {
-  pane.ClearPane();
-  pane.SetProgress(0);
+void ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer, const TOutputFormat& format,
+                   IInfoPane& pane) {
   try {
     state.Grid.KeepRaw = format.KeepsRawCells;
     state.Grid.KeepGrid = !format.KeepsRawCells;
-    ReadSdtsTransfer(state, cellPath, pane, source);
+    TProgressRange read(pane, 0, 50);
+    ReadTransfer(state, transfer, read);
+  } catch (...) {
+    throw CurrentFailure(transfer.Cell);
+  }
+}
+
+void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads) {
+  try {
     // Before anything is written: the output must not be a file of the transfer.
-    CheckNotTransferFile(state.ModuleSet, cellPath, demPath);
+    CheckNotTransferFile(state.ModuleSet, transfer.Cell, output);
     ShowSdtsInfo(state, pane);
     TProgressRange written(pane, 50, 100);
-    format.Write(state, demPath, TWriteOptions{sync, backgroundWrite, addNewLines}, written, pane);
-  } catch (const std::bad_alloc&) {
-    Fail("Out of memory while converting " + cellPath);
+    request.Format->Write(state, output, TWriteOptions{request.Sync, request.AddNewLines, threads}, written, pane);
+  } catch (...) {
+    throw CurrentFailure(transfer.Cell);
   }
+}
+
+void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                     const TRequest& request, IInfoPane& pane) {
+  pane.ClearPane();
+  pane.SetProgress(0);
+  // A conversion alone may use every processor.
+  TThreadBudget threads(Processors() - 1);
+  ReadForOutput(state, transfer, *request.Format, pane);
+  WriteOutput(state, transfer, output, request, pane, &threads);
+}
+
+void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
+                      bool addNewLines, IInfoPane& pane, bool sync) {
+  pane.ClearPane();
+  pane.SetProgress(0);
+  TRequest request;
+  request.AddNewLines = addNewLines;
+  request.Sync = sync;
+  TLocatedTransfer transfer;
+  try {
+    transfer = LocateTransfer(cellPath);
+  } catch (...) {
+    throw CurrentFailure(cellPath);
+  }
+  TThreadBudget threads(Processors() - 1);
+  ReadForOutput(state, transfer, *request.Format, pane);
+  WriteOutput(state, transfer, demPath, request, pane, &threads);
 }
 
 namespace {
@@ -138,11 +150,23 @@ void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, 
   ShowQuadBoundary(state.Info, pane);
 }
 
-void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath,
-                            const ITransferSource& source) {
-  TModuleSet modules;
-  SelectTransfer(modules, cellPath, source);
-  CheckNotTransferFile(modules, cellPath, outputPath);
+void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string& outputPath) {
+  CheckNotTransferFile(transfer.Modules, transfer.Cell, outputPath);
+}
+
+TConvertError CurrentFailure(const std::string& converting) {
+  try {
+    throw;
+  } catch (const TConvertError& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return TConvertError(TErrorKind::OutOfMemory,
+                         converting.empty() ? "Out of memory" : "Out of memory while converting " + converting);
+  } catch (const std::system_error& e) {
+    return TConvertError(TErrorKind::OutOfMemory, e.code().message());
+  } catch (const std::exception& e) {
+    return TConvertError(TErrorKind::Malformed, e.what());
+  }
 }
 
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane) {

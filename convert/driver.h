@@ -1,40 +1,58 @@
-// One conversion from a chosen cell module file to a DEM file, and the DEM
-// name proposed for it. Used by the desktop program and the command line.
+// One conversion, one way: a request (format and its options, output, sync)
+// applied to a transfer located once, read once, then written by the
+// format. The desktop program, the command line's batch engine and the
+// tests convert through this.
 #pragma once
 
 #include <string>
 
 #include "convert/formats.h"
-#include "sdts/sdtsinfo.h"
+#include "sdts/transfer.h"
+#include "support/errors.h"
 #include "support/progress.h"
+#include "support/threads.h"
 
 namespace veloran {
 
-// The transfer's IDEN title followed by ".dem", or New.dem without a title.
-// The name is a plain visible file name: control characters, slashes and
-// leading dots of the title become "_", and a very long title is cut so
-// that the name, with " (NN)" added, stays within 255 bytes.
-// The transfer is read from `source`.
+// What to make of a transfer: the format, its own options (Add New Lines
+// is the DEM's), and whether the file must reach the disk before the
+// conversion ends.
+struct TRequest {
+  const TOutputFormat* Format = &DemFormat();
+  bool AddNewLines = false;
+  bool Sync = true;
+};
+
+// The transfer's IDEN title (read once) followed by the format's
+// extension, or New.dem without a title. The name is a plain visible file
+// name: control characters, slashes and leading dots of the title become
+// "_", and a very long title is cut so that the name, with " (NN)" added,
+// stays within 255 bytes.
+std::string DefaultName(TLocatedTransfer& transfer, const TOutputFormat& format);
+// The same for the transfer of `cellPath`, as a DEM.
 std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source = DiskFiles());
 
-// A text as a plain visible file name, as the title in MakeDefaultDemName.
+// A text as a plain visible file name, as the title in DefaultName.
 std::string PlainFileName(std::string text);
 
-// Starts `state` afresh (TConversionState::Reset), then reads the eight metadata modules and the cell
-// module of the transfer whose cell file is `cellPath`; the progress runs to
-// 50. Fails when the grid has no elevations or more cells than were read.
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const ITransferSource& source = DiskFiles());
+// The two halves of a conversion. ReadForOutput reads what the format
+// needs into a fresh `state`, the gauge running to 50.
+// WriteOutput checks that `output` is no file of the transfer, lists the
+// report, writes the file (never leaving a partial one; durable before it
+// returns with Sync), the gauge running on to 100, and lists the format's
+// summary; its work inside may borrow threads from `threads`.
+void ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer, const TOutputFormat& format,
+                   IInfoPane& pane);
+void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads);
+// Both, the pane cleared first, with every processor at hand.
+void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                     const TRequest& request, IInfoPane& pane);
 
-// Reads the transfer into a fresh `state`, lists the report in the pane and
-// writes the DEM. A failure ends the conversion with its message; the DEM
-// path is never left holding a partial file, and a file of the transfer is
-// never written over. `sync` makes the DEM durable before this returns.
-// `format` decides the file written (the USGS DEM by default); the report
-// and the summary are the same for every format.
+// The transfer of the chosen cell file `cellPath`, converted into the DEM
+// `demPath`: a failure ends the conversion with its message.
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync = true, const ITransferSource& source = DiskFiles(),
-                      const TOutputFormat& format = DemFormat(), bool backgroundWrite = true);
+                      bool addNewLines, IInfoPane& pane, bool sync = true);
 
 // The 11 summary lines of the DEM just written.
 void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane);
@@ -44,10 +62,16 @@ void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals,
 void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, int levels, IInfoPane& pane);
 
 // Fails with "Cannot create file %s: ..." when `outputPath` is a file of
-// the transfer whose cell file is `cellPath`, or the archive it comes from:
-// for outputs besides the DEM, checked before anything is written.
-void CheckNotTransferOutput(const std::string& cellPath, const std::string& outputPath,
-                            const ITransferSource& source = DiskFiles());
+// the transfer, or the archive it comes from: for outputs besides the
+// DEM, checked before anything is written.
+void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string& outputPath);
+
+// The failure being handled (to be called within a catch block) as the
+// user is told it, with its kind: a TConvertError as it is; memory that
+// runs out as "Out of memory", or "Out of memory while converting X" with
+// `converting`; a thread that cannot start, out of memory too, with the
+// system's reason; any other exception as its text.
+TConvertError CurrentFailure(const std::string& converting = {});
 
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);

@@ -10,7 +10,12 @@ namespace {
 
 void WriteDem(const TConversionState& state, const std::string& path, const TWriteOptions& options,
               IProgress& progress, IInfoPane& pane) {
-  const TGridTotals totals = WriteDemFile(state, path, options.AddNewLines, progress, options.Sync, options.Background);
+  // A thread of its own writes the DEM's buffers while the next is filled,
+  // where the budget has one spare: where every processor already runs a
+  // conversion it would only compete with them (8 DEMs of 1201 x 1201 at
+  // -j 2 took 68 ms with one, 58 ms without).
+  const TBorrowedThreads writer(options.Threads, 1);
+  const TGridTotals totals = WriteDemFile(state, path, options.AddNewLines, progress, options.Sync, writer.Count() > 0);
   ShowOutputSummary(state, totals, pane);
 }
 
@@ -19,7 +24,7 @@ const TOutputFormat& FormatOf(TTiffLayout layout);
 template <TTiffLayout Layout>
 void WriteTiff(const TConversionState& state, const std::string& path, const TWriteOptions& options,
                IProgress& progress, IInfoPane& pane) {
-  const int levels = WriteGeoTiff(state, path, Layout, options.Sync, progress);
+  const int levels = WriteGeoTiff(state, path, Layout, options.Sync, progress, options.Threads);
   ShowGeoTiffSummary(state, FormatOf(Layout).LongName, levels, pane);
 }
 

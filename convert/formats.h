@@ -10,13 +10,14 @@
 
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
+#include "support/threads.h"
 
 namespace veloran {
 
 struct TWriteOptions {
-  bool Sync = true;          // the file reaches the disk before the writer returns
-  bool Background = true;    // the DEM's buffers written by a thread of their own (TFileSink)
-  bool AddNewLines = false;  // the DEM's own option: CR LF after every block
+  bool Sync = true;                 // the file reaches the disk before the writer returns
+  bool AddNewLines = false;         // the DEM's own option: CR LF after every block
+  TThreadBudget* Threads = nullptr;  // where the writer may borrow threads; none without
 };
 
 struct TOutputFormat {

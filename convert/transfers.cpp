@@ -102,13 +102,13 @@ void OpenArchive(archive* a, const std::string& path) {
   archive_read_support_format_tar(a);
   archive_read_support_format_zip(a);
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) Fail("Cannot open file " + path + ": " + std::strerror(errno));
+  if (stat(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) ArchiveFails(path, "not a regular file");
   if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) {
     // A file that cannot be opened says why in the system's words.
     const char* said = archive_error_string(a);
     if (said && std::string_view(said).rfind("Failed to open", 0) == 0 && archive_errno(a) > 0)
-      Fail("Cannot open file " + path + ": " + std::strerror(archive_errno(a)));
+      Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(archive_errno(a)));
     ArchiveFailed(a, path);
   }
 }
@@ -223,7 +223,7 @@ const TArchiveFiles::TMember* TArchiveFiles::Find(const std::string& path) const
 
 void TArchiveFiles::CheckFile(const std::string& path) const {
   std::lock_guard lock(Mutex);
-  if (!Find(path)) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (!Find(path)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
 }
 
 bool TArchiveFiles::Exists(const std::string& path) const {
@@ -243,7 +243,7 @@ bool TArchiveFiles::List(const std::string& dir, std::vector<std::string>& names
 std::unique_ptr<TStream> TArchiveFiles::Open(const std::string& path) const {
   std::lock_guard lock(Mutex);
   TMember* member = const_cast<TMember*>(Find(path));
-  if (!member) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (!member) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
   if (!member->Kept) {
     // One more pass through the archive, for this member alone.
     WalkArchive(
@@ -270,7 +270,7 @@ std::vector<std::string> TArchiveFiles::CellModules() const {
 namespace {
 
 [[noreturn]] void FolderFailed(const std::string& dir) {
-  Fail("Cannot open folder " + dir + ": " + std::strerror(errno));
+  Fail(TErrorKind::NotFound, "Cannot open folder " + dir + ": " + std::strerror(errno));
 }
 
 void CollectTransfers(const std::string& dir, bool recursive, TFolderTransfers& found) {

@@ -34,7 +34,7 @@ void WriteLeftField(TDemStream& out, std::string_view text, int width) { WriteDe
 namespace {
 
 [[noreturn]] void DoesNotFit(std::string_view field, const std::string& value, int width) {
-  Fail("The " + std::string(field) + " " + value + " does not fit its DEM field of " + std::to_string(width) +
+  Fail(TErrorKind::Unsupported, "The " + std::string(field) + " " + value + " does not fit its DEM field of " + std::to_string(width) +
        " characters");
 }
 

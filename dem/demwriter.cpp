@@ -30,7 +30,7 @@ using TTotals = TGridTotals;
 void CheckGridFits(const TElevationGrid& grid) {
   if (grid.RowCount < 0 || grid.ColCount < 0 ||
       static_cast<uint64_t>(int64_t{grid.RowCount} * grid.ColCount) > grid.Cells.size())
-    Fail("A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
+    Fail(TErrorKind::Unsupported, "A grid of " + FormatInt(grid.RowCount) + " rows and " + FormatInt(grid.ColCount) +
          " columns does not fit in the " + FormatInt(static_cast<int64_t>(grid.Cells.size())) +
          " cells read");
   if (grid.RowCount == 0 || grid.ColCount == 0) Fail(kNoElevationsMessage);

@@ -16,12 +16,12 @@
 #include <memory>
 #include <new>
 
-#include "convert/driver.h"
 #include "iso8211/ddfreader.h"
 #include "sdts/cells.h"
 #include "sdts/crs.h"
 #include "sdts/metadata.h"
 #include "sdts/moduleset.h"
+#include "sdts/transfer.h"
 #include "support/errors.h"
 #include "support/progress.h"
 #include "support/textutil.h"
@@ -53,8 +53,8 @@ class TVsiFiles final : public ITransferSource {
  public:
   void CheckFile(const std::string& path) const override {
     VSIStatBufL st;
-    if (VSIStatL(path.c_str(), &st) != 0) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
-    if (!VSI_ISREG(st.st_mode)) Fail("Cannot open file " + path + ": it is not a regular file");
+    if (VSIStatL(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
+    if (!VSI_ISREG(st.st_mode)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": it is not a regular file");
   }
   bool Exists(const std::string& path) const override {
     VSIStatBufL st;
@@ -73,7 +73,7 @@ class TVsiFiles final : public ITransferSource {
   std::unique_ptr<TStream> Open(const std::string& path) const override {
     VSIStatBufL st;
     VSILFILE* file = VSIStatL(path.c_str(), &st) == 0 && VSI_ISREG(st.st_mode) ? VSIFOpenL(path.c_str(), "rb") : nullptr;
-    if (!file) Fail("Cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT));
+    if (!file) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT));
     return std::make_unique<TVsiStream>(path, file, static_cast<int64_t>(st.st_size));
   }
 };

@@ -190,8 +190,8 @@ std::string CogGhostArea() {
 template <class T>
 class TTiffWriter {
  public:
-  TTiffWriter(const TConversionState& state, const std::string& path, TTiffLayout layout)
-      : State(state), Path(path), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512) {}
+  TTiffWriter(const TConversionState& state, const std::string& path, TTiffLayout layout, TThreadBudget* threads)
+      : State(state), Path(path), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512), Threads(threads) {}
 
   // Returns the number of levels.
   int Write(TLevel<T> full, IProgress& progress, TFileSink& sink) {
@@ -257,7 +257,7 @@ class TTiffWriter {
 
  private:
   [[noreturn]] void Failed() const {
-    Fail("Cannot write file " + Path + ": " + (Error.empty() ? std::string("the TIFF library failed") : Error));
+    Fail(TErrorKind::OutputIo, "Cannot write file " + Path + ": " + (Error.empty() ? std::string("the TIFF library failed") : Error));
   }
   void Check(int ok) const {
     if (!ok) Failed();
@@ -330,7 +330,9 @@ class TTiffWriter {
     Places.resize(queue.size());
     const size_t tileBytes = size_t{Tile} * Tile * sizeof(T);
     const size_t bound = libdeflate_zlib_compress_bound(nullptr, tileBytes);
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(queue.size()));
+    // This thread and those the budget spares, no more than there are tiles.
+    const TBorrowedThreads borrowed(Threads, static_cast<unsigned>(std::min<size_t>(Processors(), queue.size())) - 1);
+    const unsigned workers = 1 + borrowed.Count();
     // One room for everything the compression writes: each thread's tile
     // and compressed bytes, the overviews, then the compressed tiles one
     // after the other. On this kind of machine new memory costs more than
@@ -479,6 +481,7 @@ class TTiffWriter {
   const std::string& Path;
   const TTiffLayout Layout;
   const uint32_t Tile;
+  TThreadBudget* const Threads;
   uint16_t Predictor = std::is_floating_point_v<T> ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL;
   std::string Error;
   // Each compressing thread's compressor, and its tile and compressed
@@ -514,14 +517,14 @@ TLevel<T> FullLevel(const TElevationGrid& grid, const TMappedArray<T>& raw) {
 }  // namespace
 
 int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
-                 IProgress& progress) {
+                 IProgress& progress, TThreadBudget* threads) {
   const TElevationGrid& grid = state.Grid;
   UtmCrsOf(state.Info);  // before any file is created
   TFileSink sink(path, sync, false);  // the bytes come in one piece
   const int levels =
       !grid.RawFloat.empty()
-          ? TTiffWriter<float>(state, path, layout).Write(FullLevel(grid, grid.RawFloat), progress, sink)
-          : TTiffWriter<int16_t>(state, path, layout).Write(FullLevel(grid, grid.RawInt16), progress, sink);
+          ? TTiffWriter<float>(state, path, layout, threads).Write(FullLevel(grid, grid.RawFloat), progress, sink)
+          : TTiffWriter<int16_t>(state, path, layout, threads).Write(FullLevel(grid, grid.RawInt16), progress, sink);
   sink.Commit();
   return levels;
 }

@@ -6,6 +6,7 @@
 
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
+#include "support/threads.h"
 
 namespace veloran {
 
@@ -21,7 +22,9 @@ inline constexpr int kTiffNoData = -32767;
 // as a GeoTIFF, safely as every output. Fails with "Cannot create file
 // %s: ..." or "Cannot write file %s: ...".
 // Returns the number of levels written: the grid, and a COG's overviews.
+// The tiles are compressed by this thread and those it can borrow from
+// `threads`.
 int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
-                 IProgress& progress);
+                 IProgress& progress, TThreadBudget* threads = nullptr);
 
 }  // namespace veloran

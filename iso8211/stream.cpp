@@ -66,11 +66,11 @@ std::pair<int, int64_t> OpenForReading(const std::string& fileName) {
   if (fd < 0 || fstat(fd, &st) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
-    Fail("Cannot open file " + fileName + ": " + std::strerror(error));
+    Fail(TErrorKind::NotFound, "Cannot open file " + fileName + ": " + std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    Fail(fileName + " is not a regular file");
+    Fail(TErrorKind::NotFound, fileName + " is not a regular file");
   }
   return {fd, static_cast<int64_t>(st.st_size)};
 }
@@ -88,7 +88,7 @@ int64_t TFileStream::ReadAt(int64_t pos, void* dst, int64_t n) {
   for (;;) {
     const ssize_t got = ::pread(Fd, dst, static_cast<size_t>(n), static_cast<off_t>(pos));
     if (got >= 0) return got;
-    if (errno != EINTR) Fail("Cannot read file " + Name() + ": " + std::strerror(errno));
+    if (errno != EINTR) Fail(TErrorKind::NotFound, "Cannot read file " + Name() + ": " + std::strerror(errno));
   }
 }
 

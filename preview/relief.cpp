@@ -178,10 +178,10 @@ bool EncodePng(const TReliefImage& image, TPngOutput& out) {
 }  // namespace
 
 void WriteReliefPng(const TReliefImage& image, const std::string& path, bool sync) {
-  if (image.Width <= 0 || image.Height <= 0) Fail("Cannot create file " + path + ": the picture is empty");
+  if (image.Width <= 0 || image.Height <= 0) Fail(TErrorKind::OutputIo, "Cannot create file " + path + ": the picture is empty");
   TPngOutput png;
   png.Bytes.reserve(static_cast<size_t>(image.Width) * static_cast<size_t>(image.Height) * 2);
-  if (!EncodePng(image, png)) Fail("Cannot write file " + path + ": " + png.Error);
+  if (!EncodePng(image, png)) Fail(TErrorKind::OutputIo, "Cannot write file " + path + ": " + png.Error);
   TFileSink sink(path, sync, false);  // the bytes come in one piece
   sink.Write(png.Bytes.data(), png.Bytes.size());
   sink.Commit();

@@ -78,7 +78,7 @@ int32_t ElevationUnitsCode(const std::string& text) {
   for (const std::string_view feet : {"FEET", "FOOT", "FT"})
     if (SameIgnoringCase(unit, feet)) return 1;
   if (unit.empty() || SameIgnoringCase(unit, "M") || SameIgnoringCase(unit.substr(0, 3), "MET")) return 2;
-  Fail("The elevation unit '" + text + "' is not supported (only feet and metres are read)");
+  Fail(TErrorKind::Unsupported, "The elevation unit '" + text + "' is not supported (only feet and metres are read)");
 }
 
 }  // namespace
@@ -93,7 +93,7 @@ void ReadDdsh(TConversionState& state) {
     // The grid holds what a 16-bit integer or a 32-bit float cell gives;
     // a cell read at a width the transfer did not declare would be wrong.
     if (info.CellFormat != kInt16CellFormat && info.CellFormat != kFloatCellFormat)
-      Fail("The cell format '" + fmt + "' is not supported (only BI16 and BFP32 cells are read)");
+      Fail(TErrorKind::Unsupported, "The cell format '" + fmt + "' is not supported (only BI16 and BFP32 cells are read)");
     info.VerticalScale = fmt == "BFP32" ? 10 : 1;
     if (info.UnitsCode == 1) info.VerticalScale = 1;
   });
@@ -147,7 +147,7 @@ void ReadXref(TConversionState& state) {
     info.RefSysName = m.Text("XREF", "RSNM");
     // The DEM's header states UTM coordinates in metres.
     if (info.RefSysName != "UTM")
-      Fail("The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
+      Fail(TErrorKind::Unsupported, "The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
     info.Zone = m.Int("XREF", "ZONE");
     const std::string hdat = m.Text("XREF", "HDAT");
     info.DatumName = hdat;

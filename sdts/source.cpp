@@ -16,8 +16,8 @@ class TDiskFiles final : public ITransferSource {
  public:
   void CheckFile(const std::string& path) const override {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) Fail("Cannot open file " + path + ": " + std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) Fail("Cannot open file " + path + ": it is not a regular file");
+    if (stat(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": it is not a regular file");
   }
   bool Exists(const std::string& path) const override {
     struct stat st {};
@@ -40,7 +40,7 @@ const ITransferSource& DiskFiles() {
 }
 
 void TMemoryFiles::CheckFile(const std::string& path) const {
-  if (!Exists(path)) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (!Exists(path)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
 }
 
 bool TMemoryFiles::List(const std::string& dir, std::vector<std::string>& names) const {
@@ -52,7 +52,7 @@ bool TMemoryFiles::List(const std::string& dir, std::vector<std::string>& names)
 
 std::unique_ptr<TStream> TMemoryFiles::Open(const std::string& path) const {
   const auto found = Files.find(path);
-  if (found == Files.end()) Fail("Cannot open file " + path + ": " + std::strerror(ENOENT));
+  if (found == Files.end()) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
   return TMemoryStream::Borrow(found->second, path);
 }
 

@@ -1,5 +1,6 @@
 // The one exception type of the conversion core: it carries the exact text
-// the user is shown.
+// the user is shown, and a kind that programs choose their exit status and
+// dialog by, never parsing the text.
 #pragma once
 
 #include <stdexcept>
@@ -7,9 +8,23 @@
 
 namespace veloran {
 
+enum class TErrorKind {
+  NotFound,      // an input that is not there or cannot be opened
+  NotATransfer,  // a file or folder that is no SDTS transfer
+  Malformed,     // a transfer (or archive) whose content is damaged
+  Unsupported,   // a transfer the outputs cannot hold (cell format, datum, unit...)
+  OutputIo,      // an output that cannot be created or written
+  OutOfMemory,   // memory or threads ran out
+  Cancelled,     // the user stopped it
+};
+
 class TConvertError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  TConvertError(TErrorKind kind, const std::string& message) : std::runtime_error(message), ErrorKind(kind) {}
+  TErrorKind Kind() const { return ErrorKind; }
+
+ private:
+  TErrorKind ErrorKind;
 };
 
 // Messages of floating-point faults, as the user knows them.
@@ -19,7 +34,9 @@ inline constexpr const char* kOverflowMessage = "Floating point overflow";
 
 inline constexpr const char* kNoElevationsMessage = "The transfer holds no elevations";
 
-[[noreturn]] inline void Fail(const std::string& message) { throw TConvertError(message); }
+[[noreturn]] inline void Fail(TErrorKind kind, const std::string& message) { throw TConvertError(kind, message); }
+// A damaged input: what the readers find wrong.
+[[noreturn]] inline void Fail(const std::string& message) { Fail(TErrorKind::Malformed, message); }
 
 // Runs `f`; a failure whose message does not already name `fileName` gets
 // " in FILE" added, so that every message says which file it comes from.
@@ -30,7 +47,7 @@ void NameFileOnFailure(const std::string& fileName, F&& f) {
   } catch (const TConvertError& e) {
     const std::string message = e.what();
     if (message.find(fileName) != std::string::npos) throw;
-    Fail(message + " in " + fileName);
+    Fail(e.Kind(), message + " in " + fileName);
   }
 }
 

@@ -229,7 +229,7 @@ TFileSink::TFileSink(std::string targetPath, bool sync, bool background, IFileCa
     Slot = RegisterTempFile(DirFd, name.c_str());
     if (Slot < 0) {
       Discard();
-      Fail("Cannot create file " + TargetPath + ": no temporary file can be registered now");
+      Fail(TErrorKind::OutputIo, "Cannot create file " + TargetPath + ": no temporary file can be registered now");
     }
     TempName = name;
     // Mode 0666 under the umask: the permissions of a newly created file.
@@ -332,12 +332,12 @@ void TFileSink::FlushBuffer() {
 }
 
 void TFileSink::CreateFailed(int error) const {
-  Fail("Cannot create file " + TargetPath + ": " + std::strerror(error));
+  Fail(TErrorKind::OutputIo, "Cannot create file " + TargetPath + ": " + std::strerror(error));
 }
 
 void TFileSink::WriteFailed(int error) {
   Discard();
-  Fail("Cannot write file " + TargetPath + ": " + std::strerror(error));
+  Fail(TErrorKind::OutputIo, "Cannot write file " + TargetPath + ": " + std::strerror(error));
 }
 
 void TFileSink::Commit() {
@@ -361,7 +361,7 @@ void TFileSink::Commit() {
   // The rename itself reaches the disk with its folder.
   const int error = Sync && Calls.FsyncDirectory(DirFd) != 0 ? errno : 0;
   Discard();
-  if (error) Fail("Cannot write file " + TargetPath + ": its folder could not be flushed to the disk: " + std::strerror(error));
+  if (error) Fail(TErrorKind::OutputIo, "Cannot write file " + TargetPath + ": its folder could not be flushed to the disk: " + std::strerror(error));
 }
 
 }  // namespace veloran

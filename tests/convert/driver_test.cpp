@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "support/errors.h"
+#include "tests/support/convert.h"
 #include "tests/support/recorder.h"
 #include "samplegen/transfer.h"
 
@@ -219,8 +220,7 @@ TEST_F(Driver, DamagedGeoreferenceIsRefused) {
     if (!spec.FileNames.empty())
       std::filesystem::copy(dir / "OTHER.DDF", dir / ("1234" + std::string(c.Module) + ".DDF"),
                             std::filesystem::copy_options::overwrite_existing);
-    EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dir / "out.tif", false, Pane, false, DiskFiles(),
-                                           *FindOutputFormat("gtiff")); }),
+    EXPECT_EQ(Error([&] { testing::ConvertTo(State, cell, dir / "out.tif", "gtiff", Pane); }),
               "The file " + dir / ("1234" + std::string(c.Module) + ".DDF") + " " + c.Error);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.tif"));
   }
@@ -294,7 +294,7 @@ TEST_F(Driver, GeoTiffSummaryTellsTheFileWritten) {
         "Rows:          471", "Cols:          343", "Levels:        1"}},
   };
   for (const auto& c : cases) {
-    ConvertSdtsToDem(State, data + c.Cell, Dir / "out.tif", false, Pane, false, DiskFiles(), *FindOutputFormat(c.Format));
+    testing::ConvertTo(State, data + c.Cell, Dir / "out.tif", c.Format, Pane);
     ASSERT_EQ(Pane.Lines.size(), 32u + 12u) << c.Cell;
     EXPECT_EQ(std::vector<std::string>(Pane.Lines.begin() + 32, Pane.Lines.begin() + 39), c.Summary);
   }

@@ -12,6 +12,7 @@
 #include "convert/driver.h"
 #include "samplegen/transfer.h"
 #include "support/errors.h"
+#include "tests/support/convert.h"
 #include "tests/support/recorder.h"
 
 namespace veloran {
@@ -37,8 +38,7 @@ TEST(Crs, EveryZoneOnEveryDatumReadsBackInGdal) {
       TConversionState state;
       testing::TRecorder pane;
       const std::string tif = dir / "z.tif";
-      ConvertSdtsToDem(state, testing::WriteTransfer(dir.Path(), spec), tif, false, pane, false, DiskFiles(),
-                       *FindOutputFormat("gtiff"));
+      testing::ConvertTo(state, testing::WriteTransfer(dir.Path(), spec), tif, "gtiff", pane);
       std::unique_ptr<GDALDataset> read(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER));
       ASSERT_TRUE(read);
       const OGRSpatialReference* srs = read->GetSpatialRef();
@@ -59,8 +59,7 @@ TEST(Crs, EveryZoneOnEveryDatumReadsBackInGdal) {
     spec.Zone = zone;
     TConversionState state;
     testing::TRecorder pane;
-    EXPECT_THROW(ConvertSdtsToDem(state, testing::WriteTransfer(dir.Path(), spec), dir / "r.tif", false, pane, false,
-                                  DiskFiles(), *FindOutputFormat("gtiff")),
+    EXPECT_THROW(testing::ConvertTo(state, testing::WriteTransfer(dir.Path(), spec), dir / "r.tif", "gtiff", pane),
                  TConvertError);
     EXPECT_FALSE(std::filesystem::exists(dir / "r.tif"));
   }

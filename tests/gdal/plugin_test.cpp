@@ -16,6 +16,7 @@
 #include "convert/driver.h"
 #include "samplegen/sample.h"
 #include "samplegen/transfer.h"
+#include "tests/support/convert.h"
 #include "tests/support/recorder.h"
 
 namespace veloran {
@@ -77,7 +78,7 @@ void ExpectSameReading(const std::string& catd, const std::string& name) {
   testing::TTempDir dir;
   TConversionState state;
   testing::TRecorder pane;
-  ConvertSdtsToDem(state, catd, dir / "t.tif", false, pane, false, DiskFiles(), *FindOutputFormat("gtiff"));
+  testing::ConvertTo(state, catd, dir / "t.tif", "gtiff", pane);
   const auto tiff = OpenWith(dir / "t.tif", "GTiff");
   ASSERT_TRUE(tiff);
   EXPECT_TRUE(Cells(*tiff) == read);
@@ -139,7 +140,7 @@ TEST(Plugin, RefusesWhatItCannotRead) {
   testing::WriteFileBytes(dir / "empty.ddf", "");
   TConversionState state;
   testing::TRecorder pane;
-  ConvertSdtsToDem(state, cell, dir / "x.tif", false, pane, false, DiskFiles(), *FindOutputFormat("gtiff"));
+  testing::ConvertTo(state, cell, dir / "x.tif", "gtiff", pane);
   const struct {
     std::string Path;
     const char* Error;  // in GDAL's last error, "" for none of ours

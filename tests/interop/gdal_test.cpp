@@ -14,6 +14,7 @@
 #include "convert/transfers.h"
 #include "gtiff/gtiffwriter.h"
 #include "support/errors.h"
+#include "tests/support/convert.h"
 #include "tests/support/recorder.h"
 #include "samplegen/sample.h"
 
@@ -134,7 +135,7 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   const std::vector<std::string> cells = files->CellModules();
   ASSERT_EQ(cells, std::vector<std::string>{dir / "8821.tar.gz/oregon-basin-8821/8821CEL0.DDF"});
   testing::TRecorder archived;
-  ConvertSdtsToDem(state, cells[0], dir / "archive.dem", false, archived, false, *files);
+  testing::ConvertTo(state, cells[0], dir / "archive.dem", "dem", archived, false, *files);
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_EQ(archived.Lines, folder.Lines);
   EXPECT_TRUE(testing::ReadFileBytes(dir / "archive.dem") == testing::ReadFileBytes(dir / "folder.dem"));

@@ -1,0 +1,69 @@
+#include "sdts/transfer.h"
+
+#include "sdts/cells.h"
+#include "sdts/metadata.h"
+#include "sdts/moduleset.h"
+#include "support/errors.h"
+#include "support/numfmt.h"
+
+namespace veloran {
+
+TLocatedTransfer LocateTransfer(const std::string& chosenPath, const ITransferSource& source,
+                                std::shared_ptr<const ITransferSource> keep) {
+  TLocatedTransfer transfer;
+  transfer.Keep = std::move(keep);
+  transfer.Cell = SelectTransfer(transfer.Modules, chosenPath, source);
+  return transfer;
+}
+
+const std::string& TitleOf(TLocatedTransfer& transfer) {
+  if (!transfer.IdenRead) {
+    TConversionState state;
+    state.ModuleSet = transfer.Modules;
+    ReadIden(state);
+    transfer.Title = state.Info.Title;
+    transfer.DataId = state.Info.DataId;
+    transfer.DataDate = state.Info.DataDate;
+    transfer.Scale = state.Info.Scale;
+    transfer.IdenRead = true;
+  }
+  return transfer.Title;
+}
+
+void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress) {
+  state.Reset();
+  state.ModuleSet = transfer.Modules;
+  ReadDdsh(state);
+  if (transfer.IdenRead) {
+    state.Info.Title = transfer.Title;
+    state.Info.DataId = transfer.DataId;
+    state.Info.DataDate = transfer.DataDate;
+    state.Info.Scale = transfer.Scale;
+  } else {
+    ReadIden(state);
+  }
+  ReadDdom(state);
+  ReadIref(state);
+  ReadXref(state);
+  ReadRsdf(state);
+  ReadSpdm(state);
+  ReadLdef(state);
+  if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
+  const int64_t cells = ReadCells(state, progress);
+  // A grid needs every one of its cells from this transfer, and a grid
+  // without rows or columns has nothing to write.
+  const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
+  if (cells < rows * cols)
+    Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
+         FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
+         " columns");
+  if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
+}
+
+void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
+                      const ITransferSource& source) {
+  TProgressRange cellsRead(progress, 0, 50);
+  ReadTransfer(state, LocateTransfer(cellPath, source), cellsRead);
+}
+
+}  // namespace veloran

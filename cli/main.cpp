@@ -142,6 +142,7 @@ class TBatchBar {
     std::fflush(stderr);
     Shown.clear();
   }
+  bool IsShown() const { return Show; }
   // Leaves the bar's last state as a line of its own.
   void Finish(size_t total) {
     if (!Show || total == 0) return;
@@ -189,6 +190,7 @@ class TPrinter final : public veloran::IBatchObserver {
   void Progress(int percent, size_t done, size_t total, const std::string& current) override {
     Bar.Draw(percent, done, total, current);
   }
+  bool ShowsProgress() const override { return Bar.IsShown(); }
 
   // The bar's end, the message that ended the batch early, or the count;
   // the exit status.

@@ -153,9 +153,13 @@ class TJobPane final : public IInfoPane {
   void AppendLine(const std::string& line) override {
     if (Keep) Job.Item.Report.push_back(line);
   }
+  // The telling thread is woken every 5 points: waking it at every point
+  // of every conversion (some 800 times for 8 transfers) cost a batch of
+  // 8 x 1201 x 1201 at -j 2 more than a conversion's worth of time.
   void SetProgress(int value) override {
     value = std::clamp(value, 0, 100);
-    if (Job.Progress.exchange(value) != value) Changed();
+    const int before = Job.Progress.exchange(value);
+    if (value / 5 != before / 5) Changed();
   }
 
  private:
@@ -215,14 +219,14 @@ struct TBatch::TImpl {
           ExpandInput(*input, lock);
           continue;
         }
-        if (!Tell(lock)) Wake.wait(lock, [this] { return Dirty || Stopped || (CancelAsked && !Canceled); });
+        if (!Tell(lock)) Telling.wait(lock, [this] { return Dirty || Stopped || (CancelAsked && !Canceled); });
         Dirty = false;
       }
     });
     {
       std::lock_guard lock(Mutex);
       Stopped = true;  // every transfer is told, or the batch ends: the workers may end
-      Wake.notify_all();
+      WakeAll();
     }
     for (std::thread& worker : workers) worker.join();
     Result.Transfers = Placed.size();
@@ -238,13 +242,20 @@ struct TBatch::TImpl {
   }
 
  private:
-  // Wakes the thread that tells, and the workers.
+  // Wakes the thread that tells, alone: a conversion's progress is no
+  // news for the workers.
   void Signal() {
     {
       std::lock_guard lock(Mutex);
       Dirty = true;
     }
+    Telling.notify_one();
+  }
+  // Wakes everyone: the workers and the thread that tells.
+  void WakeAll() {
+    Dirty = true;
     Wake.notify_all();
+    Telling.notify_one();
   }
 
   // Transfers waiting for a worker never start, and inputs not read yet
@@ -259,8 +270,7 @@ struct TBatch::TImpl {
     Unread -= ToTake.size();
     ToTake.clear();
     PlaceReady();
-    Dirty = true;
-    Wake.notify_all();
+    WakeAll();
   }
 
   // Runs `f`; a failure it lets through stops the batch with its message.
@@ -279,7 +289,7 @@ struct TBatch::TImpl {
       Result.FatalKind = error.Kind();
     }
     Stopped = true;
-    Wake.notify_all();
+    WakeAll();
   }
 
   // The next input to read: the arguments in order, the archives a folder
@@ -315,8 +325,7 @@ struct TBatch::TImpl {
         }
       }
     PlaceReady();
-    Dirty = true;
-    Wake.notify_all();
+    WakeAll();
   }
 
   // Walks the pieces in order from where the last walk stopped, giving each
@@ -355,7 +364,8 @@ struct TBatch::TImpl {
       return;
     }
     if (Canceled) return Settle(job, true);
-    if (Named > 0 && ((Options.HaveOutput && !Options.OutputIsDir) || (Options.HavePreview && !Options.PreviewIsDir))) {
+    if (Planned++ > 0 &&
+        ((Options.HaveOutput && !Options.OutputIsDir) || (Options.HavePreview && !Options.PreviewIsDir))) {
       const bool preview = !(Options.HaveOutput && !Options.OutputIsDir);
       return Fail(job, TConvertError(TErrorKind::OutputIo,
                                      preview ? "--preview names one file, " + Options.Preview +
@@ -446,13 +456,11 @@ struct TBatch::TImpl {
           TJob* job = Queue.front();
           Queue.pop_front();
           job->Started = true;
-          Dirty = true;
-          Wake.notify_all();
+          WakeAll();
           Convert(*job, state, lock);
           job->Transfer.reset();  // an archive's files go with its last transfer
           job->Done = true;
-          Dirty = true;
-          Wake.notify_all();
+          WakeAll();
           continue;
         }
         if (TInput* input = ReadAhead()) ExpandInput(*input, lock);
@@ -463,13 +471,16 @@ struct TBatch::TImpl {
   // Converts one job in a worker's state, the lock released but for the
   // naming; what it reports stays in the job.
   void Convert(TJob& job, TConversionState& state, std::unique_lock<std::mutex>& lock) {
-    TJobPane pane(job, Options.KeepReports, [this] { Signal(); });
+    TJobPane pane(job, Options.KeepReports, [this] {
+      if (Observer.ShowsProgress()) Signal();
+    });
     TBatchItem& item = job.Item;
     const TLocatedTransfer& transfer = *job.Transfer;
     std::optional<TConvertError> error;
+    std::unique_ptr<TFormatSession> session;
     lock.unlock();
     try {
-      ReadForOutput(state, transfer, *Options.Format, pane);
+      session = ReadForOutput(state, transfer, Options, pane, Spare.get());
     } catch (...) {
       error = CurrentFailure();
     }
@@ -487,11 +498,12 @@ struct TBatch::TImpl {
         if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
           veloran::Fail(TErrorKind::OutputIo, "Cannot create file " + item.Png + ": it is also the DEM being written");
         if (!item.Png.empty()) CheckNotTransferOutput(transfer, item.Png);
-        WriteOutput(state, transfer, item.Output, Options, pane, Spare.get());
+        WriteOutput(state, transfer, item.Output, Options, pane, Spare.get(), std::move(session));
       }
     } catch (...) {
       error = CurrentFailure();
     }
+    session.reset();  // a file not written stops its work
     if (!error) {
       item.Ok = true;
       // The output is written and stays so: a picture that fails is told apart.
@@ -567,7 +579,7 @@ struct TBatch::TImpl {
     Result.PicturesFailed += pictures;
     if (!goOn) {
       Stopped = Result.Stopped = true;
-      Wake.notify_all();
+      WakeAll();
     }
     return true;
   }
@@ -580,7 +592,8 @@ struct TBatch::TImpl {
   unsigned Workers = 1;
   std::unique_ptr<TThreadBudget> Spare;  // threads beyond the workers, for the work inside conversions
   std::mutex Mutex;
-  std::condition_variable Wake;
+  std::condition_variable Wake;   // the workers wait on it
+  std::condition_variable Telling;  // the thread that tells waits on it
   TInput Root;                  // the arguments as its pieces, and what reading them found
   std::deque<TInput*> ToTake;   // inputs no thread reads yet, in the order to read them
   std::vector<std::pair<TInput*, size_t>> Cursor;  // where placing the transfers stands
@@ -588,6 +601,7 @@ struct TBatch::TImpl {
   size_t Unread = 0;            // inputs not read yet (each counted as one transfer in the share)
   std::vector<TJob*> Placed;    // every transfer known, in the order of the arguments
   size_t Named = 0;             // transfers placed and named
+  size_t Planned = 0;           // of those, the ones found, to be converted
   std::deque<TJob*> Queue;      // named, waiting for a worker
   std::map<std::string, std::set<size_t>> Unsettled;  // by wanted name, the transfers not yet named finally
   std::map<std::string, const TJob*> Claims;          // each output name and the transfer that took it

@@ -55,6 +55,9 @@ class IBatchObserver {
   // The share of the batch done (never going back, 100 only at the end),
   // the transfers ended and known so far, and the one under way.
   virtual void Progress(int /*percent*/, size_t /*done*/, size_t /*total*/, const std::string& /*current*/) {}
+  // False when Progress shows nothing: the conversions' progress then
+  // wakes no one.
+  virtual bool ShowsProgress() const { return true; }
   // A transfer ended, in the order of the arguments; `known` transfers are
   // known so far. False stops the batch at once (its reports can no longer
   // be shown).

@@ -56,26 +56,40 @@ std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSourc
   return DefaultName(transfer, DemFormat());
 }
 
-void ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer, const TOutputFormat& format,
-                   IInfoPane& pane) {
+std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
+                                              const TRequest& request, IInfoPane& pane, TThreadBudget* threads) {
+  std::unique_ptr<TFormatSession> session;
   try {
+    const TOutputFormat& format = *request.Format;
     state.Grid.KeepRaw = format.KeepsRawCells;
     state.Grid.KeepGrid = !format.KeepsRawCells;
+    if (format.Begin)
+      state.OnCellsSized = [&] { session = format.Begin(state, TWriteOptions{request.Sync, request.AddNewLines, threads}); };
     TProgressRange read(pane, 0, 50);
     ReadTransfer(state, transfer, read);
+    state.OnCellsSized = nullptr;
   } catch (...) {
+    state.OnCellsSized = nullptr;
+    session.reset();
     throw CurrentFailure(transfer.Cell);
   }
+  return session;
 }
 
 void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads) {
+                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads,
+                 std::unique_ptr<TFormatSession> session) {
   try {
     // Before anything is written: the output must not be a file of the transfer.
     CheckNotTransferFile(state.ModuleSet, transfer.Cell, output);
     ShowSdtsInfo(state, pane);
     TProgressRange written(pane, 50, 100);
-    request.Format->Write(state, output, TWriteOptions{request.Sync, request.AddNewLines, threads}, written, pane);
+    const TWriteOptions options{request.Sync, request.AddNewLines, threads};
+    if (session) {
+      session->Finish(state, output, options, written, pane);
+    } else {
+      request.Format->Write(state, output, options, written, pane);
+    }
   } catch (...) {
     throw CurrentFailure(transfer.Cell);
   }
@@ -87,8 +101,8 @@ void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, 
   pane.SetProgress(0);
   // A conversion alone may use every processor.
   TThreadBudget threads(Processors() - 1);
-  ReadForOutput(state, transfer, *request.Format, pane);
-  WriteOutput(state, transfer, output, request, pane, &threads);
+  auto session = ReadForOutput(state, transfer, request, pane, &threads);
+  WriteOutput(state, transfer, output, request, pane, &threads, std::move(session));
 }
 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
@@ -105,8 +119,8 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
     throw CurrentFailure(cellPath);
   }
   TThreadBudget threads(Processors() - 1);
-  ReadForOutput(state, transfer, *request.Format, pane);
-  WriteOutput(state, transfer, demPath, request, pane, &threads);
+  auto session = ReadForOutput(state, transfer, request, pane, &threads);
+  WriteOutput(state, transfer, demPath, request, pane, &threads, std::move(session));
 }
 
 namespace {

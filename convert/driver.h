@@ -36,15 +36,17 @@ std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSourc
 std::string PlainFileName(std::string text);
 
 // The two halves of a conversion. ReadForOutput reads what the format
-// needs into a fresh `state`, the gauge running to 50.
+// needs into a fresh `state`, the gauge running to 50; a format that works
+// on the cells as they come begins its file then (the session returned).
 // WriteOutput checks that `output` is no file of the transfer, lists the
 // report, writes the file (never leaving a partial one; durable before it
 // returns with Sync), the gauge running on to 100, and lists the format's
-// summary; its work inside may borrow threads from `threads`.
-void ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer, const TOutputFormat& format,
-                   IInfoPane& pane);
+// summary. The work inside may borrow threads from `threads`.
+std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
+                                              const TRequest& request, IInfoPane& pane, TThreadBudget* threads);
 void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads);
+                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads,
+                 std::unique_ptr<TFormatSession> session);
 // Both, the pane cleared first, with every processor at hand.
 void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
                      const TRequest& request, IInfoPane& pane);

@@ -21,21 +21,42 @@ void WriteDem(const TConversionState& state, const std::string& path, const TWri
 
 const TOutputFormat& FormatOf(TTiffLayout layout);
 
+// A GeoTIFF's tiles are compressed while the rows are read: the reading
+// of a 1201 x 1201 transfer no longer stands before the whole compression.
+template <TTiffLayout Layout>
+class TTiffSession final : public TFormatSession {
+ public:
+  TTiffSession(const TConversionState& state, const TWriteOptions& options) : Tiff(state, Layout, options.Threads) {}
+  void Finish(const TConversionState& state, const std::string& path, const TWriteOptions& options,
+              IProgress& progress, IInfoPane& pane) override {
+    const int levels = Tiff.Write(path, options.Sync, progress);
+    ShowGeoTiffSummary(state, FormatOf(Layout).LongName, levels, pane);
+  }
+
+ private:
+  TGeoTiff Tiff;
+};
+
+template <TTiffLayout Layout>
+std::unique_ptr<TFormatSession> BeginTiff(const TConversionState& state, const TWriteOptions& options) {
+  return std::make_unique<TTiffSession<Layout>>(state, options);
+}
+
 template <TTiffLayout Layout>
 void WriteTiff(const TConversionState& state, const std::string& path, const TWriteOptions& options,
                IProgress& progress, IInfoPane& pane) {
-  const int levels = WriteGeoTiff(state, path, Layout, options.Sync, progress, options.Threads);
-  ShowGeoTiffSummary(state, FormatOf(Layout).LongName, levels, pane);
+  TTiffSession<Layout>(state, options).Finish(state, path, options, progress, pane);
 }
 
 }  // namespace
 
 const std::vector<TOutputFormat>& OutputFormats() {
   static const std::vector<TOutputFormat> formats = {
-      {"dem", "USGS DEM", ".dem", "DEM Files (*.dem)", false, WriteDem},
-      {"gtiff", "GeoTIFF", ".tif", "GeoTIFF (*.tif)", true, WriteTiff<TTiffLayout::Tiled>},
+      {"dem", "USGS DEM", ".dem", "DEM Files (*.dem)", false, WriteDem, nullptr},
+      {"gtiff", "GeoTIFF", ".tif", "GeoTIFF (*.tif)", true, WriteTiff<TTiffLayout::Tiled>,
+       BeginTiff<TTiffLayout::Tiled>},
       {"cog", "Cloud Optimized GeoTIFF", ".tif", "Cloud Optimized GeoTIFF (*.tif)", true,
-       WriteTiff<TTiffLayout::CloudOptimized>},
+       WriteTiff<TTiffLayout::CloudOptimized>, BeginTiff<TTiffLayout::CloudOptimized>},
   };
   return formats;
 }

@@ -4,6 +4,7 @@
 // are read from it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,16 @@ struct TWriteOptions {
   TThreadBudget* Threads = nullptr;  // where the writer may borrow threads; none without
 };
 
+// A file begun while its transfer is read, for a format that works on the
+// cells as they come; Finish writes it once the reading is done. Dropped
+// unfinished, it stops its work and writes nothing.
+class TFormatSession {
+ public:
+  virtual ~TFormatSession() = default;
+  virtual void Finish(const TConversionState& state, const std::string& path, const TWriteOptions& options,
+                      IProgress& progress, IInfoPane& pane) = 0;
+};
+
 struct TOutputFormat {
   const char* Name;       // as --format takes it
   const char* LongName;   // as the summary and the help name it
@@ -30,6 +41,10 @@ struct TOutputFormat {
   // the summary of the file written in the pane.
   void (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
                 IProgress& progress, IInfoPane& pane);
+  // Where the format starts on the cells as they are read: called once the
+  // grid is sized (TConversionState::OnCellsSized); the conversion then
+  // ends with the session's Finish instead of Write. Null: Write alone.
+  std::unique_ptr<TFormatSession> (*Begin)(const TConversionState& state, const TWriteOptions& options);
 };
 
 // The formats, the USGS DEM first (the default).

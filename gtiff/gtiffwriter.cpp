@@ -26,6 +26,17 @@
 
 namespace veloran {
 
+// A GeoTIFF being made: begun once the grid is sized, it compresses the
+// grid's tiles as their rows are read (TElevationGrid::RowsRead), on the
+// threads it can borrow; Write adds the overviews, the rest of the tiles
+// and the file.
+class ITiffSession {
+ public:
+  virtual ~ITiffSession() = default;
+  // Returns the number of levels.
+  virtual int Write(const std::string& path, IProgress& progress, TFileSink& sink) = 0;
+};
+
 namespace {
 
 constexpr ttag_t kGdalNoDataTag = 42113;
@@ -188,27 +199,41 @@ std::string CogGhostArea() {
 }
 
 template <class T>
-class TTiffWriter {
+class TTiffWriter final : public ITiffSession {
  public:
-  TTiffWriter(const TConversionState& state, const std::string& path, TTiffLayout layout, TThreadBudget* threads)
-      : State(state), Path(path), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512), Threads(threads) {}
-
-  // Returns the number of levels.
-  int Write(TLevel<T> full, IProgress& progress, TFileSink& sink) {
-    InitializeTags();
+  TTiffWriter(const TConversionState& state, const TMappedArray<T>& raw, TTiffLayout layout, TThreadBudget* threads)
+      : State(state), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512), Threads(threads),
+        Rows(state.Grid.RowsRead) {
     // Every level's size now, its cells as they are computed.
-    std::vector<TLevel<T>> levels;
-    levels.push_back(std::move(full));
+    TLevel<T> full;
+    full.Width = static_cast<uint32_t>(state.Grid.ColCount);
+    full.Height = static_cast<uint32_t>(state.Grid.RowCount);
+    full.Cells = raw.data();
+    Levels.push_back(full);
     if (Layout == TTiffLayout::CloudOptimized)
-      while (levels.back().Width > 512 || levels.back().Height > 512) {
+      while (Levels.back().Width > 512 || Levels.back().Height > 512) {
         TLevel<T> half;
-        half.Width = (levels.back().Width + 1) / 2;
-        half.Height = (levels.back().Height + 1) / 2;
-        levels.push_back(std::move(half));
+        half.Width = (Levels.back().Width + 1) / 2;
+        half.Height = (Levels.back().Height + 1) / 2;
+        Levels.push_back(half);
       }
-    Compress(levels);
+    Start();
+  }
+  // Whatever happened, the threads stop.
+  ~TTiffWriter() override {
+    if (Running.empty()) return;
+    StopAll();
+    Rows.store(-1, std::memory_order_release);  // the reading ended short: no more rows come
+    Rows.notify_all();
+    for (std::thread& thread : Running) thread.join();
+  }
 
-    TMemoryFile file(PackedEnd + 65536 * levels.size() + 8 * Places.size());
+  int Write(const std::string& path, IProgress& progress, TFileSink& sink) override {
+    Path = path;
+    InitializeTags();
+    Finish();
+
+    TMemoryFile file(PackedEnd + 65536 * Levels.size() + 8 * Places.size());
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &Error);
     TIFFOpenOptionsSetWarningHandlerExtR(options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; },
@@ -219,7 +244,7 @@ class TTiffWriter {
     if (!tif) Failed();
     try {
       if (Layout == TTiffLayout::Tiled) {
-        SetFields(tif, levels[0], 0);
+        SetFields(tif, Levels[0], 0);
         WriteTiles(tif, file, 0, false);
       } else {
         // The header, GDAL's note, every directory with its tile arrays
@@ -227,17 +252,17 @@ class TTiffWriter {
         // readers of cloud storage want.
         const std::string ghost = CogGhostArea();
         file.Append(ghost.data(), ghost.size());
-        for (size_t i = 0; i < levels.size(); ++i) {
-          SetFields(tif, levels[i], i);
+        for (size_t i = 0; i < Levels.size(); ++i) {
+          SetFields(tif, Levels[i], i);
           Check(TIFFDeferStrileArrayWriting(tif));
           Check(TIFFWriteCheck(tif, 1, "cog"));
           Check(TIFFWriteDirectory(tif));
         }
-        for (size_t i = 0; i < levels.size(); ++i) {
+        for (size_t i = 0; i < Levels.size(); ++i) {
           Check(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
           Check(TIFFForceStrileArrayWriting(tif));
         }
-        for (size_t i = levels.size(); i-- > 0;) {
+        for (size_t i = Levels.size(); i-- > 0;) {
           Check(TIFFSetDirectory(tif, static_cast<tdir_t>(i)));
           WriteTiles(tif, file, i, true);
           // The tile arrays reserved above are rewritten in place.
@@ -252,10 +277,24 @@ class TTiffWriter {
     TIFFClose(tif);
     if (!Error.empty()) Failed();
     sink.Write(file.data(), file.size());
-    return static_cast<int>(levels.size());
+    return static_cast<int>(Levels.size());
   }
 
  private:
+  // Each compressing thread's compressor, and its tile and compressed
+  // bytes in the room given.
+  struct TWorker {
+    TWorker(uint32_t tile, int level, uint8_t* room)
+        : Compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor),
+          Tile(reinterpret_cast<T*>(room)),
+          Scratch(room + size_t{tile} * tile * sizeof(T)) {
+      if (!Compressor) throw std::bad_alloc();
+    }
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> Compressor;
+    T* Tile;
+    uint8_t* Scratch;
+  };
+
   [[noreturn]] void Failed() const {
     Fail(TErrorKind::OutputIo, "Cannot write file " + Path + ": " + (Error.empty() ? std::string("the TIFF library failed") : Error));
   }
@@ -314,92 +353,114 @@ class TTiffWriter {
   }
 
   // Every tile of every level: the predictor applied and DEFLATE-compressed
-  // on all processors at once, from one queue across the levels so that no
+  // on all processors at once, from one queue across the Levels so that no
   // processor waits at a level's last tile; libtiff's own encoder does one
   // tile after the other (a 1201 x 1201 COG took 200 ms, against 390 ms for
   // gdal_translate). The full grid's tiles are compressed while this thread
   // computes the overviews. The compressed tiles land one after the other
   // in one mapped room, in the order they are done.
-  void Compress(std::vector<TLevel<T>>& levels) {
-    std::vector<std::pair<size_t, size_t>> queue;  // (level, tile)
-    for (size_t l = 0; l < levels.size(); ++l) {
-      First.push_back(queue.size());
-      const size_t count = size_t{(levels[l].Width + Tile - 1) / Tile} * ((levels[l].Height + Tile - 1) / Tile);
-      for (size_t t = 0; t < count; ++t) queue.emplace_back(l, t);
+  void Start() {
+    for (size_t l = 0; l < Levels.size(); ++l) {
+      First.push_back(Queue.size());
+      const size_t count = size_t{(Levels[l].Width + Tile - 1) / Tile} * ((Levels[l].Height + Tile - 1) / Tile);
+      for (size_t t = 0; t < count; ++t) Queue.emplace_back(l, t);
     }
-    Places.resize(queue.size());
-    const size_t tileBytes = size_t{Tile} * Tile * sizeof(T);
-    const size_t bound = libdeflate_zlib_compress_bound(nullptr, tileBytes);
-    // This thread and those the budget spares, no more than there are tiles.
-    const TBorrowedThreads borrowed(Threads, static_cast<unsigned>(std::min<size_t>(Processors(), queue.size())) - 1);
-    const unsigned workers = 1 + borrowed.Count();
+    Places.resize(Queue.size());
+    TileBytes = size_t{Tile} * Tile * sizeof(T);
+    Bound = libdeflate_zlib_compress_bound(nullptr, TileBytes);
+    // The thread that writes and those the budget spares, no more than
+    // there are tiles.
+    Borrowed = std::make_unique<TBorrowedThreads>(
+        Threads, static_cast<unsigned>(std::min<size_t>(Processors(), Queue.size())) - 1);
+    const unsigned workers = 1 + Borrowed->Count();
     // One room for everything the compression writes: each thread's tile
     // and compressed bytes, the overviews, then the compressed tiles one
     // after the other. On this kind of machine new memory costs more than
     // the work done in it (a 2 MiB huge page is zeroed when first touched):
     // rooms of their own touched 5 pages where this touches 2.
     auto aligned = [](size_t bytes) { return (bytes + 63) / 64 * 64; };
-    const size_t workerBytes = aligned(tileBytes + bound);
-    std::vector<size_t> at{workers * workerBytes};
-    for (size_t l = 1; l < levels.size(); ++l)
-      at.push_back(at.back() + aligned(sizeof(T) * levels[l].Width * levels[l].Height));
-    Room.Reserve(at.back() + bound * queue.size());
-    auto* room = static_cast<uint8_t*>(Room.get());
-    Packed = room + at.back();
-    if constexpr (std::is_floating_point_v<T>) ChoosePredictor(levels[0], room);
-    std::atomic<size_t> next{0}, thread{0};
-    std::atomic<size_t> ready{First.size() > 1 ? First[1] : queue.size()};  // tiles whose level is computed
-    std::atomic<bool> stop{false};
-    auto work = [&] {
-      TWorker worker(Tile, kDeflateLevel, room + thread++ * workerBytes);
-      for (size_t i; (i = next++) < queue.size();) {
-        for (size_t known; i >= (known = ready.load());) ready.wait(known);
-        if (stop) return;
-        const auto [l, t] = queue[i];
-        const TLevel<T>& level = levels[l];
-        const uint32_t across = (level.Width + Tile - 1) / Tile;
-        Predict(level, static_cast<uint32_t>(t % across) * Tile, static_cast<uint32_t>(t / across) * Tile, worker.Tile);
-        const size_t size = libdeflate_zlib_compress(worker.Compressor.get(), worker.Tile, tileBytes, worker.Scratch,
-                                                     bound);
-        const size_t end = PackedEnd.fetch_add(size);
-        std::memcpy(Packed + end, worker.Scratch, size);
-        Places[i] = {end, size};
-      }
-    };
-    std::vector<std::thread> threads;
-    std::exception_ptr failure;
-    auto guarded = [&] {
-      try {
-        work();
-      } catch (...) {
-        failure = std::current_exception();
-        Stop(stop, ready, queue.size());
-      }
-    };
+    WorkerBytes = aligned(TileBytes + Bound);
+    At = {workers * WorkerBytes};
+    for (size_t l = 1; l < Levels.size(); ++l)
+      At.push_back(At.back() + aligned(sizeof(T) * Levels[l].Width * Levels[l].Height));
+    Room.Reserve(At.back() + Bound * Queue.size());
+    Packed = static_cast<uint8_t*>(Room.get()) + At.back();
+    Ready = First.size() > 1 ? First[1] : Queue.size();  // tiles whose level is computed
     try {
-      for (unsigned w = 1; w < workers; ++w) threads.emplace_back(guarded);
+      for (unsigned w = 1; w < workers; ++w) Running.emplace_back([this] { Guarded(); });
     } catch (const std::system_error&) {
-      // Fewer threads: the tiles left are compressed below all the same.
+      // Fewer threads: the tiles left are compressed by Write all the same.
     }
+  }
+
+  // After the reading: the overviews, computed by this thread while the
+  // others compress, then every tile left.
+  void Finish() {
     try {
-      for (size_t l = 1; l < levels.size(); ++l) {
-        HalfLevel(levels[l - 1], levels[l], reinterpret_cast<T*>(room + at[l - 1]));
-        ready = l + 1 < First.size() ? First[l + 1] : queue.size();
-        ready.notify_all();
+      for (size_t l = 1; l < Levels.size(); ++l) {
+        HalfLevel(Levels[l - 1], Levels[l], reinterpret_cast<T*>(static_cast<uint8_t*>(Room.get()) + At[l - 1]));
+        Ready = l + 1 < First.size() ? First[l + 1] : Queue.size();
+        Ready.notify_all();
       }
     } catch (...) {
-      Stop(stop, ready, queue.size());
-      for (std::thread& thread : threads) thread.join();
+      StopAll();
       throw;
     }
-    guarded();
-    for (std::thread& thread : threads) thread.join();
-    if (failure) std::rethrow_exception(failure);
+    Guarded();
+    for (std::thread& thread : Running) thread.join();
+    Running.clear();
+    if (Failure) std::rethrow_exception(Failure);
   }
-  static void Stop(std::atomic<bool>& stop, std::atomic<size_t>& ready, size_t all) {
-    stop = true;
-    ready = all;
-    ready.notify_all();
+
+  void Guarded() {
+    try {
+      Work();
+    } catch (...) {
+      std::lock_guard lock(FailureMutex);
+      if (!Failure) Failure = std::current_exception();
+      StopAll();
+    }
+  }
+  void StopAll() {
+    Stop = true;
+    Ready = Queue.size();
+    Ready.notify_all();
+  }
+
+  // Every tile of every level: the predictor applied and DEFLATE-compressed
+  // on all the threads at once, from one queue across the Levels so that
+  // no thread waits at a level's last tile; libtiff's own encoder does one
+  // tile after the other (a 1201 x 1201 COG took 200 ms, against 390 ms for
+  // gdal_translate). A tile of the grid waits for its rows to be read; an
+  // overview's for the overview. The compressed tiles land one after the
+  // other in one mapped room, in the order they are done.
+  void Work() {
+    TWorker worker(Tile, kDeflateLevel, static_cast<uint8_t*>(Room.get()) + ThreadIndex++ * WorkerBytes);
+    if constexpr (std::is_floating_point_v<T>) std::call_once(PredictorChosen, [&] { ChoosePredictor(worker); });
+    for (size_t i; (i = Next++) < Queue.size();) {
+      for (size_t known; i >= (known = Ready.load());) Ready.wait(known);
+      const auto [l, t] = Queue[i];
+      const TLevel<T>& level = Levels[l];
+      const uint32_t across = (level.Width + Tile - 1) / Tile;
+      const uint32_t x = static_cast<uint32_t>(t % across) * Tile, y = static_cast<uint32_t>(t / across) * Tile;
+      if (l == 0 && !RowsRead(std::min(y + Tile, level.Height))) return;
+      if (Stop) return;
+      Predict(level, x, y, worker.Tile);
+      const size_t size = libdeflate_zlib_compress(worker.Compressor.get(), worker.Tile, TileBytes, worker.Scratch,
+                                                   Bound);
+      const size_t end = PackedEnd.fetch_add(size);
+      std::memcpy(Packed + end, worker.Scratch, size);
+      Places[i] = {end, size};
+    }
+  }
+  // Waits until the grid's first `rows` rows are read; false when the
+  // reading ended short or the work stops.
+  bool RowsRead(uint32_t rows) {
+    for (int32_t read; (read = Rows.load(std::memory_order_acquire)) >= 0 && static_cast<uint32_t>(read) < rows;) {
+      if (Stop) return false;
+      Rows.wait(read);
+    }
+    return Rows.load(std::memory_order_acquire) >= 0 && !Stop;
   }
 
   // The tiles of one level, in order; in a COG each one preceded by its
@@ -423,17 +484,19 @@ class TTiffWriter {
   // elevations in steps of 0.1 (decimal transfers) come out at about half
   // the size with horizontal differences of their bits (Cape Canaveral
   // 53,177 against 91,625 bytes), reals with many digits smaller with the
-  // floating-point predictor. The first 64 rows of the grid's middle tile
-  // are compressed both ways, and the smaller wins.
-  void ChoosePredictor(const TLevel<T>& full, uint8_t* room) {
-    TWorker trial(Tile, kDeflateLevel, room);
-    const uint32_t x = full.Width / 2 / Tile * Tile, y = full.Height / 2 / Tile * Tile;
-    const size_t sample = size_t{Tile} * std::min(Tile, 64u) * sizeof(T);
+  // floating-point predictor. The first 64 rows of the grid's middle
+  // column of tiles are compressed both ways, and the smaller wins.
+  void ChoosePredictor(TWorker& trial) {
+    const TLevel<T>& full = Levels[0];
+    const uint32_t rows = std::min({Tile, 64u, full.Height});
+    if (!RowsRead(rows)) return;
+    const uint32_t x = full.Width / 2 / Tile * Tile;
+    const size_t sample = size_t{Tile} * rows * sizeof(T);
     size_t best = SIZE_MAX;
     uint16_t chosen = PREDICTOR_FLOATINGPOINT;
     for (const uint16_t predictor : {PREDICTOR_FLOATINGPOINT, PREDICTOR_HORIZONTAL}) {
       Predictor = predictor;
-      Predict(full, x, y, trial.Tile);
+      Predict(full, x, 0, trial.Tile);
       const size_t size = libdeflate_zlib_compress(trial.Compressor.get(), trial.Tile, sample, trial.Scratch,
                                                    libdeflate_zlib_compress_bound(nullptr, sample));
       if (size != 0 && size < best) best = size, chosen = predictor;
@@ -478,25 +541,24 @@ class TTiffWriter {
   }
 
   const TConversionState& State;
-  const std::string& Path;
+  std::string Path;
   const TTiffLayout Layout;
   const uint32_t Tile;
   TThreadBudget* const Threads;
+  std::atomic<int32_t>& Rows;  // the grid's rows read so far
   uint16_t Predictor = std::is_floating_point_v<T> ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL;
+  std::once_flag PredictorChosen;
   std::string Error;
-  // Each compressing thread's compressor, and its tile and compressed
-  // bytes in the room given.
-  struct TWorker {
-    TWorker(uint32_t tile, int level, uint8_t* room)
-        : Compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor),
-          Tile(reinterpret_cast<T*>(room)),
-          Scratch(room + size_t{tile} * tile * sizeof(T)) {
-      if (!Compressor) throw std::bad_alloc();
-    }
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> Compressor;
-    T* Tile;
-    uint8_t* Scratch;
-  };
+  std::vector<TLevel<T>> Levels;
+  std::vector<std::pair<size_t, size_t>> Queue;  // (level, tile)
+  size_t TileBytes = 0, Bound = 0, WorkerBytes = 0;
+  std::vector<size_t> At;  // where each overview lies in Room
+  std::unique_ptr<TBorrowedThreads> Borrowed;
+  std::vector<std::thread> Running;
+  std::atomic<size_t> Next{0}, ThreadIndex{0}, Ready{0};
+  std::atomic<bool> Stop{false};
+  std::mutex FailureMutex;
+  std::exception_ptr Failure;
   TMappedBytes Room;               // see Compress
   uint8_t* Packed = nullptr;       // the compressed tiles, in Room
   std::atomic<size_t> PackedEnd{0};
@@ -504,29 +566,30 @@ class TTiffWriter {
   std::vector<size_t> First;                        // each level's first tile in queue order
 };
 
-// The transfer's cells unchanged.
-template <class T>
-TLevel<T> FullLevel(const TElevationGrid& grid, const TMappedArray<T>& raw) {
-  TLevel<T> level;
-  level.Width = static_cast<uint32_t>(grid.ColCount);
-  level.Height = static_cast<uint32_t>(grid.RowCount);
-  level.Cells = raw.data();
-  return level;
+}  // namespace
+
+TGeoTiff::TGeoTiff(const TConversionState& state, TTiffLayout layout, TThreadBudget* threads) : State(state) {
+  const TElevationGrid& grid = state.Grid;
+  if (!grid.RawFloat.empty()) {
+    Session = std::make_unique<TTiffWriter<float>>(state, grid.RawFloat, layout, threads);
+  } else {
+    Session = std::make_unique<TTiffWriter<int16_t>>(state, grid.RawInt16, layout, threads);
+  }
 }
 
-}  // namespace
+TGeoTiff::~TGeoTiff() = default;
+
+int TGeoTiff::Write(const std::string& path, bool sync, IProgress& progress) {
+  UtmCrsOf(State.Info);  // before any file is created
+  TFileSink sink(path, sync, false);  // the bytes come in one piece
+  const int levels = Session->Write(path, progress, sink);
+  sink.Commit();
+  return levels;
+}
 
 int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
                  IProgress& progress, TThreadBudget* threads) {
-  const TElevationGrid& grid = state.Grid;
-  UtmCrsOf(state.Info);  // before any file is created
-  TFileSink sink(path, sync, false);  // the bytes come in one piece
-  const int levels =
-      !grid.RawFloat.empty()
-          ? TTiffWriter<float>(state, path, layout, threads).Write(FullLevel(grid, grid.RawFloat), progress, sink)
-          : TTiffWriter<int16_t>(state, path, layout, threads).Write(FullLevel(grid, grid.RawInt16), progress, sink);
-  sink.Commit();
-  return levels;
+  return TGeoTiff(state, layout, threads).Write(path, sync, progress);
 }
 
 }  // namespace veloran

@@ -2,6 +2,7 @@
 // coordinate system, through libtiff and libgeotiff.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "sdts/sdtsinfo.h"
@@ -17,6 +18,27 @@ enum class TTiffLayout { Tiled, CloudOptimized };
 
 // The value of cells without an elevation (void and fill), as GDAL_NODATA.
 inline constexpr int kTiffNoData = -32767;
+
+class ITiffSession;
+
+// A GeoTIFF begun while its transfer is read: made once the grid is sized
+// (TConversionState::OnCellsSized), it compresses the grid's tiles as
+// their rows are read, on this thread and those it can borrow from
+// `threads`; Write, once the reading is done, adds the overviews and
+// writes the file. Dropped without Write, its threads stop.
+class TGeoTiff {
+ public:
+  TGeoTiff(const TConversionState& state, TTiffLayout layout, TThreadBudget* threads);
+  ~TGeoTiff();
+  TGeoTiff(const TGeoTiff&) = delete;
+  TGeoTiff& operator=(const TGeoTiff&) = delete;
+  // As WriteGeoTiff.
+  int Write(const std::string& path, bool sync, IProgress& progress);
+
+ private:
+  const TConversionState& State;
+  std::unique_ptr<ITiffSession> Session;
+};
 
 // Writes the grid the cell reader kept unchanged (TElevationGrid::KeepRaw)
 // as a GeoTIFF, safely as every output. Fails with "Cannot create file

@@ -121,6 +121,7 @@ void TCellReader::Walk() {
       State.Grid.RawInt16.Resize(static_cast<size_t>(rows * cols));
     }
   }
+  if (State.OnCellsSized) State.OnCellsSized();
 
   TDRLeader leader;
   TDDRDirectory directory;
@@ -143,6 +144,8 @@ void TCellReader::Walk() {
     } else {
       ReadIntegerCells(cells);
     }
+    State.Grid.RowsRead.store(static_cast<int32_t>(Count / cols), std::memory_order_release);
+    State.Grid.RowsRead.notify_all();
     Progress.SetShare(Stream->Position(), size);
 
     int64_t next;

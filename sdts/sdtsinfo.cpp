@@ -14,6 +14,7 @@ void TConversionState::Reset() {
   Grid.RawInt16.Clear();
   Grid.RawFloat.Clear();
   Grid.RawTotals = {};
+  Grid.RowsRead = 0;
 }
 
 TColumnEdges ColumnEdges(const TElevationGrid& grid) {

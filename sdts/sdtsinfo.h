@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -110,6 +112,9 @@ struct TElevationGrid {
     double Min = 0, Max = 0;  // the least and greatest elevation
     int64_t NoData = 0;       // void and fill: values below -32765
   } RawTotals;
+  // Rows read so far, for a writer that works on them as they come; -1
+  // once a reading ended short. Told with notify_all.
+  mutable std::atomic<int32_t> RowsRead{0};
 };
 
 // A raw value below this is no elevation (void, fill).
@@ -141,6 +146,9 @@ struct TConversionState {
   TSdtsInfo Info;
   TElevationGrid Grid;
   bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
+  // Called by the cell reader once the grid is sized, before its rows are
+  // read: where a writer starts on the cells as they come.
+  std::function<void()> OnCellsSized;
 
   // Back to the start-up values, keeping the cell store's memory: only the
   // cells the last conversion stored are zeroed again, which costs far less

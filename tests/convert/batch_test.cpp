@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <chrono>
 #include <map>
 
 #include "samplegen/transfer.h"
@@ -136,26 +138,73 @@ TEST_F(Batch, ExpandsNamesAndTellsInOrderWhateverTheWorkers) {
 }
 
 // Canceled after the first transfer told: no other starts (the one under
-// way ends whole), the rest are counted as canceled, and no file is partial.
+// way ends whole), the rest are counted as canceled, and no file is partial;
+// arguments, and the archives a folder holds, are not read any further.
 TEST_F(Batch, CancelStopsBeforeTheNextTransfer) {
   std::vector<std::string> many;
   for (int i = 0; i < 24; ++i) many.push_back(Lone);
+  fs::create_directories(Dir / "archives");
+  for (int i = 0; i < 24; ++i) fs::copy(Dir / "both.tar.gz", Dir / ("archives/" + std::to_string(i) + ".tar.gz"));
+  const std::pair<std::vector<std::string>, size_t> cases[] = {{many, many.size()}, {{Dir / "archives"}, 48u}};
+  for (const auto& [args, transfers] : cases) {
+    fs::create_directories(Dir / "out");
+    TBatchOptions options;
+    options.HaveOutput = options.OutputIsDir = true;
+    options.Output = Dir / "out";
+    options.Sync = false;
+    options.Recursive = true;
+    TRecord record;
+    record.CancelAt = 1;
+    const TBatchResult result = RunBatch(options, args, record);
+    EXPECT_TRUE(result.WasCanceled);
+    EXPECT_LE(record.Items.size(), 2u);  // the one told, and at most one then under way
+    EXPECT_EQ(result.Converted, record.Items.size());
+    EXPECT_EQ(result.Converted + result.Canceled, result.Transfers);
+    EXPECT_LT(result.Transfers, transfers) << "inputs not read once canceled";
+    for (const TBatchItem& item : record.Items)
+      EXPECT_EQ(testing::ReadFileBytes(item.Output).size(), testing::ReadFileBytes(record.Items[0].Output).size());
+    for (const auto& e : fs::directory_iterator(Dir / "out"))
+      EXPECT_NE(e.path().filename().string().rfind(".vlr", 0), 0u) << e.path();
+    fs::remove_all(Dir / "out");
+  }
+}
+
+// The engine never waits on its observer: while the observer is still
+// busy with the first transfer, the workers convert all the others.
+TEST_F(Batch, WorkersGoOnWhileTheObserverIsBusy) {
+  class TSlow final : public IBatchObserver {
+   public:
+    explicit TSlow(std::string out) : Out(std::move(out)) {}
+    bool Finished(const TBatchItem&, size_t) override {
+      for (int i = 0; i < 2000 && !AllWritten && Calls == 0; ++i) {
+        size_t files = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(Out)) ++files;
+        AllWritten = files == 6;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      ++Calls;
+      return true;
+    }
+    std::string Out;
+    bool AllWritten = false;
+    int Calls = 0;
+  };
+  fs::create_directories(Dir / "slow");
   TBatchOptions options;
   options.HaveOutput = options.OutputIsDir = true;
-  options.Output = Dir.Path();
+  options.Output = Dir / "slow";
   options.Sync = false;
-  TRecord record;
-  record.CancelAt = 1;
-  const TBatchResult result = RunBatch(options, many, record);
-  EXPECT_TRUE(result.WasCanceled);
-  EXPECT_LE(record.Items.size(), 2u);  // the one told, and at most one then under way
-  EXPECT_EQ(result.Converted, record.Items.size());
-  EXPECT_EQ(result.Converted + result.Canceled, result.Transfers);
-  EXPECT_LT(result.Transfers, many.size()) << "arguments not read once canceled";
-  for (const TBatchItem& item : record.Items)
-    EXPECT_EQ(testing::ReadFileBytes(item.Output), testing::ReadFileBytes(record.Items[0].Output));
-  for (const auto& e : fs::directory_iterator(Dir.Path()))
-    EXPECT_NE(e.path().filename().string().rfind(".vlr", 0), 0u) << e.path();
+  options.NameFromInput = true;
+  options.Jobs = 2;
+  TSlow slow(Dir / "slow");
+  std::vector<std::string> args;
+  for (int i = 0; i < 6; ++i) {
+    fs::create_directories(Dir / ("six/" + std::to_string(i)));
+    args.push_back(testing::WriteTransfer(Dir / ("six/" + std::to_string(i)), Spec("S")));
+  }
+  TBatch batch(options, args, slow);
+  EXPECT_EQ(batch.Run().Converted, 6u);
+  EXPECT_TRUE(slow.AllWritten);
 }
 
 TEST(BatchOutput, AFolderThatCannotTakeFilesIsRefused) {

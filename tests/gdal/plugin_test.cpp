@@ -25,10 +25,14 @@ namespace {
 namespace fs = std::filesystem;
 const std::string kData = VELORAN_SOURCE_DIR "/tests/data/";
 
-// With the plugin of this build, as GDAL_DRIVER_PATH would give it.
-std::unique_ptr<GDALDataset> OpenWith(const std::string& path, const char* driver, unsigned flags = 0) {
+// GDAL's drivers with the plugin of this build, as GDAL_DRIVER_PATH would give it.
+void Register() {
   CPLSetConfigOption("GDAL_DRIVER_PATH", VELORAN_GDAL_PLUGINS);
   GDALAllRegister();
+}
+
+std::unique_ptr<GDALDataset> OpenWith(const std::string& path, const char* driver, unsigned flags = 0) {
+  Register();
   const char* drivers[] = {driver, nullptr};
   return std::unique_ptr<GDALDataset>(
       GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | flags, driver ? drivers : nullptr));
@@ -135,6 +139,10 @@ TEST(Plugin, RefusesWhatItCannotRead) {
   for (const auto& e : fs::directory_iterator(dir.Path()))
     if (e.is_regular_file()) fs::copy(e.path(), dir / "cut" / e.path().filename());
   testing::WriteFileBytes(dir / "cut/1234CEL0.DDF", cells.substr(0, cells.size() - 20));
+  // A transfer of no raster: its catalog lists no cell module that is there.
+  fs::create_directories(dir / "vector");
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    if (e.is_regular_file() && e.path().filename() != "1234CEL0.DDF") fs::copy(e.path(), dir / "vector" / e.path().filename());
   fs::create_directories(dir / "lone");
   fs::copy(dir / "1234IDEN.DDF", dir / "lone/1234IDEN.DDF");
   testing::WriteFileBytes(dir / "empty.ddf", "");
@@ -143,13 +151,18 @@ TEST(Plugin, RefusesWhatItCannotRead) {
   testing::ConvertTo(state, cell, dir / "x.tif", "gtiff", pane);
   const struct {
     std::string Path;
-    const char* Error;  // in GDAL's last error, "" for none of ours
+    const char* Error;  // in GDAL's last error; "" where it is not the plugin's to open
   } cases[] = {
       {dir / "cut/1234CATD.DDF", "cut/1234CEL0.DDF"},  // the core's message, naming the module
       {dir / "lone/1234IDEN.DDF", ""},
+      {dir / "vector/1234CATD.DDF", ""},
       {dir / "empty.ddf", ""},
   };
+  Register();
   for (const auto& c : cases) {
+    // Claimed only when it is an SDTS raster transfer, damaged or not.
+    const char* ours[] = {"SDTSDEM", nullptr};
+    EXPECT_EQ(GDALIdentifyDriverEx(c.Path.c_str(), GDAL_OF_RASTER, ours, nullptr) != nullptr, *c.Error != 0) << c.Path;
     CPLErrorReset();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     EXPECT_FALSE(OpenWith(c.Path, "SDTSDEM")) << c.Path;

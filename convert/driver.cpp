@@ -64,7 +64,9 @@ std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLo
     state.Grid.KeepRaw = format.KeepsRawCells;
     state.Grid.KeepGrid = !format.KeepsRawCells;
     if (format.Begin)
-      state.OnCellsSized = [&] { session = format.Begin(state, TWriteOptions{request.Sync, request.AddNewLines, threads}); };
+      state.OnCellsSized = [&] {
+        session = format.Begin(state, TWriteOptions{request.Sync, request.AddNewLines, threads});
+      };
     TProgressRange read(pane, 0, 50);
     ReadTransfer(state, transfer, read);
     state.OnCellsSized = nullptr;
@@ -95,32 +97,38 @@ void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, cons
   }
 }
 
-void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                     const TRequest& request, IInfoPane& pane) {
-  pane.ClearPane();
-  pane.SetProgress(0);
-  // A conversion alone may use every processor.
+namespace {
+
+// Both halves, with every processor at hand: a conversion alone.
+void ReadAndWrite(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                  const TRequest& request, IInfoPane& pane) {
   TThreadBudget threads(Processors() - 1);
   auto session = ReadForOutput(state, transfer, request, pane, &threads);
   WriteOutput(state, transfer, output, request, pane, &threads, std::move(session));
 }
 
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync) {
+}  // namespace
+
+void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
+                     const TRequest& request, IInfoPane& pane) {
   pane.ClearPane();
   pane.SetProgress(0);
-  TRequest request;
-  request.AddNewLines = addNewLines;
-  request.Sync = sync;
+  ReadAndWrite(state, transfer, output, request, pane);
+}
+
+void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
+                      bool addNewLines, IInfoPane& pane, bool sync) {
+  // The pane is cleared before the transfer is looked for: a transfer not
+  // found leaves nothing of an earlier one in view.
+  pane.ClearPane();
+  pane.SetProgress(0);
   TLocatedTransfer transfer;
   try {
     transfer = LocateTransfer(cellPath);
   } catch (...) {
     throw CurrentFailure(cellPath);
   }
-  TThreadBudget threads(Processors() - 1);
-  auto session = ReadForOutput(state, transfer, request, pane, &threads);
-  WriteOutput(state, transfer, demPath, request, pane, &threads, std::move(session));
+  ReadAndWrite(state, transfer, demPath, TRequest{&DemFormat(), addNewLines, sync}, pane);
 }
 
 namespace {

@@ -102,7 +102,8 @@ void OpenArchive(archive* a, const std::string& path) {
   archive_read_support_format_tar(a);
   archive_read_support_format_zip(a);
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno));
+  if (stat(path.c_str(), &st) != 0)
+    Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) ArchiveFails(path, "not a regular file");
   if (archive_read_open_filename(a, path.c_str(), 64 * 1024) != ARCHIVE_OK) {
     // A file that cannot be opened says why in the system's words.
@@ -114,21 +115,6 @@ void OpenArchive(archive* a, const std::string& path) {
 }
 
 }  // namespace
-
-size_t CountArchiveTransfers(const std::string& path) {
-  TArchiveReader reader;
-  OpenArchive(reader.A, path);
-  size_t count = 0;
-  for (;;) {
-    archive_entry* entry = nullptr;
-    const int r = archive_read_next_header(reader.A, &entry);
-    if (r == ARCHIVE_EOF) break;
-    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) ArchiveFailed(reader.A, path);
-    const char* name = archive_entry_pathname(entry);
-    if (name && IsCellModuleName(BaseName(name))) ++count;
-  }
-  return count;
-}
 
 namespace {
 
@@ -180,11 +166,6 @@ void WalkArchive(const std::string& path, FTake&& take, FKeep&& keep, FLink&& li
 }  // namespace
 
 TArchiveFiles::TArchiveFiles(std::string path) : Path(std::move(path)) {}
-
-void TArchiveFiles::Index() const {
-  std::lock_guard lock(Mutex);
-  IndexLocked();
-}
 
 void TArchiveFiles::IndexLocked() const {
   if (Indexed) return;

@@ -37,8 +37,6 @@ inline constexpr size_t kMaxArchiveBytes = size_t{512} << 20;
 class TArchiveFiles final : public ITransferSource {
  public:
   explicit TArchiveFiles(std::string path);
-  // Reads the archive's index now (its failures then come from here).
-  void Index() const;
   // The cell modules among the members, in path order (any sub-folder).
   std::vector<std::string> CellModules() const;
 
@@ -82,8 +80,5 @@ struct TFolderTransfers {
 };
 TFolderTransfers TransfersIn(const std::string& dir, bool recursive);
 
-// How many transfers (cell modules) an archive holds, read from its member
-// names alone. Fails as TArchiveFiles does.
-size_t CountArchiveTransfers(const std::string& path);
 
 }  // namespace veloran

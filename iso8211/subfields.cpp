@@ -100,17 +100,24 @@ double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view l
   return FirstNumber(GetSubfieldText(stream, tag, label, recordNumber, description), sep);
 }
 
-int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
-                          int recordNumber, const TDataDescription& description) {
+bool FindSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width, int recordNumber,
+                        const TDataDescription& description, int32_t& value) {
   int64_t end = 0;
   const int k = SeekField(stream, tag, label, recordNumber, description, end);
-  if (k < 0) return 0;
+  if (k < 0) return false;
   // The k-th value lies k widths from the field's start; one that the field
   // does not hold is not found.
   const int64_t at = stream.Position() + int64_t{k} * width;
-  if (at + width > end) return 0;
+  if (at + width > end) return false;
   stream.Seek(at);
-  return ReadBigEndianInt(stream, width);
+  value = ReadBigEndianInt(stream, width);
+  return true;
+}
+
+int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
+                          int recordNumber, const TDataDescription& description) {
+  int32_t value = 0;
+  return FindSubfieldBinInt(stream, tag, label, width, recordNumber, description, value) ? value : 0;
 }
 
 void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,

@@ -47,6 +47,9 @@ double GetSubfieldReal(TStream& stream, std::string_view tag, std::string_view l
                        const TDataDescription& description, char sep);
 int32_t GetSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width,
                           int recordNumber, const TDataDescription& description);
+// The same, telling whether the field holds the value at all.
+bool FindSubfieldBinInt(TStream& stream, std::string_view tag, std::string_view label, int width, int recordNumber,
+                        const TDataDescription& description, int32_t& value);
 // Values past the 20th are read and dropped; values end with the field.
 void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view label, int recordNumber,
                        const TDataDescription& description, TStringArray& values);

@@ -173,6 +173,11 @@ void TCellReader::Walk() {
   }
 }
 
+// A 16-bit cell as a grid cell: elevation + 1000, 0 (void) below -1000.
+uint16_t IntGridCell(int16_t value) {
+  return value >= -kCellOffset ? static_cast<uint16_t>(value + kCellOffset) : uint16_t{0};
+}
+
 // A real as a grid cell: tenths where VerticalScale is 10 (decimal
 // transfers keep their decimals), rounded with ties to even; 0 (void) below
 // -32765 and outside the -999 to 64,535 the grid holds (-1000 counts and
@@ -198,7 +203,7 @@ void DecodeIntegerCells(const unsigned char* __restrict in, uint16_t* __restrict
     std::memcpy(&raw, in + 2 * i, 2);
     const auto value = static_cast<int16_t>(raw << 8 | raw >> 8);
     const auto cell = static_cast<uint16_t>(value + kCellOffset);
-    out[i] = value >= -kCellOffset ? cell : uint16_t{0};
+    out[i] = value >= -kCellOffset ? cell : uint16_t{0};  // as IntGridCell
     high = std::max(high, value);
     lowKey = std::min(lowKey, static_cast<int16_t>(cell ^ 0x8000));
   }
@@ -276,10 +281,7 @@ void EnsureGrid(TConversionState& state) {
     const double scale = VerticalScaleOf(state.Info);
     for (size_t i = 0; i < cells; ++i) out[i] = FloatGridCell(grid.RawFloat[i], scale);
   } else if (grid.RawInt16.size() >= cells) {
-    for (size_t i = 0; i < cells; ++i) {
-      const int16_t value = grid.RawInt16[i];
-      out[i] = value >= -kCellOffset ? static_cast<uint16_t>(value + kCellOffset) : uint16_t{0};
-    }
+    for (size_t i = 0; i < cells; ++i) out[i] = IntGridCell(grid.RawInt16[i]);
   }
   grid.CellsStored = std::max<int64_t>(grid.CellsStored, static_cast<int64_t>(cells));
   grid.KeepGrid = true;

@@ -8,7 +8,8 @@ namespace veloran {
 
 TUtmCrs UtmCrsOf(const TSdtsInfo& info) {
   const int zone = info.Zone;
-  if (zone < 1 || zone > 60) Fail(TErrorKind::Unsupported, "The UTM zone " + std::to_string(zone) + " is not one of 1 to 60");
+  if (zone < 1 || zone > 60)
+    Fail(TErrorKind::Unsupported, "The UTM zone " + std::to_string(zone) + " is not one of 1 to 60");
   // EPSG numbers the UTM zones of NAD27 and NAD83 only over North America
   // (26701-26722, 26901-26923) and the Aleutians' zones 59 and 60 apart
   // (3370-3373); the codes next to those ranges are State Plane systems.
@@ -29,7 +30,8 @@ TUtmCrs UtmCrsOf(const TSdtsInfo& info) {
     else if (zone >= 59 && d.Zone59) crs.ProjectedCode = d.Zone59 + zone - 59;
     return crs;
   }
-  Fail(TErrorKind::Unsupported, "The horizontal datum '" + info.DatumName + "' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84 and WGS72 have)");
+  Fail(TErrorKind::Unsupported, "The horizontal datum '" + info.DatumName +
+                                    "' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84 and WGS72 have)");
 }
 
 }  // namespace veloran

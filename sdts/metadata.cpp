@@ -59,8 +59,8 @@ void WithModule(const TConversionState& state, std::string_view code, int maxRec
     // A catalog that names the wrong file, or a stray file in a module's
     // name, must not give another module's values.
     if (FindDirItem(code, m.Description.Directory) < 0)
-      Fail("The file " + m.Stream->Name() + " is not the " + std::string(code) + " module of the transfer: it has no " +
-           std::string(code) + " field");
+      Fail("The file " + m.Stream->Name() + " is not the " + std::string(code) +
+           " module of the transfer: it has no " + std::string(code) + " field");
     read(m);
   });
 }
@@ -93,7 +93,8 @@ void ReadDdsh(TConversionState& state) {
     // The grid holds what a 16-bit integer or a 32-bit float cell gives;
     // a cell read at a width the transfer did not declare would be wrong.
     if (info.CellFormat != kInt16CellFormat && info.CellFormat != kFloatCellFormat)
-      Fail(TErrorKind::Unsupported, "The cell format '" + fmt + "' is not supported (only BI16 and BFP32 cells are read)");
+      Fail(TErrorKind::Unsupported,
+           "The cell format '" + fmt + "' is not supported (only BI16 and BFP32 cells are read)");
     info.VerticalScale = fmt == "BFP32" ? 10 : 1;
     if (info.UnitsCode == 1) info.VerticalScale = 1;
   });
@@ -147,7 +148,8 @@ void ReadXref(TConversionState& state) {
     info.RefSysName = m.Text("XREF", "RSNM");
     // The DEM's header states UTM coordinates in metres.
     if (info.RefSysName != "UTM")
-      Fail(TErrorKind::Unsupported, "The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
+      Fail(TErrorKind::Unsupported,
+           "The reference system '" + info.RefSysName + "' is not supported (only UTM transfers are converted)");
     info.Zone = m.Int("XREF", "ZONE");
     const std::string hdat = m.Text("XREF", "HDAT");
     info.DatumName = hdat;
@@ -164,13 +166,10 @@ void ReadRsdf(TConversionState& state) {
     // its fraction.
     if (GetFormatControls("SADR", m.Description).find('B') != std::string::npos) {
       for (const auto& [label, value] : {std::pair{"X", &info.SadrX}, std::pair{"Y", &info.SadrY}}) {
-        int subfield = -1, field = -1;
-        LocateSubfield("SADR", label, 0, m.Description, subfield, field);
-        const auto& directory = m.Description.Records.Directories[0];
-        if (field < 0 || subfield < 0 ||
-            directory.Items[static_cast<size_t>(field)].Length < 4 * (subfield + 1))
+        int32_t address = 0;
+        if (!FindSubfieldBinInt(*m.Stream, "SADR", label, 4, 0, m.Description, address))
           m.Malformed(std::string("RSDF SADR ") + label + " is missing");
-        *value = GetSubfieldBinInt(*m.Stream, "SADR", label, 4, 0, m.Description);
+        *value = address;
       }
     } else {
       info.SadrX = m.Required("SADR", "X");

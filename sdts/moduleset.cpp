@@ -205,7 +205,8 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   TCellSearch found = FindCell(chosenPath, source);
   const std::string& cell = found.Cell;
   if (cell.empty()) {
-    if (!LooksLikeIso8211(chosenPath, source)) Fail(TErrorKind::NotATransfer, chosenPath + " is not a module of an SDTS transfer");
+    if (!LooksLikeIso8211(chosenPath, source))
+      Fail(TErrorKind::NotATransfer, chosenPath + " is not a module of an SDTS transfer");
     Incomplete(found.Named, "CEL0", StyledName(found.Named, "CEL0"));
   }
 
@@ -231,7 +232,8 @@ void CheckCellFile(const std::string& cellPath, const ITransferSource& source) {
   source.CheckFile(cellPath);
   // A picture, a DEM or a README chosen by mistake must not lead to module
   // names made up from its name.
-  if (!EndsWithIgnoringCase(cellPath, ".DDF")) Fail(TErrorKind::NotATransfer, cellPath + " is not a module of an SDTS transfer");
+  if (!EndsWithIgnoringCase(cellPath, ".DDF"))
+    Fail(TErrorKind::NotATransfer, cellPath + " is not a module of an SDTS transfer");
 }
 
 void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPath, const std::string& demPath) {
@@ -242,7 +244,8 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
     return stat(path.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
   };
   auto refuse = [&](const std::string& path) {
-    Fail(TErrorKind::OutputIo, "Cannot create file " + demPath + ": it is " + path + ", a file of the transfer being converted");
+    Fail(TErrorKind::OutputIo,
+         "Cannot create file " + demPath + ": it is " + path + ", a file of the transfer being converted");
   };
   if (!moduleSet.Source->OnDisk()) {  // the transfer is in an archive: the archive itself is its file
     const std::string container = moduleSet.Source->Container();

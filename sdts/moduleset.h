@@ -32,12 +32,12 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
 // no more than the folder's names and the catalog; never fails.
 bool HoldsCellModule(const std::string& chosenPath, const ITransferSource& source = DiskFiles());
 
-// Opens the module file read-only, from the module set's source. When the formed name does not exist, a file in the transfer's
-// directory whose name equals it ignoring case is opened instead (transfers
-// are often unpacked in lower case); where both exist, the one in the case
-// of the chosen cell file's name is taken. Fails with "Cannot open file %s:
-// <reason>", or the incomplete-transfer message of SelectTransfer when the
-// file is missing.
+// Opens the module file read-only, from the module set's source. When the
+// formed name does not exist, a file in the transfer's directory whose name
+// equals it ignoring case is opened instead (transfers are often unpacked in
+// lower case); where both exist, the one in the case of the chosen cell
+// file's name is taken. Fails with "Cannot open file %s: <reason>", or the
+// incomplete-transfer message of SelectTransfer when the file is missing.
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code);
 
 // Fails with "Cannot open file %s: <reason>" (for a FIFO or a device, ": it

@@ -73,6 +73,16 @@ class Batch : public ::testing::Test {
             Dir / "missing"};
   }
 
+  // Options writing every transfer into the folder `out`, made here.
+  static TBatchOptions IntoFolder(const std::string& out) {
+    fs::create_directories(out);
+    TBatchOptions options;
+    options.HaveOutput = options.OutputIsDir = true;
+    options.Output = out;
+    options.Sync = false;
+    return options;
+  }
+
   TBatchResult RunBatch(TBatchOptions options, const std::vector<std::string>& args, TRecord& record) {
     TBatch batch(options, args, record);
     record.Batch = &batch;
@@ -91,12 +101,8 @@ TEST_F(Batch, ExpandsNamesAndTellsInOrderWhateverTheWorkers) {
   std::map<std::string, std::string> first;
   for (const unsigned jobs : {1u, 3u}) {
     const std::string out = Dir / ("out" + std::to_string(jobs));
-    fs::create_directories(out);
-    TBatchOptions options;
-    options.HaveOutput = options.OutputIsDir = true;
-    options.Output = out;
+    TBatchOptions options = IntoFolder(out);
     options.Jobs = jobs;
-    options.Sync = false;
     TRecord record;
     const TBatchResult result = RunBatch(options, Args, record);
     EXPECT_EQ(result.Transfers, 8u);
@@ -147,11 +153,7 @@ TEST_F(Batch, CancelStopsBeforeTheNextTransfer) {
   for (int i = 0; i < 24; ++i) fs::copy(Dir / "both.tar.gz", Dir / ("archives/" + std::to_string(i) + ".tar.gz"));
   const std::pair<std::vector<std::string>, size_t> cases[] = {{many, many.size()}, {{Dir / "archives"}, 48u}};
   for (const auto& [args, transfers] : cases) {
-    fs::create_directories(Dir / "out");
-    TBatchOptions options;
-    options.HaveOutput = options.OutputIsDir = true;
-    options.Output = Dir / "out";
-    options.Sync = false;
+    TBatchOptions options = IntoFolder(Dir / "out");
     options.Recursive = true;
     TRecord record;
     record.CancelAt = 1;
@@ -189,11 +191,7 @@ TEST_F(Batch, WorkersGoOnWhileTheObserverIsBusy) {
     bool AllWritten = false;
     int Calls = 0;
   };
-  fs::create_directories(Dir / "slow");
-  TBatchOptions options;
-  options.HaveOutput = options.OutputIsDir = true;
-  options.Output = Dir / "slow";
-  options.Sync = false;
+  TBatchOptions options = IntoFolder(Dir / "slow");
   options.NameFromInput = true;
   options.Jobs = 2;
   TSlow slow(Dir / "slow");

@@ -318,7 +318,8 @@ void TForm1::SelectAndConvert() {
   SaveDialog1->selectFile(PaneText(DefaultName(transfer, ChosenFormat())));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  Convert(transfer, dem, ChosenFormat());
+  // A name typed with another format's extension asks for that format.
+  Convert(transfer, dem, FormatForName(dem, ChosenFormat()));
   if (cells.size() > 1)
     AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
                cell.substr(files->Container().size() + 1));

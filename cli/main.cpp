@@ -303,9 +303,8 @@ int main(int argc, char** argv) {
   if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
   options.OutputIsDir = options.HaveOutput && veloran::IsFolder(options.Output);
   // -o NAME.tif asks for a GeoTIFF.
-  if (!haveFormat && options.HaveOutput && !options.OutputIsDir &&
-      (veloran::EndsWithIgnoringCase(options.Output, ".tif") || veloran::EndsWithIgnoringCase(options.Output, ".tiff")))
-    options.Format = veloran::FindOutputFormat("gtiff");
+  if (!haveFormat && options.HaveOutput && !options.OutputIsDir)
+    options.Format = &veloran::FormatForName(options.Output, *options.Format);
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
   options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})

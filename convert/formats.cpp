@@ -3,6 +3,7 @@
 #include "convert/driver.h"
 #include "dem/demwriter.h"
 #include "gtiff/gtiffwriter.h"
+#include "support/textutil.h"
 
 namespace veloran {
 
@@ -68,6 +69,17 @@ const TOutputFormat* FindOutputFormat(std::string_view name) {
 }
 
 const TOutputFormat& DemFormat() { return OutputFormats().front(); }
+
+const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& chosen) {
+  const auto endsIn = [path](const TOutputFormat& format) {
+    const std::string_view extension = format.Extension;
+    return EndsWithIgnoringCase(path, extension) || (extension == ".tif" && EndsWithIgnoringCase(path, ".tiff"));
+  };
+  if (endsIn(chosen)) return chosen;
+  for (const TOutputFormat& format : OutputFormats())
+    if (endsIn(format)) return format;
+  return chosen;
+}
 
 namespace {
 

@@ -52,6 +52,10 @@ const std::vector<TOutputFormat>& OutputFormats();
 // The format named `name`, or nullptr.
 const TOutputFormat* FindOutputFormat(std::string_view name);
 const TOutputFormat& DemFormat();
+// The format a file name asks for: `chosen`, unless the name ends in
+// another format's extension (".tiff" counts as ".tif"): a name typed as
+// "x.tif" gets a GeoTIFF whatever format was chosen before.
+const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& chosen);
 // The formats' names joined by `separator`, the last two by `last`: with
 // "|" "dem|gtiff|cog", with ", " and " or " "dem, gtiff or cog".
 std::string OutputFormatNames(std::string_view separator, std::string_view last);

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   form.show();
   QApplication::processEvents();
   try {
-    form.Convert(veloran::LocateTransfer(argv[2]), argv[3]);
+    form.Convert(veloran::LocateTransfer(argv[2]), argv[3], veloran::FormatForName(argv[3], veloran::DemFormat()));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veloran-screenshot: %s\n", e.what());
   }

@@ -301,27 +301,32 @@ TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
   }
 }
 
-// The save dialog's filter decides the format; the proposed name follows it.
+// The save dialog's filter decides the format and the proposed name,
+// unless the name typed ends in another format's extension.
 TEST_F(Window, TheSaveFilterChoosesTheFormat) {
   const QString cell = QString::fromStdString(kGolden + "small/1234CEL0.DDF");
   const struct {
     const char* Filter;
+    const char* Name;     // typed in the dialog
     const char* Magic;    // the file's first bytes
     const char* Summary;  // the summary's first line, after the 32 report lines
     int Lines;
-  } cases[] = {{"GeoTIFF (*.tif)", "II*", "Final Output GeoTIFF:", 45},
-               {"Cloud Optimized GeoTIFF (*.tif)", "II*", "Final Output Cloud Optimized GeoTIFF:", 45},
-               {"DEM Files (*.dem)", "VELORAN", "Final Output USGS DEM:", 44}};
+  } cases[] = {{"GeoTIFF (*.tif)", "out.file", "II*", "Final Output GeoTIFF:", 45},
+               {"Cloud Optimized GeoTIFF (*.tif)", "out.file", "II*", "Final Output Cloud Optimized GeoTIFF:", 45},
+               {"DEM Files (*.dem)", "out.file", "VELORAN", "Final Output USGS DEM:", 44},
+               {"DEM Files (*.dem)", "out.TIFF", "II*", "Final Output GeoTIFF:", 45},
+               {"Cloud Optimized GeoTIFF (*.tif)", "out.tif", "II*", "Final Output Cloud Optimized GeoTIFF:", 45},
+               {"GeoTIFF (*.tif)", "out.dem", "VELORAN", "Final Output USGS DEM:", 44}};
   for (const auto& c : cases) {
     Form.SaveDialog1->selectNameFilter(c.Filter);
-    const std::string out = Dir / "out.file";
+    const std::string out = Dir / c.Name;
     Form.Answers = {cell, QString::fromStdString(out)};
     Form.ConvertMnuClick();
     ASSERT_TRUE(Form.Errors.empty()) << c.Filter;
-    EXPECT_TRUE(Form.Presets.back().endsWith(std::string(c.Magic) == "II*" ? ".tif" : ".dem")) << c.Filter;
-    EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter;
-    EXPECT_EQ(MemoLines().size(), c.Lines) << c.Filter;  // the report, the format's summary, "Written: "
-    EXPECT_EQ(MemoLines()[32], c.Summary);
+    EXPECT_TRUE(Form.Presets.back().endsWith(std::string(c.Filter).starts_with("DEM") ? ".dem" : ".tif")) << c.Filter;
+    EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter << c.Name;
+    EXPECT_EQ(MemoLines().size(), c.Lines) << c.Filter << c.Name;  // the report, the format's summary, "Written: "
+    EXPECT_EQ(MemoLines()[32], c.Summary) << c.Filter << c.Name;
   }
 }
 

@@ -584,6 +584,7 @@ int TGeoTiff::Write(const std::string& path, bool sync, IProgress& progress) {
   TFileSink sink(path, sync, false);  // the bytes come in one piece
   const int levels = Session->Write(path, progress, sink);
   sink.Commit();
+  progress.SetProgress(100);
   return levels;
 }
 

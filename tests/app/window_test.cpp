@@ -327,6 +327,9 @@ TEST_F(Window, TheSaveFilterChoosesTheFormat) {
     EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter << c.Name;
     EXPECT_EQ(MemoLines().size(), c.Lines) << c.Filter << c.Name;  // the report, the format's summary, "Written: "
     EXPECT_EQ(MemoLines()[32], c.Summary) << c.Filter << c.Name;
+    if (std::string(c.Magic) == "II*") {
+      EXPECT_EQ(Form.Gauge1->Progress(), 100) << c.Filter << c.Name;  // the DEM's ends at its last column
+    }
   }
 }
 

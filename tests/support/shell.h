@@ -1,12 +1,11 @@
 // Runs shell commands for the command-line tests: in a folder, with a fixed
 // date and locale, keeping standard output, standard error, the exit status
-// (128 + the signal for a killed process) and the time taken.
+// (128 + the signal for a killed process).
 #pragma once
 
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -21,7 +20,6 @@ inline std::string Q(const std::string& s) { return "'" + s + "'"; }
 struct TResult {
   int Status = -1;  // exit status, or 128 + signal
   std::string Out, Err;
-  double Seconds = 0;
 };
 
 // Runs `sh -c script` in `dir` with a fixed date; stdout and stderr are kept.
@@ -47,12 +45,7 @@ class TShell {
     std::filesystem::remove(Dir + "/.err");
     return r;
   }
-  TResult Run(const std::string& script) const {
-    const auto start = std::chrono::steady_clock::now();
-    TResult r = Wait(Start(script));
-    r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return r;
-  }
+  TResult Run(const std::string& script) const { return Wait(Start(script)); }
   std::string Dir;
 };
 

@@ -215,9 +215,7 @@ bool TArchiveFiles::Exists(const std::string& path) const {
 bool TArchiveFiles::List(const std::string& dir, std::vector<std::string>& names) const {
   std::lock_guard lock(Mutex);
   IndexLocked();
-  names.clear();
-  for (auto it = Members.lower_bound(dir); it != Members.end() && it->first.rfind(dir, 0) == 0; ++it)
-    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
+  ListMapFolder(Members, dir, names);
   return true;
 }
 

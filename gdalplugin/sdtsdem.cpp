@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "convert/driver.h"
 #include "iso8211/ddfreader.h"
 #include "sdts/cells.h"
 #include "sdts/crs.h"
@@ -30,7 +30,6 @@ namespace veloran {
 namespace {
 
 constexpr const char* kDriverName = "SDTSDEM";
-constexpr double kNoData = -32767;
 
 // A file read through GDAL's virtual file functions.
 class TVsiStream final : public TStream {
@@ -93,7 +92,7 @@ class TSdtsDemBand final : public GDALPamRasterBand {
                    GDALRasterIOExtraArg* extra) override;
   double GetNoDataValue(int* success) override {
     if (success) *success = TRUE;
-    return kNoData;
+    return kNoDataElevation;
   }
   const char* GetUnitType() override;
 };
@@ -135,7 +134,7 @@ TSdtsDemBand::TSdtsDemBand(TSdtsDemDataset* dataset, GDALDataType type) {
 
 // The cells of row `row` from column `column` on, as stored but for void
 // and fill, which the dataset made the one no-data value when it opened.
-const void* TSdtsDemBandRow(const TElevationGrid& grid, GDALDataType type, int width, int row, int column) {
+const void* CellsAt(const TElevationGrid& grid, GDALDataType type, int width, int row, int column) {
   const size_t at = static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column);
   return type == GDT_Float32 ? static_cast<const void*>(grid.RawFloat.data() + at)
                              : static_cast<const void*>(grid.RawInt16.data() + at);
@@ -143,7 +142,7 @@ const void* TSdtsDemBandRow(const TElevationGrid& grid, GDALDataType type, int w
 
 CPLErr TSdtsDemBand::IReadBlock(int, int blockY, void* data) {
   const TElevationGrid& grid = static_cast<TSdtsDemDataset*>(poDS)->State.Grid;
-  std::memcpy(data, TSdtsDemBandRow(grid, eDataType, nBlockXSize, blockY, 0),
+  std::memcpy(data, CellsAt(grid, eDataType, nBlockXSize, blockY, 0),
               static_cast<size_t>(nBlockXSize) * static_cast<size_t>(GDALGetDataTypeSizeBytes(eDataType)));
   return CE_None;
 }
@@ -156,7 +155,7 @@ CPLErr TSdtsDemBand::IRasterIO(GDALRWFlag rw, int x, int y, int width, int heigh
                                         lineSpace, extra);
   const TElevationGrid& grid = static_cast<TSdtsDemDataset*>(poDS)->State.Grid;
   for (int r = 0; r < height; ++r)
-    GDALCopyWords(TSdtsDemBandRow(grid, eDataType, nRasterXSize, y + r, x), eDataType,
+    GDALCopyWords(CellsAt(grid, eDataType, nRasterXSize, y + r, x), eDataType,
                   GDALGetDataTypeSizeBytes(eDataType), static_cast<GByte*>(data) + r * lineSpace, bufType,
                   static_cast<int>(pixelSpace), width);
   return CE_None;
@@ -191,11 +190,11 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
     grid.KeepRaw = true;
     TNullPane quiet;
     ReadSdtsTransfer(dataset->State, info->pszFilename, quiet, files);
-  } catch (const TConvertError& e) {
-    CPLError(CE_Failure, CPLE_OpenFailed, "%s", e.what());
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    CPLError(CE_Failure, CPLE_OutOfMemory, "Out of memory while reading %s", info->pszFilename);
+  } catch (...) {
+    // No exception may reach GDAL's caller: each is told as the core tells it.
+    const TConvertError error = CurrentFailure(info->pszFilename);
+    CPLError(CE_Failure, error.Kind() == TErrorKind::OutOfMemory ? CPLE_OutOfMemory : CPLE_OpenFailed, "%s",
+             error.what());
     return nullptr;
   }
   const TSdtsInfo& meta = dataset->State.Info;
@@ -203,10 +202,8 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
   // Void (-32767) and fill (-32766, or anything lower) as the one no-data
   // value, as the project's GeoTIFF holds them.
   const size_t cells = static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount);
-  for (size_t i = 0; i < cells && !grid.RawFloat.empty(); ++i)
-    if (grid.RawFloat[i] < kLowestRawElevation) grid.RawFloat[i] = static_cast<float>(kNoData);
-  for (size_t i = 0; i < cells && !grid.RawInt16.empty(); ++i)
-    if (grid.RawInt16[i] < kLowestRawElevation) grid.RawInt16[i] = static_cast<int16_t>(kNoData);
+  for (size_t i = 0; i < cells && !grid.RawFloat.empty(); ++i) grid.RawFloat[i] = RawOrNoData(grid.RawFloat[i]);
+  for (size_t i = 0; i < cells && !grid.RawInt16.empty(); ++i) grid.RawInt16[i] = RawOrNoData(grid.RawInt16[i]);
   dataset->nRasterXSize = grid.ColCount;
   dataset->nRasterYSize = grid.RowCount;
   // GDAL's SDTS convention: the upper-left cell's centre less half a cell.

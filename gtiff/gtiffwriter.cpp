@@ -137,12 +137,6 @@ struct TLevel {
   const T* Cells = nullptr;
 };
 
-// No data: void and fill, and anything below the usual -32766 fill.
-template <class T>
-inline T Value(T cell) {
-  return cell < -32765 ? static_cast<T>(kTiffNoData) : cell;
-}
-
 // Half the size, each cell the mean of the 2 x 2 cells it covers that hold
 // an elevation (at an odd edge, the edge cell counted twice); no data where
 // none does. Branch-free, so that the rows vectorize: 1201 x 1201 took 3 ms.
@@ -151,12 +145,12 @@ T MeanOfFour(T p, T q, T r, T s) {
   double sum = 0;
   int count = 0;
   for (const T cell : {p, q, r, s}) {
-    const T v = Value(cell);
-    const bool elevation = v != static_cast<T>(kTiffNoData);
+    const T v = RawOrNoData(cell);
+    const bool elevation = v != static_cast<T>(kNoDataElevation);
     sum += elevation ? v : 0;
     count += elevation;
   }
-  if (count == 0) return static_cast<T>(kTiffNoData);
+  if (count == 0) return static_cast<T>(kNoDataElevation);
   if constexpr (std::is_floating_point_v<T>) {
     return static_cast<T>(sum / count);
   } else {
@@ -316,7 +310,7 @@ class TTiffWriter final : public ITiffSession {
     TIFFSetField(tif, TIFFTAG_PREDICTOR, Predictor);
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, Tile);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, Tile);
-    TIFFSetField(tif, kGdalNoDataTag, std::to_string(kTiffNoData).c_str());
+    TIFFSetField(tif, kGdalNoDataTag, std::to_string(kNoDataElevation).c_str());
     if (index > 0) return;
     const TSdtsInfo& info = State.Info;
     TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, info.Title.c_str());
@@ -514,10 +508,10 @@ class TTiffWriter final : public ITiffSession {
     for (uint32_t r = 0; r < h; ++r) {
       const T* from = level.Cells + size_t{y + r} * level.Width + x;
       T* to = tile + size_t{r} * Tile;
-      for (uint32_t i = 0; i < w; ++i) to[i] = Value(from[i]);
-      std::fill(to + w, to + Tile, static_cast<T>(kTiffNoData));
+      for (uint32_t i = 0; i < w; ++i) to[i] = RawOrNoData(from[i]);
+      std::fill(to + w, to + Tile, static_cast<T>(kNoDataElevation));
     }
-    std::fill(tile + size_t{h} * Tile, tile + size_t{Tile} * Tile, static_cast<T>(kTiffNoData));
+    std::fill(tile + size_t{h} * Tile, tile + size_t{Tile} * Tile, static_cast<T>(kNoDataElevation));
     for (uint32_t r = 0; r < Tile; ++r) {
       T* row = tile + size_t{r} * Tile;
       if constexpr (std::is_floating_point_v<T>) {

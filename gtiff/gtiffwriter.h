@@ -16,9 +16,6 @@ namespace veloran {
 // overview's tiles first.
 enum class TTiffLayout { Tiled, CloudOptimized };
 
-// The value of cells without an elevation (void and fill), as GDAL_NODATA.
-inline constexpr int kTiffNoData = -32767;
-
 class ITiffSession;
 
 // A GeoTIFF begun while its transfer is read: made once the grid is sized

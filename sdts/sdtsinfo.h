@@ -120,6 +120,14 @@ struct TElevationGrid {
 // A raw value below this is no elevation (void, fill).
 inline constexpr double kLowestRawElevation = -32765;
 
+// The one value void and fill take where the raw cells are kept (the
+// GeoTIFF, the GDAL plugin): GDAL's no-data value.
+inline constexpr int kNoDataElevation = -32767;
+template <class T>
+constexpr T RawOrNoData(T cell) {
+  return cell < static_cast<T>(kLowestRawElevation) ? static_cast<T>(kNoDataElevation) : cell;
+}
+
 // Each column's northernmost and southernmost row holding an elevation
 // (-1 for a column of voids): a DEM profile runs between them.
 struct TColumnEdges {

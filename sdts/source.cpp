@@ -44,9 +44,7 @@ void TMemoryFiles::CheckFile(const std::string& path) const {
 }
 
 bool TMemoryFiles::List(const std::string& dir, std::vector<std::string>& names) const {
-  names.clear();
-  for (auto it = Files.lower_bound(dir); it != Files.end() && it->first.rfind(dir, 0) == 0; ++it)
-    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
+  ListMapFolder(Files, dir, names);
   return true;
 }
 

@@ -34,6 +34,15 @@ class ITransferSource {
 // The files on disk.
 const ITransferSource& DiskFiles();
 
+// The names in the folder `dir` (empty, or ending in "/") of files kept
+// in a map by path.
+template <class TMap>
+void ListMapFolder(const TMap& files, const std::string& dir, std::vector<std::string>& names) {
+  names.clear();
+  for (auto it = files.lower_bound(dir); it != files.end() && it->first.rfind(dir, 0) == 0; ++it)
+    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
+}
+
 // Files held in memory, by path; `SourcePath` is the file they came from,
 // if any.
 class TMemoryFiles final : public ITransferSource {

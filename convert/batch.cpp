@@ -282,11 +282,16 @@ struct TBatch::TImpl {
       Stop(CurrentFailure());
     }
   }
-  void Stop(const TConvertError& error) {
+  void Stop(const TConvertError& error) noexcept {
     std::lock_guard lock(Mutex);
     if (Result.Fatal.empty()) {
-      Result.Fatal = error.what();
       Result.FatalKind = error.Kind();
+      try {
+        Result.Fatal = error.what();
+      } catch (const std::bad_alloc&) {
+        Result.Fatal = "Out of memory";  // short enough to need no memory of its own
+        Result.FatalKind = TErrorKind::OutOfMemory;
+      }
     }
     Stopped = true;
     WakeAll();

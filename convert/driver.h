@@ -72,8 +72,9 @@ void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string&
 // user is told it, with its kind: a TConvertError as it is; memory that
 // runs out as "Out of memory", or "Out of memory while converting X" with
 // `converting`; a thread that cannot start, out of memory too, with the
-// system's reason; any other exception as its text.
-TConvertError CurrentFailure(const std::string& converting = {});
+// system's reason; any other exception as its text. It never throws: where
+// even the message finds no memory, the failure is "Out of memory".
+TConvertError CurrentFailure(const std::string& converting = {}) noexcept;
 
 // The 32 report lines describing the transfer just read.
 void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);

@@ -36,7 +36,6 @@ struct TJob {
   size_t Order = 0;                          // its place among the transfers
   bool Named = false;                        // its place and wanted name are known
   bool Settled = false;                      // its output is claimed, or it failed before
-  bool Started = false, Told = false;        // a worker took it; the observer heard so
   bool Done = false;
   bool Canceled = false;  // never started: the batch was canceled
   std::atomic<int> Progress{0};
@@ -460,8 +459,6 @@ struct TBatch::TImpl {
         if (!Queue.empty()) {
           TJob* job = Queue.front();
           Queue.pop_front();
-          job->Started = true;
-          WakeAll();
           Convert(*job, state, lock);
           job->Transfer.reset();  // an archive's files go with its last transfer
           job->Done = true;
@@ -532,17 +529,11 @@ struct TBatch::TImpl {
     if (!item.Ok) Release(job);
   }
 
-  // Tells the observer, the lock released, of the transfers that began and
-  // of those that ended in order, and of the batch's share. False when
-  // there was nothing new.
+  // Tells the observer, the lock released, of the transfers that ended in
+  // order and of the batch's share. False when there was nothing new. An
+  // item is read only once done: until then its worker fills it unlocked.
   bool Tell(std::unique_lock<std::mutex>& lock) {
-    std::vector<TBatchItem> started;
     std::vector<TJob*> ended;
-    for (size_t i = Told; i < Placed.size(); ++i)
-      if (Placed[i]->Started && !Placed[i]->Told) {
-        Placed[i]->Told = true;
-        started.push_back(Placed[i]->Item);
-      }
     for (; Told < Named && Placed[Told]->Done; ++Told) ended.push_back(Placed[Told]);
     int sum = 0;
     const TJob* current = nullptr;  // the first transfer under way
@@ -559,13 +550,12 @@ struct TBatch::TImpl {
     // Never going back, though transfers found later lower the share.
     const int percent = std::max(Percent, Finished() ? 100 : std::min(share, 99));
     const std::string label = current ? current->Item.Label : Told < known ? Placed[Told]->Item.Label : std::string();
-    const bool changed = !started.empty() || !ended.empty() || percent != Percent || label != LastLabel;
+    const bool changed = !ended.empty() || percent != Percent || label != LastLabel;
     Percent = percent;
     LastLabel = label;
     if (!changed) return false;
     lock.unlock();
     bool goOn = true;
-    for (const TBatchItem& item : started) Observer.Started(item);
     size_t canceled = 0, converted = 0, pictures = 0;
     for (TJob* job : ended) {
       if (job->Canceled) {

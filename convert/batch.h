@@ -50,8 +50,6 @@ struct TBatchItem {
 class IBatchObserver {
  public:
   virtual ~IBatchObserver() = default;
-  // A conversion began.
-  virtual void Started(const TBatchItem&) {}
   // The share of the batch done (never going back, 100 only at the end),
   // the transfers ended and known so far, and the one under way.
   virtual void Progress(int /*percent*/, size_t /*done*/, size_t /*total*/, const std::string& /*current*/) {}

@@ -490,7 +490,7 @@ class TTiffWriter final : public ITiffSession {
     uint16_t chosen = PREDICTOR_FLOATINGPOINT;
     for (const uint16_t predictor : {PREDICTOR_FLOATINGPOINT, PREDICTOR_HORIZONTAL}) {
       Predictor = predictor;
-      Predict(full, x, 0, trial.Tile);
+      Predict(full, x, 0, trial.Tile, rows);  // no further: the rows below may be being read
       const size_t size = libdeflate_zlib_compress(trial.Compressor.get(), trial.Tile, sample, trial.Scratch,
                                                    libdeflate_zlib_compress_bound(nullptr, sample));
       if (size != 0 && size < best) best = size, chosen = predictor;
@@ -502,9 +502,9 @@ class TTiffWriter final : public ITiffSession {
   // the TIFF predictor applied row by row, in a little-endian file:
   // horizontal differences of 16-bit integers or of the 32 bits of reals
   // (predictor 2), or of the bytes of reals laid out in planes, most
-  // significant first (predictor 3).
-  void Predict(const TLevel<T>& level, uint32_t x, uint32_t y, T* tile) const {
-    const uint32_t w = std::min(Tile, level.Width - x), h = std::min(Tile, level.Height - y);
+  // significant first (predictor 3). At most `rows` rows of the level are read.
+  void Predict(const TLevel<T>& level, uint32_t x, uint32_t y, T* tile, uint32_t rows = UINT32_MAX) const {
+    const uint32_t w = std::min(Tile, level.Width - x), h = std::min({Tile, level.Height - y, rows});
     for (uint32_t r = 0; r < h; ++r) {
       const T* from = level.Cells + size_t{y + r} * level.Width + x;
       T* to = tile + size_t{r} * Tile;

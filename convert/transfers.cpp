@@ -186,8 +186,9 @@ void TArchiveFiles::IndexLocked() const {
         member.Kept = true;
       },
       [&](const std::string& name, const std::string& target) {
-        Members[Path + "/" + name].Target = target.empty() ? std::string() : Path + "/" + target;
-        Members[Path + "/" + name].IsLink = true;
+        TMember& member = Members[Path + "/" + name];
+        member.Target = target.empty() ? std::string() : Path + "/" + target;
+        member.IsLink = true;
       });
   Indexed = true;
 }
@@ -215,7 +216,9 @@ bool TArchiveFiles::Exists(const std::string& path) const {
 bool TArchiveFiles::List(const std::string& dir, std::vector<std::string>& names) const {
   std::lock_guard lock(Mutex);
   IndexLocked();
-  ListMapFolder(Members, dir, names);
+  names.clear();
+  for (auto it = Members.lower_bound(dir); it != Members.end() && it->first.rfind(dir, 0) == 0; ++it)
+    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
   return true;
 }
 

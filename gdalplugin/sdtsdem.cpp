@@ -17,9 +17,7 @@
 
 #include "convert/driver.h"
 #include "iso8211/ddfreader.h"
-#include "sdts/cells.h"
 #include "sdts/crs.h"
-#include "sdts/metadata.h"
 #include "sdts/moduleset.h"
 #include "sdts/transfer.h"
 #include "support/errors.h"

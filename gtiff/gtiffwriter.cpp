@@ -346,13 +346,8 @@ class TTiffWriter final : public ITiffSession {
     TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, static_cast<int>(keys.size()), keys.data());
   }
 
-  // Every tile of every level: the predictor applied and DEFLATE-compressed
-  // on all processors at once, from one queue across the Levels so that no
-  // processor waits at a level's last tile; libtiff's own encoder does one
-  // tile after the other (a 1201 x 1201 COG took 200 ms, against 390 ms for
-  // gdal_translate). The full grid's tiles are compressed while this thread
-  // computes the overviews. The compressed tiles land one after the other
-  // in one mapped room, in the order they are done.
+  // Queues every tile of every level, makes room for the compression (see
+  // Work) and starts the threads that compress while the rows are read.
   void Start() {
     for (size_t l = 0; l < Levels.size(); ++l) {
       First.push_back(Queue.size());
@@ -553,7 +548,7 @@ class TTiffWriter final : public ITiffSession {
   std::atomic<bool> Stop{false};
   std::mutex FailureMutex;
   std::exception_ptr Failure;
-  TMappedBytes Room;               // see Compress
+  TMappedBytes Room;               // see Start
   uint8_t* Packed = nullptr;       // the compressed tiles, in Room
   std::atomic<size_t> PackedEnd{0};
   std::vector<std::pair<size_t, size_t>> Places;  // (offset in Packed, size) of each tile in queue order
@@ -580,11 +575,6 @@ int TGeoTiff::Write(const std::string& path, bool sync, IProgress& progress) {
   sink.Commit();
   progress.SetProgress(100);
   return levels;
-}
-
-int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
-                 IProgress& progress, TThreadBudget* threads) {
-  return TGeoTiff(state, layout, threads).Write(path, sync, progress);
 }
 
 }  // namespace veloran

@@ -29,21 +29,15 @@ class TGeoTiff {
   ~TGeoTiff();
   TGeoTiff(const TGeoTiff&) = delete;
   TGeoTiff& operator=(const TGeoTiff&) = delete;
-  // As WriteGeoTiff.
+  // Writes the file, safely as every output, once the reading is done.
+  // Fails with "Cannot create file %s: ..." or "Cannot write file %s:
+  // ...". Returns the number of levels written: the grid, and a COG's
+  // overviews.
   int Write(const std::string& path, bool sync, IProgress& progress);
 
  private:
   const TConversionState& State;
   std::unique_ptr<ITiffSession> Session;
 };
-
-// Writes the grid the cell reader kept unchanged (TElevationGrid::KeepRaw)
-// as a GeoTIFF, safely as every output. Fails with "Cannot create file
-// %s: ..." or "Cannot write file %s: ...".
-// Returns the number of levels written: the grid, and a COG's overviews.
-// The tiles are compressed by this thread and those it can borrow from
-// `threads`.
-int WriteGeoTiff(const TConversionState& state, const std::string& path, TTiffLayout layout, bool sync,
-                 IProgress& progress, TThreadBudget* threads = nullptr);
 
 }  // namespace veloran

@@ -39,19 +39,4 @@ const ITransferSource& DiskFiles() {
   return disk;
 }
 
-void TMemoryFiles::CheckFile(const std::string& path) const {
-  if (!Exists(path)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
-}
-
-bool TMemoryFiles::List(const std::string& dir, std::vector<std::string>& names) const {
-  ListMapFolder(Files, dir, names);
-  return true;
-}
-
-std::unique_ptr<TStream> TMemoryFiles::Open(const std::string& path) const {
-  const auto found = Files.find(path);
-  if (found == Files.end()) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
-  return TMemoryStream::Borrow(found->second, path);
-}
-
 }  // namespace veloran

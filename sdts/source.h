@@ -1,9 +1,8 @@
 // Where the files of transfers come from: folders on disk, an archive, or
-// files a caller hands in (tests, GDAL's virtual file systems). Finding a
-// transfer's modules and reading them go through this alone.
+// GDAL's virtual file systems. Finding a transfer's modules and reading
+// them go through this alone.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,28 +32,5 @@ class ITransferSource {
 
 // The files on disk.
 const ITransferSource& DiskFiles();
-
-// The names in the folder `dir` (empty, or ending in "/") of files kept
-// in a map by path.
-template <class TMap>
-void ListMapFolder(const TMap& files, const std::string& dir, std::vector<std::string>& names) {
-  names.clear();
-  for (auto it = files.lower_bound(dir); it != files.end() && it->first.rfind(dir, 0) == 0; ++it)
-    if (it->first.find('/', dir.size()) == std::string::npos) names.push_back(it->first.substr(dir.size()));
-}
-
-// Files held in memory, by path; `SourcePath` is the file they came from,
-// if any.
-class TMemoryFiles final : public ITransferSource {
- public:
-  std::string SourcePath;
-  std::map<std::string, std::string> Files;
-
-  void CheckFile(const std::string& path) const override;
-  bool Exists(const std::string& path) const override { return Files.count(path) > 0; }
-  bool List(const std::string& dir, std::vector<std::string>& names) const override;
-  std::unique_ptr<TStream> Open(const std::string& path) const override;
-  std::string Container() const override { return SourcePath; }
-};
 
 }  // namespace veloran

@@ -8,6 +8,19 @@
 
 namespace veloran {
 
+namespace {
+
+// The identification read from IDEN, from one holder to the other.
+template <class TFrom, class TTo>
+void CopyIdentification(const TFrom& from, TTo& to) {
+  to.Title = from.Title;
+  to.DataId = from.DataId;
+  to.DataDate = from.DataDate;
+  to.Scale = from.Scale;
+}
+
+}  // namespace
+
 TLocatedTransfer LocateTransfer(const std::string& chosenPath, const ITransferSource& source,
                                 std::shared_ptr<const ITransferSource> keep) {
   TLocatedTransfer transfer;
@@ -21,10 +34,7 @@ const std::string& TitleOf(TLocatedTransfer& transfer) {
     TConversionState state;
     state.ModuleSet = transfer.Modules;
     ReadIden(state);
-    transfer.Title = state.Info.Title;
-    transfer.DataId = state.Info.DataId;
-    transfer.DataDate = state.Info.DataDate;
-    transfer.Scale = state.Info.Scale;
+    CopyIdentification(state.Info, transfer);
     transfer.IdenRead = true;
   }
   return transfer.Title;
@@ -35,10 +45,7 @@ void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IPr
   state.ModuleSet = transfer.Modules;
   ReadDdsh(state);
   if (transfer.IdenRead) {
-    state.Info.Title = transfer.Title;
-    state.Info.DataId = transfer.DataId;
-    state.Info.DataDate = transfer.DataDate;
-    state.Info.Scale = transfer.Scale;
+    CopyIdentification(transfer, state.Info);
   } else {
     ReadIden(state);
   }

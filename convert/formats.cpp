@@ -53,10 +53,10 @@ void WriteTiff(const TConversionState& state, const std::string& path, const TWr
 
 const std::vector<TOutputFormat>& OutputFormats() {
   static const std::vector<TOutputFormat> formats = {
-      {"dem", "USGS DEM", ".dem", "DEM Files (*.dem)", false, WriteDem, nullptr},
-      {"gtiff", "GeoTIFF", ".tif", "GeoTIFF (*.tif)", true, WriteTiff<TTiffLayout::Tiled>,
+      {"dem", "USGS DEM", ".dem", nullptr, "DEM Files (*.dem)", false, WriteDem, nullptr},
+      {"gtiff", "GeoTIFF", ".tif", ".tiff", "GeoTIFF (*.tif)", true, WriteTiff<TTiffLayout::Tiled>,
        BeginTiff<TTiffLayout::Tiled>},
-      {"cog", "Cloud Optimized GeoTIFF", ".tif", "Cloud Optimized GeoTIFF (*.tif)", true,
+      {"cog", "Cloud Optimized GeoTIFF", ".tif", ".tiff", "Cloud Optimized GeoTIFF (*.tif)", true,
        WriteTiff<TTiffLayout::CloudOptimized>, BeginTiff<TTiffLayout::CloudOptimized>},
   };
   return formats;
@@ -72,8 +72,8 @@ const TOutputFormat& DemFormat() { return OutputFormats().front(); }
 
 const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& chosen) {
   const auto endsIn = [path](const TOutputFormat& format) {
-    const std::string_view extension = format.Extension;
-    return EndsWithIgnoringCase(path, extension) || (extension == ".tif" && EndsWithIgnoringCase(path, ".tiff"));
+    return EndsWithIgnoringCase(path, format.Extension) ||
+           (format.AlsoTyped && EndsWithIgnoringCase(path, format.AlsoTyped));
   };
   if (endsIn(chosen)) return chosen;
   for (const TOutputFormat& format : OutputFormats())

@@ -35,6 +35,7 @@ struct TOutputFormat {
   const char* Name;       // as --format takes it
   const char* LongName;   // as the summary and the help name it
   const char* Extension;  // of default names
+  const char* AlsoTyped;  // another extension a typed name may end in, or nullptr
   const char* Filter;     // the save dialog's filter that chooses it
   bool KeepsRawCells;     // reads the transfer's cells unchanged, and needs no grid
   // Writes the file safely, telling its progress from 0 to 100, then lists
@@ -53,8 +54,8 @@ const std::vector<TOutputFormat>& OutputFormats();
 const TOutputFormat* FindOutputFormat(std::string_view name);
 const TOutputFormat& DemFormat();
 // The format a file name asks for: `chosen`, unless the name ends in
-// another format's extension (".tiff" counts as ".tif"): a name typed as
-// "x.tif" gets a GeoTIFF whatever format was chosen before.
+// another format's extension (or the other one it may be typed with): a
+// name typed as "x.tif" gets a GeoTIFF whatever format was chosen before.
 const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& chosen);
 // The formats' names joined by `separator`, the last two by `last`: with
 // "|" "dem|gtiff|cog", with ", " and " or " "dem, gtiff or cog".

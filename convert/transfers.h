@@ -80,5 +80,4 @@ struct TFolderTransfers {
 };
 TFolderTransfers TransfersIn(const std::string& dir, bool recursive);
 
-
 }  // namespace veloran

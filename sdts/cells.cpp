@@ -202,10 +202,9 @@ void DecodeIntegerCells(const unsigned char* __restrict in, uint16_t* __restrict
     uint16_t raw;
     std::memcpy(&raw, in + 2 * i, 2);
     const auto value = static_cast<int16_t>(raw << 8 | raw >> 8);
-    const auto cell = static_cast<uint16_t>(value + kCellOffset);
-    out[i] = value >= -kCellOffset ? cell : uint16_t{0};  // as IntGridCell
+    out[i] = IntGridCell(value);
     high = std::max(high, value);
-    lowKey = std::min(lowKey, static_cast<int16_t>(cell ^ 0x8000));
+    lowKey = std::min(lowKey, static_cast<int16_t>(static_cast<uint16_t>(value + kCellOffset) ^ 0x8000));
   }
   if (high < -kCellOffset) return;  // voids only
   lowest = std::min<int32_t>(lowest, static_cast<uint16_t>(lowKey ^ 0x8000) - kCellOffset);

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <thread>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <thread>
 
 #include "samplegen/transfer.h"
 #include "support/errors.h"

@@ -138,4 +138,64 @@ void GetSubfieldValues(TStream& stream, std::string_view tag, std::string_view l
   }
 }
 
+bool ParseFormatControls(std::string_view controls, std::vector<TSubfieldForm>& forms) {
+  forms.clear();
+  std::string text;
+  for (const char c : controls)
+    if (c != ' ') text.push_back(c);
+  if (text.size() < 2 || text.front() != '(' || text.back() != ')') return false;
+  text = text.substr(1, text.size() - 2);
+  int p = 1;
+  while (p <= static_cast<int>(text.size())) {
+    const std::string item = NextToken(text, ',', p);
+    size_t i = 0;
+    int repeat = 0;
+    while (i < item.size() && item[i] >= '0' && item[i] <= '9' && repeat < 1000) repeat = repeat * 10 + (item[i++] - '0');
+    if (i == item.size() || std::string_view("AIRSCB").find(item[i]) == std::string_view::npos) return false;
+    TSubfieldForm form{item[i++], 0};
+    if (i < item.size()) {
+      int width = 0;
+      if (item[i++] != '(' || item.back() != ')' || i + 1 >= item.size()) return false;
+      for (; i + 1 < item.size(); ++i) {
+        if (item[i] < '0' || item[i] > '9' || width > 100000) return false;
+        width = width * 10 + (item[i] - '0');
+      }
+      if (form.Type == 'B') {
+        if (width == 0 || width % 8 != 0) return false;
+        width /= 8;
+      }
+      form.Width = width;
+    } else if (form.Type == 'B') {
+      return false;
+    }
+    forms.insert(forms.end(), static_cast<size_t>(std::max(repeat, 1)), form);
+  }
+  return !forms.empty();
+}
+
+bool SubfieldIntAt(std::string_view field, const std::vector<TSubfieldForm>& forms, size_t index, int32_t& value) {
+  if (index >= forms.size()) return false;
+  size_t at = 0;
+  for (size_t i = 0;; ++i) {
+    const TSubfieldForm& form = forms[i];
+    size_t width = static_cast<size_t>(form.Width);
+    if (width == 0) {
+      const size_t end = field.find_first_of(std::string_view("\x1F\x1E", 2), at);
+      width = (end == std::string_view::npos ? field.size() : end) - at;
+    }
+    if (at + width > field.size()) return false;
+    if (i == index) {
+      const std::string_view bytes = field.substr(at, width);
+      if (form.Type != 'B') return TryStrToInt(TrimBlanks(bytes), value);
+      if (width > 4) return false;
+      uint32_t bits = 0;
+      for (const char c : bytes) bits = bits << 8 | static_cast<unsigned char>(c);
+      if (width < 4 && (bits >> (8 * width - 1)) & 1) bits |= ~uint32_t{0} << (8 * width);  // sign-extended
+      value = static_cast<int32_t>(bits);
+      return true;
+    }
+    at += width + (form.Width == 0 ? 1 : 0);  // a delimited subfield ends with its terminator
+  }
+}
+
 }  // namespace veloran

@@ -98,9 +98,10 @@ std::string WriteTransfer(const std::string& dir, const TTransferSpec& spec) {
   for (size_t r = 0; r < rows; ++r) {
     // Fixed-width record numbers keep leaderless records the same length.
     char rcid[24];
-    std::snprintf(rcid, sizeof rcid, "%06zu", r + 1);
+    std::snprintf(rcid, sizeof rcid, "%0*zu", rows < 1000000 ? 6 : 7, r + 1);
     std::vector<TFieldData> fields = {{"0001", Text({rcid})},
-                                      {"CELL", Text({"CEL0", rcid, rcid, "000001"})},
+                                      {"CELL", Text({"CEL0", rcid, r < spec.RowNumbers.size() ? spec.RowNumbers[r] : rcid,
+                                                             spec.FirstColumn})},
                                       {"CVLS", floats ? Float32Cells(spec.FloatRows[r]) : Int16Cells(spec.Rows[r])}};
     if (spec.RepeatRecords && r > 0) {
       cel.LeaderlessRecord(fields);

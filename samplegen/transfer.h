@@ -33,6 +33,9 @@ struct TTransferSpec {
   std::vector<std::vector<int16_t>> Rows = {{10, 20, 30, 40}, {11, 21, 31, 41}, {12, 22, 32, 42}, {13, 23, 33, 43}};
   std::vector<std::vector<float>> FloatRows;
   bool RepeatRecords = false;  // one "R" record, then leaderless records
+  // Each record's CELL ROWI, as text; empty: the records' order from 1.
+  std::vector<std::string> RowNumbers;
+  std::string FirstColumn = "000001";  // every record's CELL COLI
   bool LowerCaseNames = false;
   bool Catalog = true;  // a CATD module listing the others, as GDAL needs
   int CatalogPadding = 0;              // records listing other modules (DQ01, DQ02...) before those of the transfer

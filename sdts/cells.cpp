@@ -27,7 +27,9 @@ class TCellReader {
   void ReadIntegerCells(int64_t count);
   void ReadFloatCells(int64_t count);
   // Where this record's grid cells go: the grid, or one row's room.
-  uint16_t* GridRow() { return State.Grid.KeepGrid ? Cells + Count : Row.data(); }
+  uint16_t* GridRow() { return State.Grid.KeepGrid ? Cells + At : Row.data(); }
+  void FindRowNumbers(const TDataDescription& description);
+  int64_t RowOf(int64_t cellStart, int64_t cellLength);
   void AddRawTotals(double low, double high, int64_t elevations, int64_t noData) {
     TElevationGrid::TRawTotals& totals = State.Grid.RawTotals;
     if (elevations > 0 && (RawElevations == 0 || low < totals.Min)) totals.Min = low;
@@ -51,7 +53,19 @@ class TCellReader {
   std::vector<unsigned char> Buffer;  // one CVLS field, reused for every record
   std::vector<uint16_t> Row;          // the grid cells of one record, when the grid is not kept
   int64_t Count = 0;                  // cells stored so far
+  int64_t At = 0;                     // where the record being read goes
   int64_t RawElevations = 0;          // raw cells that are elevations so far
+  // Each record's row: its CELL field's ROWI (COLI must then name the
+  // first column), or its place among the records where there is none.
+  struct {
+    int64_t Position = -1, Length = 0;  // the CELL field in the first record's field area; -1 without ROWI
+    std::vector<TSubfieldForm> Forms;
+    int Row = -1, Column = -1;  // ROWI's and COLI's subfield index
+  } Numbers;
+  std::string CellField;            // one record's CELL field
+  std::vector<int64_t> RowRecord;   // the record that filled each row, 0 for none yet
+  int64_t Records = 0;              // records read
+  int32_t Ready = 0;                // rows whole from the north on
 };
 
 int64_t TCellReader::Run() {
@@ -74,6 +88,51 @@ int CellBits(std::string formats) {
 }
 
 }  // namespace
+
+// The CELL field's row and column numbers, where the module has them.
+void TCellReader::FindRowNumbers(const TDataDescription& description) {
+  int row = -1, field = -1, column = -1, unused = -1;
+  LocateSubfield("CELL", "ROWI", 0, description, row, field);
+  if (row < 0 || field < 0) return;
+  LocateSubfield("CELL", "COLI", 0, description, column, unused);
+  const std::string controls = GetFormatControls("CELL", description);
+  if (!ParseFormatControls(controls, Numbers.Forms))
+    Fail(TErrorKind::Unsupported, "The cell module " + Stream->Name() + " lays out its CELL field as '" + controls +
+                                      "', which this reader does not read");
+  const TDDRDirItem& item = description.Records.Directories[0].Items[static_cast<size_t>(field)];
+  Numbers.Position = item.Position;
+  Numbers.Length = item.Length;
+  Numbers.Row = row;
+  Numbers.Column = column;
+}
+
+// The row the record whose CELL field lies there fills: refused when it
+// is outside the grid, or filled already.
+int64_t TCellReader::RowOf(int64_t cellStart, int64_t cellLength) {
+  const int64_t rows = State.Grid.RowCount, record = Records + 1;
+  if (Numbers.Position < 0) return Records;
+  if (cellLength < 0 || cellLength > Stream->Size() - cellStart || cellLength > 4096)
+    Malformed("the CELL field of record " + std::to_string(record) + " lies outside the file");
+  CellField.resize(static_cast<size_t>(cellLength));
+  Stream->Seek(cellStart);
+  if (Stream->Read(CellField.data(), cellLength) < cellLength) Malformed("a CELL field cut short");
+  int32_t number = 0;
+  if (!SubfieldIntAt(CellField, Numbers.Forms, static_cast<size_t>(Numbers.Row), number))
+    Malformed("record " + std::to_string(record) + " has no row number (CELL ROWI)");
+  const int64_t row = int64_t{number} - State.Grid.FirstRowIndex;
+  if (row < 0 || row >= rows)
+    Malformed("record " + std::to_string(record) + " names row " + std::to_string(number) + ", outside the " +
+              std::to_string(rows) + " rows of LDEF");
+  if (RowRecord[static_cast<size_t>(row)] > 0)
+    Malformed("record " + std::to_string(record) + " names row " + std::to_string(number) + ", as record " +
+              std::to_string(RowRecord[static_cast<size_t>(row)]) + " does");
+  int32_t column = 0;
+  if (Numbers.Column >= 0 && SubfieldIntAt(CellField, Numbers.Forms, static_cast<size_t>(Numbers.Column), column) &&
+      column != State.Grid.FirstColumnIndex)
+    Malformed("record " + std::to_string(record) + " starts at column " + std::to_string(column) +
+              ", not at the grid's first column " + std::to_string(State.Grid.FirstColumnIndex));
+  return row;
+}
 
 // Walks the CVLS fields record after record. Every field must lie inside
 // the file and hold a cell, and every record must lie after the one before
@@ -121,30 +180,38 @@ void TCellReader::Walk() {
       State.Grid.RawInt16.Resize(static_cast<size_t>(rows * cols));
     }
   }
+  FindRowNumbers(description);
+  RowRecord.assign(static_cast<size_t>(rows), 0);
   if (State.OnCellsSized) State.OnCellsSized();
 
   TDRLeader leader;
   TDDRDirectory directory;
+  int64_t cellStart = first.FieldAreaStart + Numbers.Position, cellLength = Numbers.Length;
   for (;;) {
     if (start >= size) break;
     if (length < 0) Malformed("a CVLS field of negative length");
     if (length > size - start)
       Malformed("the CVLS field at byte " + std::to_string(start) + " reaches beyond the end of the file");
     const int64_t cells = length / cellSize;
-    const int64_t row = Count / cols + 1;
-    if (row > rows) Malformed("record " + std::to_string(row) + " is beyond the " + std::to_string(rows) + " rows of LDEF");
+    const int64_t record = Records + 1;
+    if (record > rows)
+      Malformed("record " + std::to_string(record) + " is beyond the " + std::to_string(rows) + " rows of LDEF");
     if (cells != cols)
-      Malformed("record " + std::to_string(row) + " holds " + std::to_string(cells) + " cells, but LDEF declares " +
+      Malformed("record " + std::to_string(record) + " holds " + std::to_string(cells) + " cells, but LDEF declares " +
                 std::to_string(cols) + " columns");
+    const int64_t row = RowOf(cellStart, cellLength);
+    At = row * cols;
     Stream->Seek(start);
     // Recorded before the cells land, so that a reset finds them all.
-    if (State.Grid.KeepGrid) State.Grid.CellsStored = std::max(State.Grid.CellsStored, Count + cells);
+    if (State.Grid.KeepGrid) State.Grid.CellsStored = std::max(State.Grid.CellsStored, At + cells);
     if (floats) {
       ReadFloatCells(cells);
     } else {
       ReadIntegerCells(cells);
     }
-    State.Grid.RowsRead.store(static_cast<int32_t>(Count / cols), std::memory_order_release);
+    RowRecord[static_cast<size_t>(row)] = ++Records;
+    while (Ready < rows && RowRecord[static_cast<size_t>(Ready)] > 0) ++Ready;
+    State.Grid.RowsRead.store(Ready, std::memory_order_release);
     State.Grid.RowsRead.notify_all();
     Progress.SetShare(Stream->Position(), size);
 
@@ -152,6 +219,7 @@ void TCellReader::Walk() {
     if (repeat) {
       // Leaderless records repeat the first record's layout.
       next = start + length + offset;
+      cellStart = next - offset + Numbers.Position;
     } else {
       const int64_t recordStart = start + length;
       if (recordStart >= size) break;
@@ -165,6 +233,12 @@ void TCellReader::Walk() {
       if (at < 0) Malformed(where() + " has no CVLS field");
       next = directory.FieldAreaStart + directory.Items[static_cast<size_t>(at)].Position;
       length = directory.Items[static_cast<size_t>(at)].Length;
+      if (Numbers.Position >= 0) {
+        const int cell = FindDirItem("CELL", directory);
+        if (cell < 0) Malformed(where() + " has no CELL field");
+        cellStart = directory.FieldAreaStart + directory.Items[static_cast<size_t>(cell)].Position;
+        cellLength = directory.Items[static_cast<size_t>(cell)].Length;
+      }
     }
     // Every record must lie after the one before it: a crafted file must
     // not make the walk stand still or go back.
@@ -217,7 +291,7 @@ void TCellReader::ReadIntegerCells(int64_t count) {
   DecodeIntegerCells(Buffer.data(), GridRow(), count, Info.ActualMin, Info.ActualMax);
   if (State.Grid.KeepRaw) {
     // The raw totals in the same pass, written so that it vectorizes.
-    int16_t* raw = State.Grid.RawInt16.data() + Count;
+    int16_t* raw = State.Grid.RawInt16.data() + At;
     int16_t low = INT16_MAX, high = INT16_MIN;
     int64_t noData = 0;
     for (int64_t i = 0; i < count; ++i) {
@@ -243,7 +317,7 @@ void TCellReader::ReadFloatCells(int64_t count) {
   const unsigned char* b = Buffer.data();
   uint16_t* out = GridRow();
   const double scale = VerticalScaleOf(Info);
-  float* raw = State.Grid.KeepRaw ? State.Grid.RawFloat.data() + Count : nullptr;
+  float* raw = State.Grid.KeepRaw ? State.Grid.RawFloat.data() + At : nullptr;
   double low = HUGE_VAL, high = -HUGE_VAL;
   int64_t noData = 0;
   for (int64_t i = 0; i < count; ++i, b += 4) {

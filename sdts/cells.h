@@ -8,9 +8,11 @@
 
 namespace veloran {
 
-// Fills Cells from index 0 in the order the module delivers them, tracks
-// ActualMin and ActualMax, and moves the progress from 0 to at most 100.
-// Returns the number of cells read.
+// Fills Cells row by row, each record at the row its CELL field names
+// (ROWI, counted from LDEF's SORI; in the records' order where the module
+// gives none), tracks ActualMin and ActualMax, and moves the progress from
+// 0 to at most 100. Returns the number of cells read. A record naming a
+// row outside the grid, or one filled already, is refused.
 int64_t ReadCells(TConversionState& state, IProgress& progress);
 
 // Fills the grid from the raw cells when the reader kept only those

@@ -197,6 +197,10 @@ void ReadLdef(TConversionState& state) {
   WithModule(state, "LDEF", 1, [&](TModule& m) {
     state.Grid.RowCount = m.Int("LDEF", "NROW");
     state.Grid.ColCount = m.Int("LDEF", "NCOL");
+    // Where the cell records' row and column numbers start; 1 where unsaid.
+    int32_t first = 0;
+    if (TryStrToInt(m.Text("LDEF", "SORI"), first)) state.Grid.FirstRowIndex = first;
+    if (TryStrToInt(m.Text("LDEF", "SOCI"), first)) state.Grid.FirstColumnIndex = first;
     if (state.Grid.RowCount < 0 || state.Grid.ColCount < 0)
       Fail("The file " + m.Stream->Name() + " is malformed: a grid of " + std::to_string(state.Grid.RowCount) +
            " rows and " + std::to_string(state.Grid.ColCount) + " columns");

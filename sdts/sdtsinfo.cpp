@@ -10,6 +10,7 @@ void TConversionState::Reset() {
   SwapFloatBytes = false;
   std::fill_n(Grid.Cells.get(), Grid.CellsStored, uint16_t{0});
   Grid.RowCount = Grid.ColCount = 0;
+  Grid.FirstRowIndex = Grid.FirstColumnIndex = 1;
   Grid.CellsStored = 0;
   Grid.RawInt16.Clear();
   Grid.RawFloat.Clear();

@@ -98,6 +98,9 @@ struct TElevationGrid {
   TCellStore Cells;
   int32_t RowCount = 0;
   int32_t ColCount = 0;
+  // What the cell records' CELL ROWI and COLI count from (LDEF SORI, SOCI).
+  int32_t FirstRowIndex = 1;
+  int32_t FirstColumnIndex = 1;
   int64_t CellsStored = 0;  // cells the cell reader stored, from index 0
   // What the cell reader keeps: the grid above (for the DEM and the
   // relief; EnsureGrid fills it later from the raw cells when it was not
@@ -112,8 +115,8 @@ struct TElevationGrid {
     double Min = 0, Max = 0;  // the least and greatest elevation
     int64_t NoData = 0;       // void and fill: values below -32765
   } RawTotals;
-  // Rows read so far, for a writer that works on them as they come; -1
-  // once a reading ended short. Told with notify_all.
+  // Rows read so far from the north on, each whole, for a writer that
+  // works on them as they come. Told with notify_all.
   mutable std::atomic<int32_t> RowsRead{0};
 };
 

@@ -159,6 +159,49 @@ TEST_F(Cells, BothRecordWalksFillTheGridRowAfterRow) {
   }
 }
 
+// Each record lands at the row its CELL field names, in either walk; a row
+// outside the grid, named twice, or a record not starting at the first
+// column is refused, naming the module.
+TEST_F(Cells, RecordsLandAtTheRowTheirCellFieldNames) {
+  const struct {
+    std::vector<std::string> Numbers;
+    std::string Column;
+    std::string Error;  // empty: read, rows in the order Numbers gives
+  } cases[] = {
+      {{"2", "1", "3", "4"}, "1", ""},
+      {{"4", "3", "2", "1"}, "1", ""},
+      {{"00003", "00001", "00004", "00002"}, "00001", ""},
+      {{"1", "2", "5", "3"}, "1", "record 3 names row 5, outside the 4 rows of LDEF"},
+      {{"1", "0", "2", "3"}, "1", "record 2 names row 0, outside the 4 rows of LDEF"},
+      {{"1", "2", "1", "3"}, "1", "record 3 names row 1, as record 1 does"},
+      {{"1", "x", "2", "3"}, "1", "record 2 has no row number (CELL ROWI)"},
+      {{"1", "2", "3", "4"}, "2", "record 1 starts at column 2, not at the grid's first column 1"},
+  };
+  for (const bool repeat : {false, true})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.Numbers[0] + c.Numbers[1] + c.Numbers[2] + c.Numbers[3] + " " + c.Column);
+      TTransferSpec spec;
+      spec.RepeatRecords = repeat;
+      spec.RowNumbers = c.Numbers;
+      spec.FirstColumn = c.Column;
+      Write(spec);
+      State.Grid.Cells.Resize(16);
+      std::fill_n(State.Grid.Cells.get(), 16, uint16_t{0});
+      if (!c.Error.empty()) {
+        EXPECT_EQ(Error(), "The cell module " + CellPath + " is malformed: " + c.Error);
+        continue;
+      }
+      ASSERT_EQ(Error(), "no error");
+      for (size_t record = 0; record < 4; ++record) {
+        const int row = std::stoi(c.Numbers[record]) - 1;
+        EXPECT_EQ(CellsFrom(row * 4, 4), (std::vector<int>{1010 + static_cast<int>(record), 1020 + static_cast<int>(record),
+                                                           1030 + static_cast<int>(record), 1040 + static_cast<int>(record)}))
+            << record;
+      }
+      EXPECT_EQ(State.Grid.RowsRead.load(), 4);
+    }
+}
+
 TEST_F(Cells, LowerCaseTransferIsFound) {
   TTransferSpec spec;
   spec.LowerCaseNames = true;

@@ -21,7 +21,9 @@ TUtmCrs UtmCrsOf(const TSdtsInfo& info) {
       {"NAS", 4267, 26700, 22, 3370},
       {"NAX", 4269, 26900, 23, 3372},
       {"WGS84", 4326, 32600, 60, 0},
+      {"WGE", 4326, 32600, 60, 0},  // SDTS's own code for WGS 84
       {"WGS72", 4322, 32200, 60, 0},
+      {"WGC", 4322, 32200, 60, 0},  // and for WGS 72
   };
   for (const TDatum& d : kDatums) {
     if (info.DatumName != d.Name) continue;
@@ -31,7 +33,7 @@ TUtmCrs UtmCrsOf(const TSdtsInfo& info) {
     return crs;
   }
   Fail(TErrorKind::Unsupported, "The horizontal datum '" + info.DatumName +
-                                    "' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84 and WGS72 have)");
+                                    "' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84/WGE and WGS72/WGC have)");
 }
 
 }  // namespace veloran

@@ -13,8 +13,9 @@ struct TUtmCrs {
 };
 
 // Fails with "The UTM zone %d is not one of 1 to 60" or, for a datum
-// other than NAS, NAX, WGS84 and WGS72, "The horizontal datum '%s' has no
-// EPSG code for a GeoTIFF (NAS, NAX, WGS84 and WGS72 have)".
+// other than NAS, NAX, WGS84 (WGE) and WGS72 (WGC), "The horizontal datum
+// '%s' has no EPSG code for a GeoTIFF (NAS, NAX, WGS84/WGE and WGS72/WGC
+// have)".
 TUtmCrs UtmCrsOf(const TSdtsInfo& info);
 
 }  // namespace veloran

@@ -153,9 +153,10 @@ void ReadXref(TConversionState& state) {
     info.Zone = m.Int("XREF", "ZONE");
     const std::string hdat = m.Text("XREF", "HDAT");
     info.DatumName = hdat;
+    // WGC and WGE are SDTS's codes for WGS 72 and WGS 84.
     if (hdat == "NAS") info.Datum = 1;
-    else if (hdat == "WGS72") info.Datum = 2;
-    else if (hdat == "WGS84" || hdat == "NAX") info.Datum = 3;
+    else if (hdat == "WGS72" || hdat == "WGC") info.Datum = 2;
+    else if (hdat == "WGS84" || hdat == "WGE" || hdat == "NAX") info.Datum = 3;
   });
 }
 

@@ -138,7 +138,8 @@ TEST_F(Metadata, DatumCodes) {
   struct Case {
     const char* hdat;
     int datum;
-  } cases[] = {{"NAS", 1}, {"WGS72", 2}, {"WGS84", 3}, {"NAS", 1}, {"NAX", 3}, {"nas", 3}, {"", 3}, {"WGS72", 2}};
+  } cases[] = {{"NAS", 1}, {"WGS72", 2}, {"WGS84", 3}, {"NAS", 1}, {"NAX", 3}, {"nas", 3}, {"", 3}, {"WGS72", 2},
+                 {"WGE", 3}, {"WGC", 2}, {"NAS", 1}, {"WGC", 2}};
   for (const auto& c : cases) {
     TTransferSpec spec;
     spec.Hdat = c.hdat;

@@ -2,8 +2,9 @@
 // transfers with the conversion core, so that GDAL's tools, QGIS and
 // rasterio read them again after GDAL 3.11 dropped its SDTS driver. Every
 // module is read through GDAL's virtual file functions (VSIL), so
-// /vsitar/, /vsizip/, /vsigzip/ and /vsimem/ work as files on disk do; the
-// cells are decoded once at open and blocks are served from memory.
+// /vsitar/, /vsizip/, /vsigzip/ and /vsimem/ work as files on disk do.
+// Opening reads the metadata; the cells are decoded once, when a block is
+// first asked for, and blocks are then served from memory.
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "convert/driver.h"
 #include "iso8211/ddfreader.h"
@@ -68,8 +70,9 @@ class TVsiFiles final : public ITransferSource {
     return true;
   }
   std::unique_ptr<TStream> Open(const std::string& path) const override {
+    CheckFile(path);
     VSIStatBufL st;
-    VSILFILE* file = VSIStatL(path.c_str(), &st) == 0 && VSI_ISREG(st.st_mode) ? VSIFOpenL(path.c_str(), "rb") : nullptr;
+    VSILFILE* file = VSIStatL(path.c_str(), &st) == 0 ? VSIFOpenL(path.c_str(), "rb") : nullptr;
     if (!file) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT));
     return std::make_unique<TVsiStream>(path, file, static_cast<int64_t>(st.st_size));
   }
@@ -112,10 +115,19 @@ class TSdtsDemDataset final : public GDALPamDataset {
   }
 #endif
   const OGRSpatialReference* GetSpatialRef() const override { return Srs.IsEmpty() ? nullptr : &Srs; }
+  char** GetFileList() override;
 
  private:
   friend class TSdtsDemBand;
+  // Decodes the cells on the first call; false (the failure told to GDAL)
+  // when the cell module cannot be read.
+  bool CellsRead();
+
   TConversionState State;
+  std::vector<std::string> Files;  // the transfer's files, the catalog first
+  std::mutex Reading;
+  bool Read = false;
+  std::string ReadFailure;
   OGRSpatialReference Srs;
   double Transform[6] = {0, 1, 0, 0, 0, 1};
 };
@@ -138,8 +150,63 @@ const void* CellsAt(const TElevationGrid& grid, GDALDataType type, int width, in
                              : static_cast<const void*>(grid.RawInt16.data() + at);
 }
 
+// GDAL's error number for a failure of the core's kind.
+CPLErrorNum ErrorNumber(TErrorKind kind) {
+  switch (kind) {
+    case TErrorKind::NotFound: return CPLE_OpenFailed;
+    case TErrorKind::OutOfMemory: return CPLE_OutOfMemory;
+    case TErrorKind::Unsupported: return CPLE_NotSupported;
+    case TErrorKind::OutputIo: return CPLE_FileIO;
+    default: return CPLE_AppDefined;
+  }
+}
+
+// Tells GDAL of the exception being handled: no exception may reach
+// GDAL's caller.
+void TellFailure(const std::string& file) {
+  const TConvertError error = CurrentFailure(file);
+  CPLError(CE_Failure, ErrorNumber(error.Kind()), "%s", error.what());
+}
+
+bool TSdtsDemDataset::CellsRead() {
+  std::lock_guard lock(Reading);
+  if (!Read) {
+    Read = true;
+    try {
+      TNullPane quiet;
+      ReadTransferCells(State, quiet);
+      // Void (-32767) and fill (-32766, or anything lower) as the one
+      // no-data value, as the project's GeoTIFF holds them.
+      TElevationGrid& grid = State.Grid;
+      const size_t cells = static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount);
+      for (size_t i = 0; i < cells && !grid.RawFloat.empty(); ++i) grid.RawFloat[i] = RawOrNoData(grid.RawFloat[i]);
+      for (size_t i = 0; i < cells && !grid.RawInt16.empty(); ++i) grid.RawInt16[i] = RawOrNoData(grid.RawInt16[i]);
+    } catch (...) {
+      const TConvertError error = CurrentFailure(GetDescription());
+      ReadFailure = error.what();
+      CPLError(CE_Failure, ErrorNumber(error.Kind()), "%s", error.what());
+      return false;
+    }
+  }
+  if (!ReadFailure.empty()) CPLError(CE_Failure, CPLE_AppDefined, "%s", ReadFailure.c_str());
+  return ReadFailure.empty();
+}
+
+char** TSdtsDemDataset::GetFileList() {
+  CPLStringList files;
+  for (const std::string& file : Files) files.AddString(file.c_str());
+  // What GDAL keeps beside it (.aux.xml, overviews), the opened module left out.
+  char** more = GDALPamDataset::GetFileList();
+  for (char** f = more; f && *f; ++f)
+    if (std::find(Files.begin(), Files.end(), *f) == Files.end()) files.AddString(*f);
+  CSLDestroy(more);
+  return files.StealList();
+}
+
 CPLErr TSdtsDemBand::IReadBlock(int, int blockY, void* data) {
-  const TElevationGrid& grid = static_cast<TSdtsDemDataset*>(poDS)->State.Grid;
+  auto* dataset = static_cast<TSdtsDemDataset*>(poDS);
+  if (!dataset->CellsRead()) return CE_Failure;
+  const TElevationGrid& grid = dataset->State.Grid;
   std::memcpy(data, CellsAt(grid, eDataType, nBlockXSize, blockY, 0),
               static_cast<size_t>(nBlockXSize) * static_cast<size_t>(GDALGetDataTypeSizeBytes(eDataType)));
   return CE_None;
@@ -151,7 +218,9 @@ CPLErr TSdtsDemBand::IRasterIO(GDALRWFlag rw, int x, int y, int width, int heigh
   if (rw != GF_Read || width != bufWidth || height != bufHeight)
     return GDALPamRasterBand::IRasterIO(rw, x, y, width, height, data, bufWidth, bufHeight, bufType, pixelSpace,
                                         lineSpace, extra);
-  const TElevationGrid& grid = static_cast<TSdtsDemDataset*>(poDS)->State.Grid;
+  auto* dataset = static_cast<TSdtsDemDataset*>(poDS);
+  if (!dataset->CellsRead()) return CE_Failure;
+  const TElevationGrid& grid = dataset->State.Grid;
   for (int r = 0; r < height; ++r)
     GDALCopyWords(CellsAt(grid, eDataType, nRasterXSize, y + r, x), eDataType,
                   GDALGetDataTypeSizeBytes(eDataType), static_cast<GByte*>(data) + r * lineSpace, bufType,
@@ -163,14 +232,30 @@ const char* TSdtsDemBand::GetUnitType() {
   return static_cast<TSdtsDemDataset*>(poDS)->State.Info.UnitsCode == 1 ? "ft" : "m";
 }
 
-// An ISO 8211 file named .DDF (any case) whose transfer holds a raster cell
-// module: S-57 charts, SDTS vector transfers and the rest are left to other
-// drivers.
+// Whether the descriptive record's directory, as far as the header bytes
+// hold it, has the field CATD: the file is a transfer's catalog.
+bool HasCatalogField(const char* header, int bytes) {
+  const int lengthSize = header[20] - '0', positionSize = header[21] - '0', tagSize = header[23] - '0';
+  const int entry = tagSize + lengthSize + positionSize;
+  if (tagSize != 4 || lengthSize < 1 || positionSize < 1 || lengthSize > 9 || positionSize > 9) return false;
+  for (int at = 24; at + entry <= bytes && header[at] != kFieldTerminator; at += entry)
+    if (std::memcmp(header + at, "CATD", 4) == 0) return true;
+  return false;
+}
+
+// A transfer is one dataset, claimed through its catalog: an ISO 8211 file
+// named .DDF (any case) holding the CATD field, that lists a cell module
+// which is there. Only its own bytes and the listed files' names are looked
+// at. Where SDTSDEM is named (-if SDTSDEM), any module of a transfer with a
+// cell module is claimed. S-57 charts, SDTS vector transfers and the rest
+// are left to other drivers.
 int TSdtsDemDataset::Identify(GDALOpenInfo* info) {
   if (info->nHeaderBytes < 24 || !EndsWithIgnoringCase(info->pszFilename, ".ddf")) return FALSE;
   const char* leader = reinterpret_cast<const char*>(info->pabyHeader);
   if (leader[6] != 'L' || !IsLeaderText(leader)) return FALSE;
-  return HoldsCellModule(info->pszFilename, TVsiFiles()) ? TRUE : FALSE;
+  if (CSLFindString(const_cast<char**>(info->papszAllowedDrivers), kDriverName) >= 0)
+    return HoldsCellModule(info->pszFilename, TVsiFiles()) ? TRUE : FALSE;
+  return HasCatalogField(leader, info->nHeaderBytes) && CatalogListsCellModule(info->pszFilename, TVsiFiles());
 }
 
 GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
@@ -181,27 +266,22 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
     return nullptr;
   }
   auto dataset = std::make_unique<TSdtsDemDataset>();
+  // The metadata now, the cells when a block is asked for. A grid all void
+  // opens as all no data: only a conversion has nothing to write then.
+  static const TVsiFiles files;
   try {
-    const TVsiFiles files;
     TElevationGrid& grid = dataset->State.Grid;
+    const TLocatedTransfer transfer = LocateTransfer(info->pszFilename, files);
+    ReadTransferMetadata(dataset->State, transfer);
     grid.KeepGrid = false;
     grid.KeepRaw = true;
-    TNullPane quiet;
-    ReadSdtsTransfer(dataset->State, info->pszFilename, quiet, files);
+    dataset->Files = TransferFiles(transfer.Modules);
   } catch (...) {
-    // No exception may reach GDAL's caller: each is told as the core tells it.
-    const TConvertError error = CurrentFailure(info->pszFilename);
-    CPLError(CE_Failure, error.Kind() == TErrorKind::OutOfMemory ? CPLE_OutOfMemory : CPLE_OpenFailed, "%s",
-             error.what());
+    TellFailure(info->pszFilename);
     return nullptr;
   }
   const TSdtsInfo& meta = dataset->State.Info;
-  TElevationGrid& grid = dataset->State.Grid;
-  // Void (-32767) and fill (-32766, or anything lower) as the one no-data
-  // value, as the project's GeoTIFF holds them.
-  const size_t cells = static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount);
-  for (size_t i = 0; i < cells && !grid.RawFloat.empty(); ++i) grid.RawFloat[i] = RawOrNoData(grid.RawFloat[i]);
-  for (size_t i = 0; i < cells && !grid.RawInt16.empty(); ++i) grid.RawInt16[i] = RawOrNoData(grid.RawInt16[i]);
+  const TElevationGrid& grid = dataset->State.Grid;
   dataset->nRasterXSize = grid.ColCount;
   dataset->nRasterYSize = grid.RowCount;
   // GDAL's SDTS convention: the upper-left cell's centre less half a cell.
@@ -227,12 +307,13 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
   } catch (const TConvertError& e) {
     CPLError(CE_Warning, CPLE_AppDefined, "%s: the dataset has no coordinate system", e.what());
   }
-  dataset->SetBand(1, new TSdtsDemBand(dataset.get(), grid.RawFloat.empty() ? GDT_Int16 : GDT_Float32));
-  // The identification under the names GDAL's SDTS driver gave it.
-  dataset->SetMetadataItem("TITLE", meta.Title.c_str());
-  dataset->SetMetadataItem("DATASET_ID", meta.DataId.c_str());
-  dataset->SetMetadataItem("DATASET_CREATION_DATE", meta.DataDate.c_str());
-  dataset->SetMetadataItem("SCALE", std::to_string(meta.Scale).c_str());
+  dataset->SetBand(1, new TSdtsDemBand(dataset.get(), meta.CellFormat == kFloatCellFormat ? GDT_Float32 : GDT_Int16));
+  // The identification under the names GDAL's SDTS driver gave it, each
+  // where the transfer gives it.
+  for (const auto& [name, value] : {std::pair{"TITLE", meta.Title}, std::pair{"DATASET_ID", meta.DataId},
+                                    std::pair{"DATASET_CREATION_DATE", meta.DataDate},
+                                    std::pair{"SCALE", meta.Scale > 0 ? std::to_string(meta.Scale) : std::string()}})
+    if (!value.empty()) dataset->SetMetadataItem(name, value.c_str());
   // Overviews and statistics in GDAL's .aux.xml, as for any read-only driver.
   dataset->SetDescription(info->pszFilename);
   dataset->TryLoadXML(info->GetSiblingFiles());
@@ -255,6 +336,7 @@ void GDALRegister_SDTSDEM() {
   driver->SetMetadataItem(GDAL_DMD_LONGNAME, "SDTS Raster DEM (Veloran)");
   driver->SetMetadataItem(GDAL_DMD_EXTENSION, "ddf");
   driver->SetMetadataItem(GDAL_DCAP_VIRTUALIO, "YES");
+  driver->SetMetadataItem(GDAL_DMD_HELPTOPIC, VELORAN_PLUGIN_HELP "#inside-gdal-the-sdtsdem-plugin");
   driver->pfnIdentify = veloran::TSdtsDemDataset::Identify;
   driver->pfnOpen = veloran::TSdtsDemDataset::Open;
   GetGDALDriverManager()->RegisterDriver(driver);

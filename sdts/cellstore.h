@@ -6,7 +6,8 @@
 
 namespace veloran {
 
-// Bytes mapped anonymously in whole, aligned 2 MiB pieces: the kernel hands
+// Bytes mapped anonymously, from 2 MiB on in whole, aligned 2 MiB pieces
+// (below that in plain pages): the kernel hands
 // out zeroed pages only when a cell lands on them, as huge pages where it
 // can, so room a small grid never touches costs nothing and needs no
 // memset.

@@ -157,7 +157,7 @@ namespace {
 // The cell module of the transfer whose file is `chosenPath`, and its
 // catalog where there is one; Cell is empty when there is none.
 struct TCellSearch {
-  std::string Dir, Cell;
+  std::string Dir, Cell, CatalogPath;
   TModuleSet Named;  // module names in the chosen file's letter case
   std::map<std::string, std::string> Catalog;
 };
@@ -180,6 +180,7 @@ TCellSearch FindCell(const std::string& chosenPath, const ITransferSource& sourc
   if (catd.empty() && cell.empty() && FindModuleFile(dir, nameOf("CEL0"), source).empty())
     catd = FindCatalogListing(dir, name, source);
   if (!catd.empty()) {
+    found.CatalogPath = catd;
     found.Catalog = ReadCatalog(catd, source);
     found.Named.Catalog = found.Catalog;
     // The chosen file when the catalog lists it as a cell module, else the
@@ -213,6 +214,7 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   SplitCellFileName(moduleSet, cell);
   moduleSet.Source = &source;
   moduleSet.Catalog = std::move(found.Catalog);
+  moduleSet.CatalogPath = found.CatalogPath;
   // The cell module is opened by its code, which its name gives.
   if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
   for (const std::string_view code : kMetadataCodes)
@@ -226,6 +228,36 @@ bool HoldsCellModule(const std::string& chosenPath, const ITransferSource& sourc
   } catch (const TConvertError&) {
     return false;  // a catalog that cannot be read
   }
+}
+
+bool CatalogListsCellModule(const std::string& catalogPath, const ITransferSource& source) {
+  const std::string dir = catalogPath.substr(0, catalogPath.rfind('/') + 1);
+  try {
+    for (const auto& [code, file] : ReadCatalog(catalogPath, source))
+      if (code.rfind("CE", 0) == 0 && !FindModuleFile(dir, file, source).empty()) return true;
+  } catch (const TConvertError&) {
+    // A catalog that cannot be read lists nothing.
+  }
+  return false;
+}
+
+std::vector<std::string> TransferFiles(const TModuleSet& moduleSet) {
+  std::vector<std::string> files;
+  auto add = [&](const std::string& path) {
+    if (!path.empty() && std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+  };
+  add(moduleSet.CatalogPath);
+  for (const auto& [code, file] : moduleSet.Catalog) add(FindModule(moduleSet, code));
+  if (!moduleSet.Catalog.empty()) return files;
+  const std::string& prefix = moduleSet.TransferPrefix;
+  std::vector<std::string> names;
+  moduleSet.Source->List(moduleSet.TransferDir, names);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names)
+    if (name.size() == prefix.size() + 8 && SameIgnoringCase(std::string_view(name).substr(0, prefix.size()), prefix) &&
+        EndsWithIgnoringCase(name, ".DDF"))
+      add(moduleSet.TransferDir + name);
+  return files;
 }
 
 void CheckCellFile(const std::string& cellPath, const ITransferSource& source) {

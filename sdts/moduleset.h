@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "iso8211/stream.h"
 #include "sdts/sdtsinfo.h"
@@ -31,6 +32,16 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
 // module: its catalog lists one, or one is named by the prefix rule. Reads
 // no more than the folder's names and the catalog; never fails.
 bool HoldsCellModule(const std::string& chosenPath, const ITransferSource& source = DiskFiles());
+
+// Whether the catalog (CATD module) at `catalogPath` lists a cell module
+// that is there: reads that file alone and looks up the files it lists;
+// never fails.
+bool CatalogListsCellModule(const std::string& catalogPath, const ITransferSource& source = DiskFiles());
+
+// Every file of the selected transfer: the catalog first, then each module
+// it lists that is there; without a catalog, the folder's files named by
+// the transfer's prefix, a module code and ".DDF".
+std::vector<std::string> TransferFiles(const TModuleSet& moduleSet);
 
 // Opens the module file read-only, from the module set's source. When the
 // formed name does not exist, a file in the transfer's directory whose name

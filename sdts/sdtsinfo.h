@@ -27,6 +27,7 @@ struct TModuleSet {
   // The module files the transfer's catalog (its CATD module) names, by
   // module code; empty without a catalog, when names follow the prefix rule.
   std::map<std::string, std::string> Catalog;
+  std::string CatalogPath;  // the catalog's file, where there is one
 };
 
 struct TCornerPoint {

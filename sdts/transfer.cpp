@@ -40,7 +40,7 @@ const std::string& TitleOf(TLocatedTransfer& transfer) {
   return transfer.Title;
 }
 
-void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress) {
+void ReadTransferMetadata(TConversionState& state, const TLocatedTransfer& transfer) {
   state.Reset();
   state.ModuleSet = transfer.Modules;
   ReadDdsh(state);
@@ -56,6 +56,9 @@ void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IPr
   ReadSpdm(state);
   ReadLdef(state);
   if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
+}
+
+void ReadTransferCells(TConversionState& state, IProgress& progress) {
   const int64_t cells = ReadCells(state, progress);
   // A grid needs every one of its cells from this transfer, and a grid
   // without rows or columns has nothing to write.
@@ -64,6 +67,11 @@ void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IPr
     Fail("The cell module " + ModuleFileName(state.ModuleSet, "CE" + state.ModuleSet.CellModuleSuffix) + " holds " +
          FormatInt(cells) + " cells, too few for a grid of " + FormatInt(rows) + " rows by " + FormatInt(cols) +
          " columns");
+}
+
+void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress) {
+  ReadTransferMetadata(state, transfer);
+  ReadTransferCells(state, progress);
   if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
 }
 

@@ -33,8 +33,13 @@ const std::string& TitleOf(TLocatedTransfer& transfer);
 
 // Starts `state` afresh (TConversionState::Reset, what it keeps of the
 // cells aside), then reads the eight metadata modules (IDEN only where it
-// was not read yet) and the cell module, the progress running from 0 to
-// 100. Fails when the grid has no elevations or more cells than were read.
+// was not read yet). Fails when the grid has no rows or no columns.
+void ReadTransferMetadata(TConversionState& state, const TLocatedTransfer& transfer);
+// After the metadata, reads the cell module, the progress running from 0
+// to 100. Fails when the grid has more cells than were read.
+void ReadTransferCells(TConversionState& state, IProgress& progress);
+// Both, then fails when the grid holds no elevation: there is nothing to
+// convert.
 void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress);
 
 // LocateTransfer, then ReadTransfer with the progress running to 50.

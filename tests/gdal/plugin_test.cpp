@@ -48,29 +48,47 @@ std::vector<double> Cells(GDALDataset& dataset) {
   return cells;
 }
 
-// The plugin's reading against GDAL's SDTS driver (voids and fill as no
-// data) and against our GeoTIFF (every cell, no data included).
+void ExpectSameGeoreference(GDALDataset& ours, GDALDataset& other) {
+  ASSERT_EQ(ours.GetRasterXSize(), other.GetRasterXSize());
+  ASSERT_EQ(ours.GetRasterYSize(), other.GetRasterYSize());
+  EXPECT_EQ(ours.GetRasterBand(1)->GetRasterDataType(), other.GetRasterBand(1)->GetRasterDataType());
+  double a[6], b[6];
+  ASSERT_EQ(ours.GetGeoTransform(a), CE_None);
+  ASSERT_EQ(other.GetGeoTransform(b), CE_None);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(a[i], b[i], 1e-9) << i;
+  ASSERT_NE(ours.GetSpatialRef(), nullptr);
+  EXPECT_TRUE(ours.GetSpatialRef()->IsSame(other.GetSpatialRef()));
+}
+
+// The plugin's reading against the native program's GeoTIFF of the same
+// transfer (every cell, no data included) and, where this GDAL still has
+// its own SDTS driver, against that (voids and fill as no data).
 void ExpectSameReading(const std::string& catd, const std::string& name) {
   SCOPED_TRACE(name);
   const auto ours = OpenWith(catd, "SDTSDEM");
-  const auto gdal = OpenWith(catd, "SDTS");
-  ASSERT_TRUE(ours && gdal);
+  ASSERT_TRUE(ours) << CPLGetLastErrorMsg();
   EXPECT_STREQ(ours->GetDriver()->GetDescription(), "SDTSDEM");
-  ASSERT_EQ(ours->GetRasterXSize(), gdal->GetRasterXSize());
-  ASSERT_EQ(ours->GetRasterYSize(), gdal->GetRasterYSize());
   GDALRasterBand* band = ours->GetRasterBand(1);
-  EXPECT_EQ(band->GetRasterDataType(), gdal->GetRasterBand(1)->GetRasterDataType());
-  EXPECT_STREQ(band->GetUnitType(), gdal->GetRasterBand(1)->GetUnitType());
   int hasNoData = 0;
   EXPECT_EQ(band->GetNoDataValue(&hasNoData), -32767);
   EXPECT_TRUE(hasNoData);
-  double a[6], b[6];
-  ASSERT_EQ(ours->GetGeoTransform(a), CE_None);
-  ASSERT_EQ(gdal->GetGeoTransform(b), CE_None);
-  for (int i = 0; i < 6; ++i) EXPECT_NEAR(a[i], b[i], 1e-9) << i;
-  ASSERT_NE(ours->GetSpatialRef(), nullptr);
-  EXPECT_TRUE(ours->GetSpatialRef()->IsSame(gdal->GetSpatialRef()));
-  const std::vector<double> read = Cells(*ours), reference = Cells(*gdal);
+  const std::vector<double> read = Cells(*ours);
+  testing::TTempDir dir;
+  TConversionState state;
+  testing::TRecorder pane;
+  testing::ConvertTo(state, catd, dir / "t.tif", "gtiff", pane);
+  const auto tiff = OpenWith(dir / "t.tif", "GTiff");
+  ASSERT_TRUE(tiff);
+  ExpectSameGeoreference(*ours, *tiff);
+  EXPECT_TRUE(Cells(*tiff) == read);
+  EXPECT_STREQ(band->GetUnitType(), state.Info.UnitsCode == 1 ? "ft" : "m");
+  EXPECT_STREQ(ours->GetMetadataItem("TITLE"), state.Info.Title.c_str());
+  if (!GDALGetDriverByName("SDTS")) return;  // GDAL 3.11 and later
+  const auto gdal = OpenWith(catd, "SDTS");
+  ASSERT_TRUE(gdal);
+  ExpectSameGeoreference(*ours, *gdal);
+  EXPECT_STREQ(band->GetUnitType(), gdal->GetRasterBand(1)->GetUnitType());
+  const std::vector<double> reference = Cells(*gdal);
   size_t wrong = 0, noData = 0;
   for (size_t i = 0; i < read.size(); ++i) {
     const bool none = reference[i] < -32765;
@@ -78,15 +96,6 @@ void ExpectSameReading(const std::string& catd, const std::string& name) {
     wrong += none ? read[i] != -32767 : read[i] != reference[i];
   }
   EXPECT_EQ(wrong, 0u) << noData << " no data";
-  // Our GeoTIFF of the same transfer holds the same cells.
-  testing::TTempDir dir;
-  TConversionState state;
-  testing::TRecorder pane;
-  testing::ConvertTo(state, catd, dir / "t.tif", "gtiff", pane);
-  const auto tiff = OpenWith(dir / "t.tif", "GTiff");
-  ASSERT_TRUE(tiff);
-  EXPECT_TRUE(Cells(*tiff) == read);
-  EXPECT_STREQ(ours->GetMetadataItem("TITLE"), state.Info.Title.c_str());
 }
 
 TEST(Plugin, ReadsEveryTransferAsGdalsSdtsDriverAndOurGeoTiff) {
@@ -165,7 +174,16 @@ TEST(Plugin, RefusesWhatItCannotRead) {
     EXPECT_EQ(GDALIdentifyDriverEx(c.Path.c_str(), GDAL_OF_RASTER, ours, nullptr) != nullptr, *c.Error != 0) << c.Path;
     CPLErrorReset();
     CPLPushErrorHandler(CPLQuietErrorHandler);
-    EXPECT_FALSE(OpenWith(c.Path, "SDTSDEM")) << c.Path;
+    // A damaged cell module opens (the cells are read when asked for);
+    // reading it fails.
+    const auto opened = OpenWith(c.Path, "SDTSDEM");
+    EXPECT_EQ(opened != nullptr, *c.Error != 0) << c.Path;
+    if (opened) {
+      int16_t cell = 0;
+      EXPECT_EQ(opened->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 1, 1, &cell, 1, 1, GDT_Int16, 0, 0, nullptr),
+                CE_Failure);
+      EXPECT_EQ(CPLGetLastErrorNo(), CPLE_AppDefined);
+    }
     CPLPopErrorHandler();
     if (*c.Error) {
       EXPECT_NE(std::string(CPLGetLastErrorMsg()).find(c.Error), std::string::npos) << CPLGetLastErrorMsg();
@@ -179,6 +197,55 @@ TEST(Plugin, RefusesWhatItCannotRead) {
   EXPECT_FALSE(OpenWith(dir / "1234CATD.DDF", "SDTSDEM", GDAL_OF_UPDATE));
   CPLPopErrorHandler();
   EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("does not support update access"), std::string::npos);
+}
+
+// A transfer is one dataset, as GDAL's multi-file drivers make theirs: its
+// catalog alone is claimed, its file list names every module (so that
+// copying it copies a readable transfer), metadata it does not give is
+// left out, a grid all void opens as no data, and a module that is no
+// file is refused as veloran-convert refuses it, with GDAL's error number.
+TEST(Plugin, ATransferIsOneDatasetAsGdalExpects) {
+  Register();
+  const std::string data = kData + "oregon-basin-8821/";
+  size_t claimed = 0;
+  for (const auto& e : fs::directory_iterator(data))
+    if (GDALIdentifyDriver(e.path().c_str(), nullptr) == GDALGetDriverByName("SDTSDEM")) {
+      ++claimed;
+      EXPECT_EQ(e.path().filename(), "8821CATD.DDF");
+    }
+  EXPECT_EQ(claimed, 1u);
+
+  const auto ours = OpenWith(data + "8821CEL0.DDF", "SDTSDEM");
+  ASSERT_TRUE(ours);
+  const CPLStringList files(ours->GetFileList());
+  ASSERT_GE(files.size(), 18);
+  EXPECT_STREQ(files[0], (data + "8821CATD.DDF").c_str());
+  for (const char* code : {"CEL0", "IDEN", "DDSH", "LDEF", "XREF", "DQHL"})
+    EXPECT_GE(files.FindString((data + "8821" + code + ".DDF").c_str()), 0) << code;
+  EXPECT_EQ(ours->GetMetadataItem("SCALE"), nullptr);  // USGS gives it in the data ID alone
+  testing::TTempDir dir;
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("SDTSDEM");
+  ASSERT_EQ(driver->CopyFiles((dir / "8821CATD.DDF").c_str(), (data + "8821CATD.DDF").c_str()), CE_None);
+  const auto copy = OpenWith(dir / "8821CATD.DDF", nullptr);
+  ASSERT_TRUE(copy) << CPLGetLastErrorMsg();
+  EXPECT_TRUE(Cells(*copy) == Cells(*ours));
+
+  testing::TTransferSpec spec;
+  spec.Rows = {{-32767, -32767}, {-32766, -32767}};
+  fs::create_directory(dir / "void");
+  testing::WriteTransfer(dir / "void", spec);
+  const auto voids = OpenWith(dir / "void/1234CATD.DDF", nullptr);
+  ASSERT_TRUE(voids) << CPLGetLastErrorMsg();
+  EXPECT_TRUE(Cells(*voids) == std::vector<double>(4, -32767));
+  EXPECT_STREQ(voids->GetMetadataItem("SCALE"), "24000");
+
+  fs::remove(dir / "void/1234IDEN.DDF");
+  fs::create_directory(dir / "void/1234IDEN.DDF");
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  EXPECT_FALSE(OpenWith(dir / "void/1234CATD.DDF", nullptr));
+  CPLPopErrorHandler();
+  EXPECT_STREQ(CPLGetLastErrorMsg(), ("Cannot open file " + dir / "void/1234IDEN.DDF: it is not a regular file").c_str());
+  EXPECT_EQ(CPLGetLastErrorNo(), CPLE_OpenFailed);
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ class TFinder {
         const auto files = std::make_shared<TArchiveFiles>(path);
         const std::vector<std::string> cells = files->CellModules();
         if (cells.empty()) Fail(TErrorKind::NotATransfer, "no transfer (no cell module ????CE??.DDF) in this archive");
-        for (const std::string& cell : cells) pieces.push_back({Locate(cell, *files, files, ArchiveStem(path)), {}});
+        for (const std::string& cell : cells)
+          pieces.push_back({Locate(cell, *files, files->Lease(cell), ArchiveStem(path)), {}});
       } else {
         pieces.push_back({Locate(path, DiskFiles(), nullptr, ModuleStem(path)), {}});
       }

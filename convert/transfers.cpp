@@ -118,79 +118,171 @@ void OpenArchive(archive* a, const std::string& path) {
 
 namespace {
 
-// Reads the archive's members one after the other; `take` gets each
-// regular .DDF member's (normalized) name and size and returns whether to
-// read its bytes, which then reach `keep`; `link` gets each link to a .DDF
-// member and its target (empty: outside the archive).
-template <class FTake, class FKeep, class FLink>
-void WalkArchive(const std::string& path, FTake&& take, FKeep&& keep, FLink&& link) {
-  TArchiveReader reader;
-  archive* a = reader.A;
-  OpenArchive(a, path);
-  size_t total = 0;
-  for (;;) {
-    archive_entry* entry = nullptr;
-    const int r = archive_read_next_header(a, &entry);
-    if (r == ARCHIVE_EOF) break;
-    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) ArchiveFailed(a, path);
-    const std::string name = NormalMemberPath(archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "");
-    const char* hardlink = archive_entry_hardlink(entry);
-    const char* symlink = archive_entry_filetype(entry) == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
-    if ((hardlink || symlink) && EndsWithIgnoringCase(name, ".ddf")) {
-      // A symbolic link's target is relative to its own folder.
-      const std::string folder = name.substr(0, name.rfind('/') + 1);
-      std::string target = NormalMemberPath(hardlink ? std::string(hardlink) : folder + symlink);
-      if (symlink && *symlink == '/') target.clear();  // outside the archive
-      link(name, target);
-    }
-    const la_int64_t size = archive_entry_size(entry);
-    if (hardlink || archive_entry_filetype(entry) != AE_IFREG || !EndsWithIgnoringCase(name, ".ddf") || size < 0 ||
-        !take(name, static_cast<size_t>(size))) {
-      if (archive_read_data_skip(a) != ARCHIVE_OK) ArchiveFailed(a, path);
-      continue;
-    }
-    if (total + static_cast<size_t>(size) > kMaxArchiveBytes)
-      ArchiveFails(path, "its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
-    std::string bytes(static_cast<size_t>(size), '\0');
-    for (size_t got = 0; got < bytes.size();) {
-      const la_ssize_t n = archive_read_data(a, bytes.data() + got, bytes.size() - got);
-      if (n < 0) ArchiveFailed(a, path);
-      if (n == 0) ArchiveFails(path, "the member " + name + " is cut short");
-      got += static_cast<size_t>(n);
-    }
-    total += bytes.size();
-    keep(name, std::move(bytes));
+// One entry of an archive, as its header tells it.
+struct TEntry {
+  std::string Name;    // normalized
+  bool Module = false;  // a regular .DDF member
+  bool IsLink = false;  // a link to a .DDF member
+  std::string Target;   // the link's member (empty: outside the archive)
+  size_t Size = 0;
+};
+
+// The next entry's header; false at the end of the archive.
+bool NextEntry(archive* a, const std::string& path, TEntry& entry) {
+  archive_entry* header = nullptr;
+  const int r = archive_read_next_header(a, &header);
+  if (r == ARCHIVE_EOF) return false;
+  if (r != ARCHIVE_OK && r != ARCHIVE_WARN) ArchiveFailed(a, path);
+  entry = TEntry();
+  entry.Name = NormalMemberPath(archive_entry_pathname(header) ? archive_entry_pathname(header) : "");
+  const bool ddf = EndsWithIgnoringCase(entry.Name, ".ddf");
+  const char* hardlink = archive_entry_hardlink(header);
+  const char* symlink = archive_entry_filetype(header) == AE_IFLNK ? archive_entry_symlink(header) : nullptr;
+  if ((hardlink || symlink) && ddf) {
+    // A symbolic link's target is relative to its own folder.
+    const std::string folder = entry.Name.substr(0, entry.Name.rfind('/') + 1);
+    entry.Target = NormalMemberPath(hardlink ? std::string(hardlink) : folder + symlink);
+    if (symlink && *symlink == '/') entry.Target.clear();  // outside the archive
+    entry.IsLink = true;
   }
+  const la_int64_t size = archive_entry_size(header);
+  entry.Module = !hardlink && archive_entry_filetype(header) == AE_IFREG && ddf && size >= 0;
+  entry.Size = entry.Module ? static_cast<size_t>(size) : 0;
+  return true;
+}
+
+void SkipEntry(archive* a, const std::string& path) {
+  if (archive_read_data_skip(a) != ARCHIVE_OK) ArchiveFailed(a, path);
+}
+
+std::string ReadEntry(archive* a, const std::string& path, const TEntry& entry) {
+  std::string bytes(entry.Size, '\0');
+  for (size_t got = 0; got < bytes.size();) {
+    const la_ssize_t n = archive_read_data(a, bytes.data() + got, bytes.size() - got);
+    if (n < 0) ArchiveFailed(a, path);
+    if (n == 0) ArchiveFails(path, "the member " + entry.Name + " is cut short");
+    got += static_cast<size_t>(n);
+  }
+  return bytes;
+}
+
+// The folder of a member's path, with its "/".
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
+// A catalog or an identification module: what locating a transfer reads.
+bool LocatingModule(const std::string& name) {
+  const std::string_view base = BaseName(name);
+  return base.size() >= 8 && (SameIgnoringCase(base.substr(4, 4), "CATD") || SameIgnoringCase(base.substr(4, 4), "IDEN"));
 }
 
 }  // namespace
 
+// The archive opened once more, and the ordinal of its next entry.
+struct TArchiveFiles::TCursor {
+  TArchiveReader Reader;
+  size_t Next = 0;
+};
+
 TArchiveFiles::TArchiveFiles(std::string path) : Path(std::move(path)) {}
 
+TArchiveFiles::~TArchiveFiles() = default;
+
+// The members, every one's place, and the bytes of the first few MiB and
+// of every catalog and identification module.
 void TArchiveFiles::IndexLocked() const {
   if (Indexed) return;
+  TArchiveReader reader;
+  archive* a = reader.A;
+  OpenArchive(a, Path);
+  ++PassCount;
   size_t kept = 0;
-  WalkArchive(
-      Path,
-      [&](const std::string& name, size_t size) {
-        Members[Path + "/" + name].Name = name;
-        // Small modules, and all of a transfer of usual size, come with
-        // this one pass; a member beyond that is read when it is opened.
-        const bool keep = size <= kSmallMember || kept + size <= kKeptBytes;
-        if (keep) kept += size;
-        return keep;
-      },
-      [&](const std::string& name, std::string bytes) {
-        TMember& member = Members[Path + "/" + name];
-        member.Bytes = std::move(bytes);
-        member.Kept = true;
-      },
-      [&](const std::string& name, const std::string& target) {
-        TMember& member = Members[Path + "/" + name];
-        member.Target = target.empty() ? std::string() : Path + "/" + target;
-        member.IsLink = true;
-      });
+  TEntry entry;
+  for (size_t ordinal = 0; NextEntry(a, Path, entry); ++ordinal) {
+    if (entry.IsLink) {
+      TMember& member = Members[Path + "/" + entry.Name];
+      member.Target = entry.Target.empty() ? std::string() : Path + "/" + entry.Target;
+      member.IsLink = true;
+    }
+    if (!entry.Module) {
+      SkipEntry(a, Path);
+      continue;
+    }
+    TMember& member = Members[Path + "/" + entry.Name];
+    member.Name = entry.Name;
+    member.Ordinal = ordinal;
+    const bool locating = entry.Size <= kSmallMember && LocatingModule(entry.Name);
+    if (!locating && kept + entry.Size > kKeptBytes) {
+      SkipEntry(a, Path);
+      continue;
+    }
+    Keep(member, ReadEntry(a, Path, entry));
+    if (!locating) kept += entry.Size;
+  }
   Indexed = true;
+}
+
+void TArchiveFiles::Keep(TMember& member, std::string bytes) const {
+  if (Held + bytes.size() > kMaxArchiveBytes)
+    ArchiveFails(Path, "its modules take more than " + std::to_string(kMaxArchiveBytes >> 20) + " MiB");
+  Held += bytes.size();
+  member.Bytes = std::move(bytes);
+  member.Kept = true;
+}
+
+// Reads on to `wanted`, from the start again where the cursor has passed
+// it, keeping the members on the way whose folders are being read.
+void TArchiveFiles::ReadOnTo(TMember& wanted) const {
+  if (!Cursor || Cursor->Next > wanted.Ordinal) {
+    Cursor = std::make_unique<TCursor>();
+    OpenArchive(Cursor->Reader.A, Path);
+    ++PassCount;
+  }
+  Folders[FolderOf(Path + "/" + wanted.Name)].Busy = true;
+  archive* a = Cursor->Reader.A;
+  TEntry entry;
+  while (!wanted.Kept) {
+    if (!NextEntry(a, Path, entry)) {
+      Cursor.reset();
+      return;
+    }
+    const size_t ordinal = Cursor->Next++;
+    const auto member = Members.find(Path + "/" + entry.Name);
+    const auto folder = Folders.find(FolderOf(Path + "/" + entry.Name));
+    const bool wantedNow = entry.Module && member != Members.end() && member->second.Ordinal == ordinal &&
+                           !member->second.Kept &&
+                           (&member->second == &wanted || (folder != Folders.end() && folder->second.Busy));
+    if (wantedNow) {
+      Keep(member->second, ReadEntry(a, Path, entry));
+    } else {
+      SkipEntry(a, Path);
+    }
+  }
+}
+
+std::shared_ptr<const ITransferSource> TArchiveFiles::Lease(const std::string& path) const {
+  const std::string folder = FolderOf(path);
+  {
+    std::lock_guard lock(Mutex);
+    ++Folders[folder].Leases;
+  }
+  auto self = shared_from_this();
+  return std::shared_ptr<const ITransferSource>(self.get(), [self, folder](const ITransferSource*) {
+    self->Release(folder);
+  });
+}
+
+// The last lease of the folder is gone: its members leave memory.
+void TArchiveFiles::Release(const std::string& folder) const {
+  std::lock_guard lock(Mutex);
+  TFolder& f = Folders[folder];
+  if (--f.Leases > 0) return;
+  f.Busy = false;
+  for (auto it = Members.lower_bound(folder); it != Members.end() && it->first.rfind(folder, 0) == 0; ++it)
+    if (it->second.Kept && it->first.find('/', folder.size()) == std::string::npos) {
+      Held -= it->second.Bytes.size();
+      std::string().swap(it->second.Bytes);
+      it->second.Kept = false;
+    }
 }
 
 // A link reads as the member it leads to; links to links are followed a
@@ -226,27 +318,33 @@ std::unique_ptr<TStream> TArchiveFiles::Open(const std::string& path) const {
   std::lock_guard lock(Mutex);
   TMember* member = const_cast<TMember*>(Find(path));
   if (!member) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
-  if (!member->Kept) {
-    // One more pass through the archive, for this member alone.
-    WalkArchive(
-        Path, [&](const std::string& name, size_t) { return name == member->Name; },
-        [&](const std::string&, std::string bytes) {
-          member->Bytes = std::move(bytes);
-          member->Kept = true;
-        },
-        [](const std::string&, const std::string&) {});
-    if (!member->Kept) ArchiveFails(Path, "the member " + member->Name + " is cut short");
-  }
+  if (!member->Kept) ReadOnTo(*member);
+  if (!member->Kept) ArchiveFails(Path, "the member " + member->Name + " is cut short");
   return TMemoryStream::Borrow(member->Bytes, path);
+}
+
+size_t TArchiveFiles::Passes() const {
+  std::lock_guard lock(Mutex);
+  return PassCount;
+}
+
+size_t TArchiveFiles::HeldBytes() const {
+  std::lock_guard lock(Mutex);
+  return Held;
 }
 
 std::vector<std::string> TArchiveFiles::CellModules() const {
   std::lock_guard lock(Mutex);
   IndexLocked();
-  std::vector<std::string> cells;
+  std::vector<std::pair<size_t, std::string>> cells;
   for (const auto& [name, member] : Members)
-    if (IsCellModuleName(BaseName(name)) && Find(name)) cells.push_back(name);
-  return cells;
+    if (IsCellModuleName(BaseName(name)))
+      if (const TMember* found = Find(name)) cells.push_back({found->Ordinal, name});
+  // In the archive's order: its transfers are then read in one pass.
+  std::sort(cells.begin(), cells.end());
+  std::vector<std::string> names;
+  for (auto& cell : cells) names.push_back(std::move(cell.second));
+  return names;
 }
 
 namespace {

@@ -9,8 +9,11 @@
 #include <map>
 #include <thread>
 
+#include "convert/transfers.h"
 #include "samplegen/transfer.h"
+#include "sdts/transfer.h"
 #include "support/errors.h"
+#include "tests/support/recorder.h"
 
 namespace veloran {
 namespace {
@@ -230,6 +233,45 @@ TEST(BatchOutput, AFolderThatCannotTakeFilesIsRefused) {
     }
     EXPECT_EQ(message, reason.empty() ? "" : "Cannot write in folder " + path + ": " + reason);
   }
+}
+
+// An archive of many transfers, converted in its order, is read twice in
+// all (its index, then one cursor), and holds the members of the
+// transfers under way alone, whatever order its folders come in.
+TEST(Archive, ManyTransfersInTwoPassesOneTransferHeld) {
+  testing::TTempDir dir;
+  TTransferSpec spec;
+  spec.Rows.assign(400, std::vector<int16_t>(400, 7));  // 320 KB of cells a transfer
+  const std::vector<std::string> folders = {"k", "b", "x", "a", "m", "c", "q", "d", "z", "e", "n", "f",
+                                            "o", "g", "p", "h", "r", "i", "s", "j"};
+  std::string names;
+  for (const std::string& folder : folders) {
+    fs::create_directories(dir / ("stage/" + folder));
+    testing::WriteTransfer(dir / ("stage/" + folder), spec);
+    names += " " + folder;
+  }
+  ASSERT_EQ(std::system(("tar -czf '" + dir / "all.tar.gz" + "' -C '" + dir / "stage" + "'" + names).c_str()), 0);
+  const auto files = std::make_shared<TArchiveFiles>(dir / "all.tar.gz");
+  const std::vector<std::string> cells = files->CellModules();
+  ASSERT_EQ(cells.size(), folders.size());
+  for (size_t i = 0; i < cells.size(); ++i) EXPECT_EQ(cells[i], dir / "all.tar.gz/" + folders[i] + "/1234CEL0.DDF");
+  std::vector<TLocatedTransfer> transfers;
+  for (const std::string& cell : cells) {
+    transfers.push_back(LocateTransfer(cell, *files, files->Lease(cell)));
+    TitleOf(transfers.back());
+  }
+  size_t most = 0;
+  for (TLocatedTransfer& transfer : transfers) {
+    TConversionState state;
+    testing::TRecorder quiet;
+    ReadTransfer(state, transfer, quiet);
+    EXPECT_EQ(state.Info.ActualMax, 7);
+    most = std::max(most, files->HeldBytes());
+    transfer = TLocatedTransfer();  // done: its lease goes
+  }
+  EXPECT_EQ(files->Passes(), 2u);
+  EXPECT_LT(most, size_t{5} << 20);  // the first few MiB, then about one transfer
+  EXPECT_EQ(files->HeldBytes(), 0u);
 }
 
 }  // namespace

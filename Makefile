@@ -1,13 +1,14 @@
 # Veloran: the two commands a newcomer runs are `make run` and `make test`.
 BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+SETUP   ?= tools/setup
 
-.PHONY: all setup configure build test run bench bench-compare fuzz package clean
+.PHONY: all setup configure build test test-sid run bench bench-compare fuzz package clean
 
 all: build
 
 setup:
-	@tools/setup
+	@$(SETUP)
 
 configure: setup
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DVELORAN_WERROR=ON >/dev/null
@@ -23,6 +24,11 @@ test: build
 	  -DVELORAN_SANITIZE=ON -DVELORAN_GUI=OFF >/dev/null
 	@cmake --build build-asan --target veloran_tests veloran-convert
 	@ctest --test-dir build-asan --output-on-failure -j 2
+
+# The GDAL plugin built and tested in a Debian sid chroot, against the
+# newest GDAL (which has no SDTS driver of its own) and GCC.
+test-sid: setup
+	@tools/test-sid
 
 # Writes the sample quadrangle into build/sample; with a display, opens the
 # desktop program there, otherwise converts the sample with veloran-convert

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <initializer_list>
 
 namespace veloran {
 

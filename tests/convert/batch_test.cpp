@@ -30,8 +30,14 @@ class TRecord final : public IBatchObserver {
     if (Items.size() == CancelAt && Batch) {
       // Transfers the worker ended before the cancel are told whenever the
       // telling thread gets to them.
-      for (const auto& e : std::filesystem::directory_iterator(Out))
-        WrittenAtCancel += e.path().filename().string().rfind(".vlr", 0) != 0;
+      // A listing made while the worker renames a file into place may miss
+      // it: the most of three listings counts it.
+      for (int listing = 0; listing < 3; ++listing) {
+        size_t written = 0;
+        for (const auto& e : std::filesystem::directory_iterator(Out))
+          written += e.path().filename().string().rfind(".vlr", 0) != 0;
+        WrittenAtCancel = std::max(WrittenAtCancel, written);
+      }
       Batch->Cancel();
     }
     return true;

@@ -246,8 +246,9 @@ void TArchiveFiles::ReadOnTo(TMember& wanted) const {
       return;
     }
     const size_t ordinal = Cursor->Next++;
-    const auto member = Members.find(Path + "/" + entry.Name);
-    const auto folder = Folders.find(FolderOf(Path + "/" + entry.Name));
+    const std::string path = Path + "/" + entry.Name;
+    const auto member = Members.find(path);
+    const auto folder = Folders.find(FolderOf(path));
     const bool wantedNow = entry.Module && member != Members.end() && member->second.Ordinal == ordinal &&
                            !member->second.Kept &&
                            (&member->second == &wanted || (folder != Folders.end() && folder->second.Busy));

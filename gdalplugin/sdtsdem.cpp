@@ -16,9 +16,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "convert/driver.h"
 #include "iso8211/ddfreader.h"
+#include "iso8211/subfields.h"
 #include "sdts/crs.h"
 #include "sdts/moduleset.h"
 #include "sdts/transfer.h"
@@ -50,11 +52,7 @@ class TVsiStream final : public TStream {
 // The files of GDAL's virtual file systems (the disk among them).
 class TVsiFiles final : public ITransferSource {
  public:
-  void CheckFile(const std::string& path) const override {
-    VSIStatBufL st;
-    if (VSIStatL(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
-    if (!VSI_ISREG(st.st_mode)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": it is not a regular file");
-  }
+  void CheckFile(const std::string& path) const override { StatRegular(path); }
   bool Exists(const std::string& path) const override {
     VSIStatBufL st;
     return VSIStatExL(path.c_str(), &st, VSI_STAT_EXISTS_FLAG) == 0;
@@ -70,11 +68,19 @@ class TVsiFiles final : public ITransferSource {
     return true;
   }
   std::unique_ptr<TStream> Open(const std::string& path) const override {
-    CheckFile(path);
-    VSIStatBufL st;
-    VSILFILE* file = VSIStatL(path.c_str(), &st) == 0 ? VSIFOpenL(path.c_str(), "rb") : nullptr;
+    const VSIStatBufL st = StatRegular(path);
+    VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
     if (!file) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT));
     return std::make_unique<TVsiStream>(path, file, static_cast<int64_t>(st.st_size));
+  }
+
+ private:
+  // Fails with "Cannot open file %s: <reason>" unless `path` is a regular file.
+  static VSIStatBufL StatRegular(const std::string& path) {
+    VSIStatBufL st;
+    if (VSIStatL(path.c_str(), &st) != 0) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": " + std::strerror(ENOENT));
+    if (!VSI_ISREG(st.st_mode)) Fail(TErrorKind::NotFound, "Cannot open file " + path + ": it is not a regular file");
+    return st;
   }
 };
 
@@ -127,7 +133,7 @@ class TSdtsDemDataset final : public GDALPamDataset {
   std::vector<std::string> Files;  // the transfer's files, the catalog first
   std::mutex Reading;
   bool Read = false;
-  std::string ReadFailure;
+  std::optional<TConvertError> ReadFailure;
   OGRSpatialReference Srs;
   double Transform[6] = {0, 1, 0, 0, 0, 1};
 };
@@ -161,12 +167,8 @@ CPLErrorNum ErrorNumber(TErrorKind kind) {
   }
 }
 
-// Tells GDAL of the exception being handled: no exception may reach
-// GDAL's caller.
-void TellFailure(const std::string& file) {
-  const TConvertError error = CurrentFailure(file);
-  CPLError(CE_Failure, ErrorNumber(error.Kind()), "%s", error.what());
-}
+// Tells GDAL of a failure, with the number of its kind.
+void Tell(const TConvertError& error) { CPLError(CE_Failure, ErrorNumber(error.Kind()), "%s", error.what()); }
 
 bool TSdtsDemDataset::CellsRead() {
   std::lock_guard lock(Reading);
@@ -182,14 +184,12 @@ bool TSdtsDemDataset::CellsRead() {
       for (size_t i = 0; i < cells && !grid.RawFloat.empty(); ++i) grid.RawFloat[i] = RawOrNoData(grid.RawFloat[i]);
       for (size_t i = 0; i < cells && !grid.RawInt16.empty(); ++i) grid.RawInt16[i] = RawOrNoData(grid.RawInt16[i]);
     } catch (...) {
-      const TConvertError error = CurrentFailure(GetDescription());
-      ReadFailure = error.what();
-      CPLError(CE_Failure, ErrorNumber(error.Kind()), "%s", error.what());
-      return false;
+      // No exception may reach GDAL's caller.
+      ReadFailure = CurrentFailure(GetDescription());
     }
   }
-  if (!ReadFailure.empty()) CPLError(CE_Failure, CPLE_AppDefined, "%s", ReadFailure.c_str());
-  return ReadFailure.empty();
+  if (ReadFailure) Tell(*ReadFailure);
+  return !ReadFailure;
 }
 
 char** TSdtsDemDataset::GetFileList() {
@@ -234,13 +234,18 @@ const char* TSdtsDemBand::GetUnitType() {
 
 // Whether the descriptive record's directory, as far as the header bytes
 // hold it, has the field CATD: the file is a transfer's catalog.
-bool HasCatalogField(const char* header, int bytes) {
-  const int lengthSize = header[20] - '0', positionSize = header[21] - '0', tagSize = header[23] - '0';
-  const int entry = tagSize + lengthSize + positionSize;
-  if (tagSize != 4 || lengthSize < 1 || positionSize < 1 || lengthSize > 9 || positionSize > 9) return false;
-  for (int at = 24; at + entry <= bytes && header[at] != kFieldTerminator; at += entry)
-    if (std::memcmp(header + at, "CATD", 4) == 0) return true;
-  return false;
+bool HasCatalogField(const GDALOpenInfo& info) {
+  const auto header = TMemoryStream::Borrow(
+      {reinterpret_cast<const char*>(info.pabyHeader), static_cast<size_t>(info.nHeaderBytes)}, info.pszFilename);
+  try {
+    TDDRLeader leader;
+    TDDRDirectory directory;
+    ReadDDRLeader(*header, leader);
+    ReadDDRDirectory(*header, directory, leader);
+    return FindDirItem("CATD", directory) >= 0;
+  } catch (const TConvertError&) {
+    return false;
+  }
 }
 
 // A transfer is one dataset, claimed through its catalog: an ISO 8211 file
@@ -255,7 +260,7 @@ int TSdtsDemDataset::Identify(GDALOpenInfo* info) {
   if (leader[6] != 'L' || !IsLeaderText(leader)) return FALSE;
   if (CSLFindString(const_cast<char**>(info->papszAllowedDrivers), kDriverName) >= 0)
     return HoldsCellModule(info->pszFilename, TVsiFiles()) ? TRUE : FALSE;
-  return HasCatalogField(leader, info->nHeaderBytes) && CatalogListsCellModule(info->pszFilename, TVsiFiles());
+  return HasCatalogField(*info) && CatalogListsCellModule(info->pszFilename, TVsiFiles());
 }
 
 GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
@@ -277,7 +282,7 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
     grid.KeepRaw = true;
     dataset->Files = TransferFiles(transfer.Modules);
   } catch (...) {
-    TellFailure(info->pszFilename);
+    Tell(CurrentFailure(info->pszFilename));
     return nullptr;
   }
   const TSdtsInfo& meta = dataset->State.Info;

@@ -1,7 +1,6 @@
 #include "sdts/cells.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -80,11 +79,9 @@ namespace {
 
 // The bits of the one binary cell of a CVLS format control such as
 // "(B(16))"; 0 for any other form.
-int CellBits(std::string formats) {
-  std::erase(formats, ' ');
-  int bits = 0;
-  const int n = std::sscanf(formats.c_str(), "(B(%d))", &bits);
-  return n == 1 && formats == "(B(" + std::to_string(bits) + "))" ? bits : 0;
+int CellBits(std::string_view controls) {
+  std::vector<TSubfieldForm> forms;
+  return ParseFormatControls(controls, forms) && forms.size() == 1 && forms[0].Type == 'B' ? 8 * forms[0].Width : 0;
 }
 
 }  // namespace

@@ -58,6 +58,13 @@ std::string StyledName(const TModuleSet& moduleSet, std::string_view code) {
   return moduleSet.TransferDir + name;
 }
 
+// A name the prefix rule gives a module: prefix, a four-letter code and
+// ".DDF", in any letter case.
+bool IsModuleFileName(std::string_view name, std::string_view prefix) {
+  return name.size() == prefix.size() + 8 && SameIgnoringCase(name.substr(0, prefix.size()), prefix) &&
+         EndsWithIgnoringCase(name, ".DDF");
+}
+
 [[noreturn]] void Incomplete(const TModuleSet& moduleSet, std::string_view code, const std::string& path) {
   std::string folder = moduleSet.TransferDir;
   if (folder.size() > 1) folder.pop_back();
@@ -254,9 +261,7 @@ std::vector<std::string> TransferFiles(const TModuleSet& moduleSet) {
   moduleSet.Source->List(moduleSet.TransferDir, names);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names)
-    if (name.size() == prefix.size() + 8 && SameIgnoringCase(std::string_view(name).substr(0, prefix.size()), prefix) &&
-        EndsWithIgnoringCase(name, ".DDF"))
-      add(moduleSet.TransferDir + name);
+    if (IsModuleFileName(name, prefix)) add(moduleSet.TransferDir + name);
   return files;
 }
 
@@ -292,9 +297,7 @@ void CheckNotTransferFile(const TModuleSet& moduleSet, const std::string& cellPa
   std::vector<std::string> names;
   ListFolder(dir, names);
   for (const std::string& name : names)
-    if (name.size() == prefix.size() + 8 && SameIgnoringCase(std::string_view(name).substr(0, prefix.size()), prefix) &&
-        EndsWithIgnoringCase(name, ".DDF") && same(dir + name))
-      refuse(dir + name);
+    if (IsModuleFileName(name, prefix) && same(dir + name)) refuse(dir + name);
 }
 
 uint8_t CellFormatCode(std::string_view fmt) {

@@ -1,13 +1,8 @@
 #include "convert/batch.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -16,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "convert/transfers.h"
+#include "convert/finder.h"
 #include "preview/relief.h"
 #include "sdts/cells.h"
 #include "support/errors.h"
@@ -27,121 +22,6 @@
 namespace veloran {
 
 namespace {
-
-// One transfer to convert, and how its conversion went.
-struct TJob {
-  TBatchItem Item;
-  std::optional<TLocatedTransfer> Transfer;  // none when it failed to be found
-  std::string Wanted;                        // the output name it asks for
-  size_t Order = 0;                          // its place among the transfers
-  bool Named = false;                        // its place and wanted name are known
-  bool Settled = false;                      // its output is claimed, or it failed before
-  bool Done = false;
-  bool Canceled = false;  // never started: the batch was canceled
-  std::atomic<int> Progress{0};
-};
-
-// What an input holds, in order: its transfers, and the archives a folder
-// holds, each read in its turn like an argument.
-struct TInput;
-struct TPiece {
-  std::unique_ptr<TJob> Job;
-  std::unique_ptr<TInput> Inner;
-};
-struct TInput {
-  std::string Path;
-  bool Taken = false;     // a thread reads it
-  bool Expanded = false;  // its pieces are there
-  std::vector<TPiece> Pieces;
-};
-
-std::unique_ptr<TJob> FailedJob(const std::string& label, const TConvertError& error) {
-  auto job = std::make_unique<TJob>();
-  job->Item.Label = label;
-  job->Item.Error = error.what();
-  job->Item.ErrorKind = error.Kind();
-  return job;
-}
-
-// A module's name without its code and ".DDF": 1234CEL0.DDF gives 1234.
-std::string ModuleStem(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  if (name.size() > 8 && EndsWithIgnoringCase(name, ".DDF")) name.resize(name.size() - 8);
-  return name;
-}
-
-// The name of the folder a file lies in.
-std::string FolderName(const std::string& path) {
-  const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
-  if (dir.empty()) return ".";
-  return dir.substr(dir.rfind('/') + 1);
-}
-
-// Finds the transfers of inputs, each located once, and the names their
-// outputs ask for; may run on any thread.
-class TFinder {
- public:
-  explicit TFinder(const TBatchOptions& options) : Options(options) {}
-
-  // The pieces of one input; a failure gives one failed job.
-  std::vector<TPiece> Expand(const std::string& path) const {
-    std::vector<TPiece> pieces;
-    try {
-      if (IsFolder(path)) {
-        const TFolderTransfers found = TransfersIn(path, Options.Recursive);
-        if (found.Cells.empty() && found.Archives.empty() && found.Unreadable.empty())
-          Fail(TErrorKind::NotATransfer,
-               std::string("no transfer (no cell module ????CE??.DDF) in this folder") +
-                   (found.HasSubfolders && !Options.Recursive ? "; use -r to search its sub-folders" : ""));
-        for (const std::string& cell : found.Cells)
-          pieces.push_back({Locate(cell, DiskFiles(), nullptr, FolderName(cell)), {}});
-        for (const std::string& archive : found.Archives) {
-          pieces.push_back({});
-          pieces.back().Inner = std::make_unique<TInput>();
-          pieces.back().Inner->Path = archive;
-        }
-        for (const auto& [folder, message] : found.Unreadable)
-          pieces.push_back({FailedJob(folder, TConvertError(TErrorKind::NotFound, message)), {}});
-      } else if (IsArchiveName(path)) {
-        const auto files = std::make_shared<TArchiveFiles>(path);
-        const std::vector<std::string> cells = files->CellModules();
-        if (cells.empty()) Fail(TErrorKind::NotATransfer, "no transfer (no cell module ????CE??.DDF) in this archive");
-        for (const std::string& cell : cells)
-          pieces.push_back({Locate(cell, *files, files->Lease(cell), ArchiveStem(path)), {}});
-      } else {
-        pieces.push_back({Locate(path, DiskFiles(), nullptr, ModuleStem(path)), {}});
-      }
-    } catch (...) {
-      pieces.clear();
-      pieces.push_back({FailedJob(path, CurrentFailure()), {}});
-    }
-    return pieces;
-  }
-
- private:
-  // The transfer of `chosen`, and the name its output asks for.
-  std::unique_ptr<TJob> Locate(const std::string& chosen, const ITransferSource& source,
-                               std::shared_ptr<const ITransferSource> keep, const std::string& inputName) const {
-    auto job = std::make_unique<TJob>();
-    job->Item.Label = job->Item.Cell = chosen;
-    job->Item.Archive = source.Container();
-    try {
-      job->Transfer = LocateTransfer(chosen, source, std::move(keep));
-      if (Options.HaveOutput && !Options.OutputIsDir) {
-        job->Wanted = Options.Output;
-      } else {
-        const std::string name = Options.NameFromInput ? PlainFileName(inputName) + Options.Format->Extension
-                                                       : DefaultName(*job->Transfer, *Options.Format);
-        job->Wanted = Options.OutputIsDir ? InFolder(Options.Output, name) : name;
-      }
-    } catch (...) {
-      return FailedJob(chosen, CurrentFailure());
-    }
-    return job;
-  }
-
-  const TBatchOptions& Options;
-};
 
 // A conversion's pane: its lines are kept for the observer, and a new
 // share of its progress wakes the thread that tells it.
@@ -420,22 +300,12 @@ struct TBatch::TImpl {
     if (Options.HaveOutput && !Options.OutputIsDir) {
       item.Output = job.Wanted;
     } else {
-      const size_t dot = job.Wanted.rfind('.');
-      const std::string stem = dot == std::string::npos ? job.Wanted : job.Wanted.substr(0, dot);
-      const std::string ext = dot == std::string::npos ? std::string() : job.Wanted.substr(dot);
-      item.Output = job.Wanted;
-      for (int n = 2; Claims.count(item.Output); ++n) item.Output = stem + " (" + std::to_string(n) + ")" + ext;
+      item.Output = FreeName(job.Wanted, [&](const std::string& name) { return Claims.count(name) > 0; });
       if (item.Output != job.Wanted)
         item.Notice = job.Wanted + " was written earlier in this run; this DEM is " + item.Output;
       Claims[item.Output] = &job;
     }
-    if (Options.HavePreview) {
-      std::string name = item.Output.substr(item.Output.rfind('/') + 1);
-      const std::string extension = Options.Format->Extension;
-      if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
-        name.resize(name.size() - extension.size());
-      item.Png = Options.PreviewIsDir ? InFolder(Options.Preview, name + ".png") : Options.Preview;
-    }
+    if (Options.HavePreview) item.Png = PictureName(item.Output, Options);
     // Standard output carries the output alone.
     item.ReportToStderr = IsStandardOutput(item.Output);
     Settle(job);
@@ -620,18 +490,5 @@ size_t TBatch::Expand() { return Impl->Expand(); }
 TBatchResult TBatch::Run() { return Impl->Run(); }
 
 void TBatch::Cancel() { Impl->Cancel(); }
-
-void CheckOutputFolder(const std::string& dir) {
-  struct stat st {};
-  int error = 0;
-  if (stat(dir.c_str(), &st) != 0) {
-    error = errno;
-  } else if (!S_ISDIR(st.st_mode)) {
-    error = ENOTDIR;
-  } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    error = errno;
-  }
-  if (error != 0) Fail(TErrorKind::OutputIo, "Cannot write in folder " + dir + ": " + std::strerror(error));
-}
 
 }  // namespace veloran

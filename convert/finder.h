@@ -1,0 +1,73 @@
+// The transfers of a batch's inputs: each argument (a module, a folder, an
+// archive) expanded into its transfers, each located once and given the
+// output name it asks for, and the names its outputs then take; and the job
+// that carries a transfer through the batch engine. Used by the engine
+// alone.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/batch.h"
+
+namespace veloran {
+
+
+// One transfer to convert, and how its conversion went.
+struct TJob {
+  TBatchItem Item;
+  std::optional<TLocatedTransfer> Transfer;  // none when it failed to be found
+  std::string Wanted;                        // the output name it asks for
+  size_t Order = 0;                          // its place among the transfers
+  bool Named = false;                        // its place and wanted name are known
+  bool Settled = false;                      // its output is claimed, or it failed before
+  bool Done = false;
+  bool Canceled = false;  // never started: the batch was canceled
+  std::atomic<int> Progress{0};
+};
+
+// What an input holds, in order: its transfers, and the archives a folder
+// holds, each read in its turn like an argument.
+struct TInput;
+struct TPiece {
+  std::unique_ptr<TJob> Job;
+  std::unique_ptr<TInput> Inner;
+};
+struct TInput {
+  std::string Path;
+  bool Taken = false;     // a thread reads it
+  bool Expanded = false;  // its pieces are there
+  std::vector<TPiece> Pieces;
+};
+
+// A job that failed before its conversion: it is told with its message.
+std::unique_ptr<TJob> FailedJob(const std::string& label, const TConvertError& error);
+
+// Finds the transfers of inputs and the names their outputs ask for; may
+// run on any thread.
+class TFinder {
+ public:
+  explicit TFinder(const TBatchOptions& options) : Options(options) {}
+  // The pieces of one input; a failure gives one failed job.
+  std::vector<TPiece> Expand(const std::string& path) const;
+
+ private:
+  // The transfer of `chosen`, and the name its output asks for.
+  std::unique_ptr<TJob> Locate(const std::string& chosen, const ITransferSource& source,
+                               std::shared_ptr<const ITransferSource> keep, const std::string& inputName) const;
+
+  const TBatchOptions& Options;
+};
+
+// The first of `wanted`, "STEM (2).EXT", "STEM (3).EXT"... that `taken`
+// does not hold.
+std::string FreeName(const std::string& wanted, const std::function<bool(const std::string&)>& taken);
+// The picture of the output `output`: the one picture named, or the output's
+// name with ".png" for its extension in the picture folder.
+std::string PictureName(const std::string& output, const TBatchOptions& options);
+
+}  // namespace veloran

@@ -17,9 +17,9 @@
 #include <mutex>
 #include <vector>
 
-#include "sdts/cellstore.h"
+#include "gtiff/overviews.h"
+#include "gtiff/tiffmemory.h"
 #include "sdts/crs.h"
-
 #include "support/errors.h"
 #include "support/filesink.h"
 #include "support/textutil.h"
@@ -39,137 +39,10 @@ class ITiffSession {
 
 namespace {
 
-constexpr ttag_t kGdalNoDataTag = 42113;
 // libdeflate's level 2: a 1201 x 1201 COG in 38 ms against 46 ms at level
 // 4 and 55 ms at level 6, GDAL's level, for files 6 and 11 % larger than at
 // those levels (Mount Tabor; tools/bench-compare).
 constexpr int kDeflateLevel = 2;
-
-// The GeoTIFF tags written, as libgeotiff defines them, and GDAL_NODATA.
-// libgeotiff's own registration (libxtiff) is not linked: inside the GDAL
-// plugin a static copy of it would stand beside the GDAL process's shared
-// libgeotiff.
-TIFFExtendProc PreviousExtender = nullptr;
-void RegisterTags(TIFF* tif) {
-  static const TIFFFieldInfo kFields[] = {
-      {TIFFTAG_GEOPIXELSCALE, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoPixelScale")},
-      {TIFFTAG_GEOTIEPOINTS, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoTiePoints")},
-      {TIFFTAG_GEOKEYDIRECTORY, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoKeyDirectory")},
-      {kGdalNoDataTag, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")}};
-  TIFFMergeFieldInfo(tif, kFields, std::size(kFields));
-  if (PreviousExtender) PreviousExtender(tif);
-}
-void InitializeTags() {
-  static std::once_flag once;
-  std::call_once(once, [] { PreviousExtender = TIFFSetTagExtender(RegisterTags); });
-}
-
-// The TIFF is assembled in memory (libtiff seeks back to finish its
-// directories), then written through the safe file output. Its room is
-// mapped for the largest file the grid can give, so that it never moves
-// and only the pages written are faulted in: on this kind of machine a
-// page fault costs microseconds, and a string grown by appending cost a
-// 1201 x 1201 COG 2,900 faults.
-class TMemoryFile {
- public:
-  explicit TMemoryFile(size_t capacity) { Grow(capacity); }
-  const char* data() const { return static_cast<const char*>(Room->get()); }
-  size_t size() const { return Size; }
-  size_t Position = 0;
-
-  void WriteAt(size_t at, const void* bytes, size_t n) {
-    if (at + n > Capacity) Grow(std::max(at + n, 2 * Capacity));
-    std::memcpy(static_cast<char*>(Room->get()) + at, bytes, n);
-    Size = std::max(Size, at + n);
-  }
-  void Append(const void* bytes, size_t n) { WriteAt(Size, bytes, n); }
-
- private:
-  void Grow(size_t capacity) {
-    auto larger = std::make_unique<TMappedBytes>();
-    larger->Reserve(capacity);
-    if (Room) std::memcpy(larger->get(), Room->get(), Size);
-    Room = std::move(larger);
-    Capacity = capacity;
-  }
-  std::unique_ptr<TMappedBytes> Room;
-  size_t Capacity = 0, Size = 0;
-};
-
-tsize_t ReadProc(thandle_t h, tdata_t data, tsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  const size_t n = f->Position >= f->size() ? 0 : std::min(static_cast<size_t>(size), f->size() - f->Position);
-  std::memcpy(data, f->data() + f->Position, n);
-  f->Position += n;
-  return static_cast<tsize_t>(n);
-}
-tsize_t WriteProc(thandle_t h, tdata_t data, tsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  f->WriteAt(f->Position, data, static_cast<size_t>(size));
-  f->Position += static_cast<size_t>(size);
-  return size;
-}
-toff_t SeekProc(thandle_t h, toff_t offset, int whence) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  const auto base = whence == SEEK_CUR ? f->Position : whence == SEEK_END ? f->size() : size_t{0};
-  f->Position = base + static_cast<size_t>(offset);
-  return f->Position;
-}
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t h) { return static_cast<TMemoryFile*>(h)->size(); }
-int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
-void UnmapProc(thandle_t, tdata_t, toff_t) {}
-
-// libtiff's complaints about one file, kept for the message.
-int KeepError(TIFF*, void* user, const char*, const char* format, va_list args) {
-  char text[512];
-  std::vsnprintf(text, sizeof text, format, args);
-  auto* message = static_cast<std::string*>(user);
-  if (message->empty()) *message = text;
-  return 1;
-}
-
-// One level of the picture, row-major: the transfer's own cells (no data
-// still to be told apart) or an overview, in the writer's room.
-template <class T>
-struct TLevel {
-  uint32_t Width = 0, Height = 0;
-  const T* Cells = nullptr;
-};
-
-// Half the size, each cell the mean of the 2 x 2 cells it covers that hold
-// an elevation (at an odd edge, the edge cell counted twice); no data where
-// none does. Branch-free, so that the rows vectorize: 1201 x 1201 took 3 ms.
-template <class T>
-T MeanOfFour(T p, T q, T r, T s) {
-  double sum = 0;
-  int count = 0;
-  for (const T cell : {p, q, r, s}) {
-    const T v = RawOrNoData(cell);
-    const bool elevation = v != static_cast<T>(kNoDataElevation);
-    sum += elevation ? v : 0;
-    count += elevation;
-  }
-  if (count == 0) return static_cast<T>(kNoDataElevation);
-  if constexpr (std::is_floating_point_v<T>) {
-    return static_cast<T>(sum / count);
-  } else {
-    return static_cast<T>(std::nearbyint(sum / count));
-  }
-}
-
-template <class T>
-void HalfLevel(const TLevel<T>& from, TLevel<T>& to, T* room) {
-  to.Cells = room;
-  const uint32_t pairs = from.Width / 2, last = from.Width - 1;
-  for (uint32_t y = 0; y < to.Height; ++y) {
-    const T* a = from.Cells + size_t{2 * y} * from.Width;
-    const T* b = from.Cells + size_t{std::min(2 * y + 1, from.Height - 1)} * from.Width;
-    T* out = room + size_t{y} * to.Width;
-    for (uint32_t x = 0; x < pairs; ++x) out[x] = MeanOfFour(a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1]);
-    if (to.Width > pairs) out[pairs] = MeanOfFour(a[last], a[last], b[last], b[last]);
-  }
-}
 
 // The date of the conversion as TIFF writes it, SOURCE_DATE_EPOCH's when
 // that is set (as for the DEM).
@@ -224,17 +97,10 @@ class TTiffWriter final : public ITiffSession {
 
   int Write(const std::string& path, IProgress& progress, TFileSink& sink) override {
     Path = path;
-    InitializeTags();
     Finish();
 
     TMemoryFile file(PackedEnd + 65536 * Levels.size() + 8 * Places.size());
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &Error);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; },
-                                         nullptr);
-    TIFF* tif = TIFFClientOpenExt(Path.c_str(), "w", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
-                                  MapProc, UnmapProc, options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = OpenMemoryTiff(Path, file, Error);
     if (!tif) Failed();
     try {
       if (Layout == TTiffLayout::Tiled) {

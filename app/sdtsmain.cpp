@@ -3,10 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QHBoxLayout>
-#include <QMimeData>
 #include <QPushButton>
 #include <QKeySequence>
 #include <QFileDialog>
@@ -16,7 +13,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QTextCursor>
@@ -31,9 +27,9 @@
 #include "app/gauge.h"
 #include "app/helpwindow.h"
 #include "app/reliefwindow.h"
+#include "app/sdtsbatch.h"
 #include "convert/transfers.h"
 #include "sdts/cells.h"
-#include "support/numfmt.h"
 
 namespace veloran {
 
@@ -398,176 +394,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (CHMHelper1) CHMHelper1->Viewer().SoftShutDown();
   if (ReliefWindow1) ReliefWindow1->close();
   QMainWindow::closeEvent(event);
-}
-
-// The batch's events, queued to the window's thread.
-class TForm1::TWindowObserver final : public IBatchObserver {
- public:
-  explicit TWindowObserver(TForm1& form) : Form(form) {}
-  bool Finished(const TBatchItem& item, size_t) override {
-    QMetaObject::invokeMethod(&Form, [form = &Form, item] { form->BatchFinished(item); }, Qt::QueuedConnection);
-    return true;
-  }
-  void Progress(int percent, size_t, size_t, const std::string&) override {
-    if (percent == Shown) return;
-    Shown = percent;
-    QMetaObject::invokeMethod(&Form, [form = &Form, percent] { form->SetProgress(percent); }, Qt::QueuedConnection);
-  }
-
- private:
-  TForm1& Form;
-  int Shown = -1;
-};
-
-QString TForm1::ChooseOutputFolder(const QString& near) {
-  FolderDialog1->setDirectory(QFileInfo(near).absolutePath());
-  if (!Execute(FolderDialog1)) return {};
-  return FolderDialog1->selectedFiles().value(0);
-}
-
-void TForm1::ConvertManyMnuClick() {
-  if (Batch || !Execute(ManyDialog1)) return;
-  const QStringList inputs = ManyDialog1->selectedFiles();
-  if (inputs.isEmpty()) return;
-  const QString folder = ChooseOutputFolder(inputs.first());
-  if (!folder.isEmpty()) ConvertMany(inputs, folder);
-}
-
-void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
-  if (Batch || inputs.isEmpty()) return;
-  TBatchOptions options;
-  options.HaveOutput = options.OutputIsDir = true;
-  options.Output = folder.toLocal8Bit().toStdString();
-  options.Jobs = 0;  // one per processor
-  options.Recursive = true;  // every transfer a dropped folder holds, however deep
-  options.Format = &ChosenFormat();
-  options.AddNewLines = NewLineMnu->isChecked();
-  options.KeepReports = false;
-  std::vector<std::string> args;
-  for (const QString& input : inputs) args.push_back(input.toLocal8Bit().toStdString());
-  try {
-    CheckOutputFolder(options.Output);
-    Observer = std::make_unique<TWindowObserver>(*this);
-    Batch = std::make_unique<TBatch>(options, args, *Observer);
-    BatchThread = std::thread([this] {
-      TBatchResult result;
-      try {
-        result = Batch->Run();
-      } catch (...) {
-        const TConvertError failure = CurrentFailure();
-        result.Fatal = failure.what();
-        result.FatalKind = failure.Kind();
-      }
-      QMetaObject::invokeMethod(this, [this, result] { BatchDone(result); }, Qt::QueuedConnection);
-    });
-  } catch (...) {
-    const TConvertError failure = CurrentFailure();
-    Batch.reset();
-    Observer.reset();
-    if (folder == DropFolder) DropFolder.clear();  // asked again at the next drop
-    // A folder that cannot take files says so; no thread or memory to
-    // start the batch says what could not start.
-    ShowFailure(failure.Kind() == TErrorKind::OutOfMemory
-                    ? TConvertError(failure.Kind(), std::string("Cannot start the conversions: ") + failure.what())
-                    : failure);
-    return;
-  }
-  ClearPane();
-  SetProgress(0);
-  BatchConverted = BatchFailed = 0;
-  LastConverted = TBatchItem();
-  LastRelief.reset();
-  if (ReliefWindow1) ReliefWindow1->close();
-  ShadedReliefMnu->setEnabled(false);
-  ConvertMnu->setEnabled(false);
-  ConvertManyMnu->setEnabled(false);
-  CancelButton->setEnabled(true);
-  CancelButton->show();
-}
-
-void TForm1::CancelBatch() {
-  if (!Batch) return;
-  Batch->Cancel();
-  CancelButton->setEnabled(false);
-}
-
-void TForm1::BatchFinished(const TBatchItem& item) {
-  // The pane follows the newest line unless the user scrolled back.
-  QScrollBar* bar = Memo1->verticalScrollBar();
-  const bool follow = bar->value() == bar->maximum();
-  // An archive's transfers are named as ARCHIVE/MEMBER.
-  if (item.Ok) {
-    ++BatchConverted;
-    LastConverted = item;
-    AppendLine("OK " + item.Label + " -> " + item.Output);
-  } else {
-    ++BatchFailed;
-    AppendLine("FAILED " + item.Label + ": " + item.Error);
-  }
-  if (follow) {
-    // The scroll bar's range follows the layout only later: the cursor is
-    // moved to the start of the last line instead.
-    QTextCursor last = Memo1->textCursor();
-    last.movePosition(QTextCursor::End);
-    last.movePosition(QTextCursor::StartOfBlock);
-    Memo1->setTextCursor(last);
-    Memo1->ensureCursorVisible();
-  }
-}
-
-void TForm1::BatchDone(const TBatchResult& result) {
-  BatchThread.join();
-  Batch.reset();
-  Observer.reset();
-  AppendLine(FormatInt(static_cast<int64_t>(BatchConverted)) + " converted, " +
-             FormatInt(static_cast<int64_t>(BatchFailed)) + " failed" + (result.WasCanceled ? ", canceled" : ""));
-  CancelButton->hide();
-  ConvertMnu->setEnabled(true);
-  ConvertManyMnu->setEnabled(true);
-  // View > Shaded Relief shows the last DEM converted, read again.
-  if (LastConverted.Ok) {
-    try {
-      std::shared_ptr<const TArchiveFiles> files;
-      if (!LastConverted.Archive.empty()) files = std::make_shared<TArchiveFiles>(LastConverted.Archive);
-      TNullPane quiet;
-      ReadSdtsTransfer(State, LastConverted.Cell, quiet, files ? *files : DiskFiles());
-      EnsureGrid(State);
-      LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
-      ShadedReliefMnu->setEnabled(true);
-    } catch (const std::exception&) {
-      // The transfer changed since: no picture.
-    }
-  }
-  if (!result.Fatal.empty()) ShowFailure(TConvertError(result.FatalKind, result.Fatal));
-  if (CloseAfterBatch) close();
-}
-
-void TForm1::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && Batch) {
-    CancelBatch();
-    return;
-  }
-  QMainWindow::keyPressEvent(event);
-}
-
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-  if (Batch || !event->mimeData()->hasUrls()) return;
-  for (const QUrl& url : event->mimeData()->urls())
-    if (!url.isLocalFile()) return;
-  event->acceptProposedAction();
-}
-
-void TForm1::dropEvent(QDropEvent* event) {
-  QStringList inputs;
-  for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) inputs << url.toLocalFile();
-  if (Batch || inputs.isEmpty()) return;
-  event->acceptProposedAction();
-  // The dialogs come after the drop has ended, not within it.
-  QMetaObject::invokeMethod(this, [this, inputs] {
-    if (DropFolder.isEmpty()) DropFolder = ChooseOutputFolder(inputs.first());
-    if (!DropFolder.isEmpty()) ConvertMany(inputs, DropFolder);
-  }, Qt::QueuedConnection);
 }
 
 }  // namespace veloran

@@ -1,0 +1,28 @@
+// The batch observer of the main window: the batch's events, queued to the
+// window's thread.
+#pragma once
+
+#include "app/sdtsmain.h"
+#include "convert/batch.h"
+
+namespace veloran {
+
+class TForm1::TWindowObserver final : public IBatchObserver {
+ public:
+  explicit TWindowObserver(TForm1& form) : Form(form) {}
+  bool Finished(const TBatchItem& item, size_t) override {
+    QMetaObject::invokeMethod(&Form, [form = &Form, item] { form->BatchFinished(item); }, Qt::QueuedConnection);
+    return true;
+  }
+  void Progress(int percent, size_t, size_t, const std::string&) override {
+    if (percent == Shown) return;
+    Shown = percent;
+    QMetaObject::invokeMethod(&Form, [form = &Form, percent] { form->SetProgress(percent); }, Qt::QueuedConnection);
+  }
+
+ private:
+  TForm1& Form;
+  int Shown = -1;
+};
+
+}  // namespace veloran

@@ -51,7 +51,7 @@ constexpr const char* kHelp =
     "                      module's prefix\n"
     "  -j, --jobs=N        convert N transfers at the same time (0: one per\n"
     "                      processor; default 1)\n"
-    "      --add-new-lines follow every 1024-character block with CR LF\n"
+    "      --add-new-lines follow every 1024-character block with CR LF (dem only)\n"
     "      --no-sync       do not wait for each DEM to reach the disk (faster\n"
     "                      for bulk work; a power loss may then lose a DEM)\n"
     "      --preview=PATH  also write a shaded-relief picture of each DEM as a\n"
@@ -305,6 +305,12 @@ int main(int argc, char** argv) {
   // -o NAME.tif asks for a GeoTIFF.
   if (!haveFormat && options.HaveOutput && !options.OutputIsDir)
     options.Format = &veloran::FormatForName(options.Output, *options.Format);
+  // An option of one format given with another is a mistake, not a no-op.
+  for (const auto& [given, option] : {std::pair{options.AddNewLines, "add-new-lines"}}) {
+    const veloran::TOutputFormat* owner = veloran::OptionOwner(option);
+    if (given && owner && owner != options.Format)
+      return Usage(std::string("--") + option + " applies to the " + owner->LongName + " format only");
+  }
   if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
   options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})

@@ -1,14 +1,12 @@
 #include "convert/driver.h"
 
-#include <charconv>
-#include <cstdlib>
 #include <new>
 #include <system_error>
 
-#include "dem/demwriter.h"
 #include "sdts/cells.h"
 #include "sdts/metadata.h"
 #include "sdts/moduleset.h"
+#include "sdts/report.h"
 #include "support/threads.h"
 #include "support/errors.h"
 #include "support/numfmt.h"
@@ -131,46 +129,6 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
   ReadAndWrite(state, transfer, demPath, TRequest{&DemFormat(), addNewLines, sync}, pane);
 }
 
-namespace {
-
-void ShowQuadBoundary(const TSdtsInfo& info, IInfoPane& pane) {
-  pane.AppendLine("   Quad Boundary ");
-  const std::pair<const char*, const TCornerPoint*> corners[] = {
-      {"SW ", &info.SW}, {"NW ", &info.NW}, {"NE ", &info.NE}, {"SE ", &info.SE}};
-  for (const auto& [label, corner] : corners)
-    pane.AppendLine(label + FormatGeneralReal(corner->X) + " " + FormatGeneralReal(corner->Y));
-}
-
-}  // namespace
-
-void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane) {
-  pane.AppendLine("Final Output USGS DEM:");
-  pane.AppendLine("Min:           " + FormatInt(totals.Min));
-  pane.AppendLine("Max:           " + FormatInt(totals.Max));
-  pane.AppendLine("Missing Count: " + FormatInt(totals.Missing));
-  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
-  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
-  ShowQuadBoundary(state.Info, pane);
-}
-
-void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, int levels, IInfoPane& pane) {
-  const TElevationGrid::TRawTotals& totals = state.Grid.RawTotals;
-  const std::string unit = state.Info.UnitsCode == 1 ? " ft" : " m";
-  // A real cell as its shortest decimal text: 9.5, not 9.5000000000000000.
-  auto value = [](double v) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(v)).ptr;
-    return FormatGeneralReal(std::strtod(std::string(text, end).c_str(), nullptr));
-  };
-  pane.AppendLine("Final Output " + kind + ":");
-  pane.AppendLine("Min:           " + value(totals.Min) + unit);
-  pane.AppendLine("Max:           " + value(totals.Max) + unit);
-  pane.AppendLine("No Data Count: " + FormatInt(totals.NoData));
-  pane.AppendLine("Rows:          " + FormatInt(state.Grid.RowCount));
-  pane.AppendLine("Cols:          " + FormatInt(state.Grid.ColCount));
-  pane.AppendLine("Levels:        " + FormatInt(levels));
-  ShowQuadBoundary(state.Info, pane);
-}
 
 void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string& outputPath) {
   CheckNotTransferFile(transfer.Modules, transfer.Cell, outputPath);
@@ -208,42 +166,5 @@ TConvertError CurrentFailure(const std::string& converting) noexcept {
   }
 }
 
-void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane) {
-  const TSdtsInfo& i = state.Info;
-  auto real = [](double v) { return FormatGeneralReal(v); };
-  auto pair = [&](double a, double b) { return real(a) + "," + real(b); };
-  pane.AppendLine("Units: " + std::string(i.UnitsCode == 1 ? "Feet" : "Meters"));
-  pane.AppendLine("Vertical Scale: " + FormatInt(i.VerticalScale));
-  pane.AppendLine("Title: " + i.Title);
-  pane.AppendLine("Scale: " + FormatInt(i.Scale));
-  pane.AppendLine("Data ID DAID: " + i.DataId);
-  pane.AppendLine("Date (DCDT): " + i.DataDate);
-  pane.AppendLine("Void Value: " + FormatInt(i.VoidValue));
-  pane.AppendLine("Fill Value: " + FormatInt(i.FillValue));
-  pane.AppendLine("Min Elevation: " + FormatInt(i.MinElevation));
-  pane.AppendLine("Max Elevation: " + FormatInt(i.MaxElevation));
-  pane.AppendLine("Actual Min Elevation: " + FormatInt(i.ActualMin));
-  pane.AppendLine("Actual Max Elevation: " + FormatInt(i.ActualMax));
-  pane.AppendLine("Scale Factors: " + pair(i.ScaleX, i.ScaleY));
-  pane.AppendLine("Origins: " + pair(i.OriginX, i.OriginY));
-  pane.AppendLine("Horizon Res: " + pair(i.ResolutionX, i.ResolutionY));
-  pane.AppendLine("Ref Sys Name: " + i.RefSysName);
-  pane.AppendLine("UTM Szone: " + FormatInt(i.Zone));
-  pane.AppendLine("Datum: " + FormatInt(i.Datum));
-  pane.AppendLine("SADR X: " + real(i.SadrX));
-  pane.AppendLine("SADR Y: " + real(i.SadrY));
-  pane.AppendLine("UpperLX: " + real(i.UpperLeftX));
-  pane.AppendLine("UpperLY: " + real(i.UpperLeftY));
-  pane.AppendLine("SW.X: " + real(i.SW.X));
-  pane.AppendLine("SW.Y: " + real(i.SW.Y));
-  pane.AppendLine("NW.X: " + real(i.NW.X));
-  pane.AppendLine("NW.Y: " + real(i.NW.Y));
-  pane.AppendLine("NE.X: " + real(i.NE.X));
-  pane.AppendLine("NE.Y: " + real(i.NE.Y));
-  pane.AppendLine("SE.X: " + real(i.SE.X));
-  pane.AppendLine("SE.Y: " + real(i.SE.Y));
-  pane.AppendLine("Row Count: " + FormatInt(state.Grid.RowCount));
-  pane.AppendLine("Col Count: " + FormatInt(state.Grid.ColCount));
-}
 
 }  // namespace veloran

@@ -56,13 +56,6 @@ void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, 
 void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
                       bool addNewLines, IInfoPane& pane, bool sync = true);
 
-// The 11 summary lines of the DEM just written.
-void ShowOutputSummary(const TConversionState& state, const TGridTotals& totals, IInfoPane& pane);
-// The 12 summary lines of a GeoTIFF (named as `kind`) of `levels` levels:
-// its extremes in the transfer's own units, its cells without data, its
-// size and the quadrangle.
-void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, int levels, IInfoPane& pane);
-
 // Fails with "Cannot create file %s: ..." when `outputPath` is a file of
 // the transfer, or the archive it comes from: for outputs besides the
 // DEM, checked before anything is written.
@@ -75,8 +68,5 @@ void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string&
 // system's reason; any other exception as its text. It never throws: where
 // even the message finds no memory, the failure is "Out of memory".
 TConvertError CurrentFailure(const std::string& converting = {}) noexcept;
-
-// The 32 report lines describing the transfer just read.
-void ShowSdtsInfo(const TConversionState& state, IInfoPane& pane);
 
 }  // namespace veloran

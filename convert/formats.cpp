@@ -1,63 +1,16 @@
 #include "convert/formats.h"
 
-#include "convert/driver.h"
-#include "dem/demwriter.h"
-#include "gtiff/gtiffwriter.h"
+#include "dem/demformat.h"
+#include "gtiff/gtiffformat.h"
 #include "support/textutil.h"
 
 namespace veloran {
 
-namespace {
-
-void WriteDem(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-              IProgress& progress, IInfoPane& pane) {
-  // A thread of its own writes the DEM's buffers while the next is filled,
-  // where the budget has one spare: where every processor already runs a
-  // conversion it would only compete with them (8 DEMs of 1201 x 1201 at
-  // -j 2 took 68 ms with one, 58 ms without).
-  const TBorrowedThreads writer(options.Threads, 1);
-  const TGridTotals totals = WriteDemFile(state, path, options.AddNewLines, progress, options.Sync, writer.Count() > 0);
-  ShowOutputSummary(state, totals, pane);
-}
-
-const TOutputFormat& FormatOf(TTiffLayout layout);
-
-// A GeoTIFF's tiles are compressed while the rows are read: the reading
-// of a 1201 x 1201 transfer no longer stands before the whole compression.
-template <TTiffLayout Layout>
-class TTiffSession final : public TFormatSession {
- public:
-  TTiffSession(const TConversionState& state, const TWriteOptions& options) : Tiff(state, Layout, options.Threads) {}
-  void Finish(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-              IProgress& progress, IInfoPane& pane) override {
-    const int levels = Tiff.Write(path, options.Sync, progress);
-    ShowGeoTiffSummary(state, FormatOf(Layout).LongName, levels, pane);
-  }
-
- private:
-  TGeoTiff Tiff;
-};
-
-template <TTiffLayout Layout>
-std::unique_ptr<TFormatSession> BeginTiff(const TConversionState& state, const TWriteOptions& options) {
-  return std::make_unique<TTiffSession<Layout>>(state, options);
-}
-
-template <TTiffLayout Layout>
-void WriteTiff(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-               IProgress& progress, IInfoPane& pane) {
-  TTiffSession<Layout>(state, options).Finish(state, path, options, progress, pane);
-}
-
-}  // namespace
-
 const std::vector<TOutputFormat>& OutputFormats() {
   static const std::vector<TOutputFormat> formats = {
-      {"dem", "USGS DEM", ".dem", nullptr, "DEM Files (*.dem)", false, WriteDem, nullptr},
-      {"gtiff", "GeoTIFF", ".tif", ".tiff", "GeoTIFF (*.tif)", true, WriteTiff<TTiffLayout::Tiled>,
-       BeginTiff<TTiffLayout::Tiled>},
-      {"cog", "Cloud Optimized GeoTIFF", ".tif", ".tiff", "Cloud Optimized GeoTIFF (*.tif)", true,
-       WriteTiff<TTiffLayout::CloudOptimized>, BeginTiff<TTiffLayout::CloudOptimized>},
+      {"dem", kDemName, ".dem", nullptr, "DEM Files (*.dem)", false, {"add-new-lines"}, WriteDemOutput, nullptr},
+      {"gtiff", kGeoTiffName, ".tif", ".tiff", "GeoTIFF (*.tif)", true, {}, WriteGeoTiffOutput, BeginGeoTiff},
+      {"cog", kCogName, ".tif", ".tiff", "Cloud Optimized GeoTIFF (*.tif)", true, {}, WriteCogOutput, BeginCog},
   };
   return formats;
 }
@@ -81,13 +34,12 @@ const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& c
   return chosen;
 }
 
-namespace {
-
-const TOutputFormat& FormatOf(TTiffLayout layout) {
-  return *FindOutputFormat(layout == TTiffLayout::Tiled ? "gtiff" : "cog");
+const TOutputFormat* OptionOwner(std::string_view option) {
+  for (const TOutputFormat& format : OutputFormats())
+    for (std::string_view own : format.Options)
+      if (own == option) return &format;
+  return nullptr;
 }
-
-}  // namespace
 
 std::string OutputFormatNames(std::string_view separator, std::string_view last) {
   const std::vector<TOutputFormat>& formats = OutputFormats();

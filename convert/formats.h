@@ -9,27 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sdts/sdtsinfo.h"
-#include "support/progress.h"
-#include "support/threads.h"
+#include "sdts/writer.h"
 
 namespace veloran {
-
-struct TWriteOptions {
-  bool Sync = true;                 // the file reaches the disk before the writer returns
-  bool AddNewLines = false;         // the DEM's own option: CR LF after every block
-  TThreadBudget* Threads = nullptr;  // where the writer may borrow threads; none without
-};
-
-// A file begun while its transfer is read, for a format that works on the
-// cells as they come; Finish writes it once the reading is done. Dropped
-// unfinished, it stops its work and writes nothing.
-class TFormatSession {
- public:
-  virtual ~TFormatSession() = default;
-  virtual void Finish(const TConversionState& state, const std::string& path, const TWriteOptions& options,
-                      IProgress& progress, IInfoPane& pane) = 0;
-};
 
 struct TOutputFormat {
   const char* Name;       // as --format takes it
@@ -38,6 +20,9 @@ struct TOutputFormat {
   const char* AlsoTyped;  // another extension a typed name may end in, or nullptr
   const char* Filter;     // the save dialog's filter that chooses it
   bool KeepsRawCells;     // reads the transfer's cells unchanged, and needs no grid
+  // The options of its own, as the command line names them: another
+  // format refuses them.
+  std::vector<std::string_view> Options;
   // Writes the file safely, telling its progress from 0 to 100, then lists
   // the summary of the file written in the pane.
   void (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
@@ -57,6 +42,9 @@ const TOutputFormat& DemFormat();
 // another format's extension (or the other one it may be typed with): a
 // name typed as "x.tif" gets a GeoTIFF whatever format was chosen before.
 const TOutputFormat& FormatForName(std::string_view path, const TOutputFormat& chosen);
+// The format that owns the option `option` (as the command line names it,
+// without "--"), or nullptr when every format takes it.
+const TOutputFormat* OptionOwner(std::string_view option);
 // The formats' names joined by `separator`, the last two by `last`: with
 // "|" "dem|gtiff|cog", with ", " and " or " "dem, gtiff or cog".
 std::string OutputFormatNames(std::string_view separator, std::string_view last);

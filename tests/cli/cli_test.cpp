@@ -82,6 +82,9 @@ TEST_F(Cli, UsageErrors) {
       {"-j many x", "veloran-convert: option -j needs a number of jobs from 0 to 1024: many\n"},
       {"-x a", "veloran-convert: unknown option -x\n"},
       {"--output", "veloran-convert: option --output needs a PATH\n"},
+      // Another format's option; -o NAME.tif chooses the format as --format does.
+      {"--format=cog --add-new-lines x", "veloran-convert: --add-new-lines applies to the USGS DEM format only\n"},
+      {"--add-new-lines -o a.tif x", "veloran-convert: --add-new-lines applies to the USGS DEM format only\n"},
   };
   std::filesystem::create_directories(Dir / "three");
   std::filesystem::create_directories(Dir / "t1");

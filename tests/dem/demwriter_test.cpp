@@ -1,6 +1,7 @@
 #include "dem/demwriter.h"
 
 #include "convert/driver.h"
+#include "dem/demformat.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -327,7 +328,7 @@ TEST_F(WriterFile, WritesTheFileAndTheSummary) {
   testing::TRecorder ignored;
   WriteDemRecords(State, expected, false, ignored, "01/02/70");
   EXPECT_EQ(testing::ReadFileBytes(Path), expected.Bytes);
-  ShowOutputSummary(State, totals, Gauge);
+  ShowDemSummary(State, totals, Gauge);
   EXPECT_EQ(Gauge.Lines, (std::vector<std::string>{
                              "Final Output USGS DEM:", "Min:           5", "Max:           250",
                              "Missing Count: 2", "Rows:          4", "Cols:          2", "   Quad Boundary ",
@@ -385,7 +386,7 @@ TEST_F(WriterFile, RoomStaysWithinTheFileSizeLimit) {
 
 TEST_F(WriterFile, NoElevationGivesTheStartingTotals) {
   Grid({{-1}});
-  ShowOutputSummary(State, WriteDemFile(State, Path, true, Gauge), Gauge);
+  ShowDemSummary(State, WriteDemFile(State, Path, true, Gauge), Gauge);
   EXPECT_EQ(Gauge.Lines[1], "Min:           2147483647");
   EXPECT_EQ(Gauge.Lines[2], "Max:           -2147483648");
   EXPECT_EQ(testing::ReadFileBytes(Path).size(), 3u * 1026);

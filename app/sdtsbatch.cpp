@@ -123,7 +123,8 @@ void TForm1::BatchDone(const TBatchResult& result) {
   Batch.reset();
   Observer.reset();
   AppendLine(FormatInt(static_cast<int64_t>(BatchConverted)) + " converted, " +
-             FormatInt(static_cast<int64_t>(BatchFailed)) + " failed" + (result.WasCanceled ? ", canceled" : ""));
+             FormatInt(static_cast<int64_t>(BatchFailed)) + " failed" + FailureKinds(result.Failed) +
+             (result.WasCanceled ? ", canceled" : ""));
   CancelButton->hide();
   ConvertMnu->setEnabled(true);
   ConvertManyMnu->setEnabled(true);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -207,9 +208,12 @@ class TPrinter final : public veloran::IBatchObserver {
     }
     if (result.Stopped) return 1;
     // Quiet, the count is told only beside the failures it counts.
-    if (result.Transfers > 1 && (!Quiet || result.Converted < result.Transfers))
-      std::fprintf(stderr, "%s: %zu converted, %zu failed\n", kProgram, result.Converted,
-                   result.Transfers - result.Converted);
+    if (result.Transfers > 1 && (!Quiet || result.Converted < result.Transfers)) {
+      std::map<veloran::TErrorKind, size_t> failed = result.Failed;
+      if (result.Canceled > 0) failed[veloran::TErrorKind::Cancelled] += result.Canceled;
+      std::fprintf(stderr, "%s: %zu converted, %zu failed%s\n", kProgram, result.Converted,
+                   result.Transfers - result.Converted, veloran::FailureKinds(failed).c_str());
+    }
     return result.Converted == result.Transfers && result.PicturesFailed == 0 ? 0 : 1;
   }
 

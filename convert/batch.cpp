@@ -243,7 +243,6 @@ struct TBatch::TImpl {
   // for a worker.
   void Name(TJob& job) {
     job.Order = Named;
-    job.Named = true;
     if (!job.Transfer) {
       job.Done = job.Settled = true;
       return;
@@ -428,12 +427,14 @@ struct TBatch::TImpl {
     lock.unlock();
     bool goOn = true;
     size_t canceled = 0, converted = 0, pictures = 0;
+    std::map<TErrorKind, size_t> failed;
     for (TJob* job : ended) {
       if (job->Canceled) {
         ++canceled;
         continue;
       }
       converted += job->Item.Ok;
+      if (!job->Item.Ok) ++failed[job->Item.ErrorKind];
       pictures += job->Item.PictureFailed;
       if (goOn) goOn = Observer.Finished(job->Item, known);
       job->Item.Report.clear();
@@ -443,6 +444,7 @@ struct TBatch::TImpl {
     Result.Canceled += canceled;
     Result.Converted += converted;
     Result.PicturesFailed += pictures;
+    for (const auto& [kind, count] : failed) Result.Failed[kind] += count;
     if (!goOn) {
       Stopped = Result.Stopped = true;
       WakeAll();
@@ -479,6 +481,13 @@ struct TBatch::TImpl {
   std::string LastLabel;
   TBatchResult Result;
 };
+
+std::string FailureKinds(const std::map<TErrorKind, size_t>& failed) {
+  std::string kinds;
+  for (const auto& [kind, count] : failed)
+    if (count > 0) kinds += (kinds.empty() ? " (" : ", ") + std::to_string(count) + " " + KindName(kind);
+  return kinds.empty() ? kinds : kinds + ")";
+}
 
 TBatch::TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer)
     : Impl(std::make_unique<TImpl>(std::move(options), std::move(args), observer)) {}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,9 +69,14 @@ struct TBatchResult {
   size_t Canceled = 0;  // known transfers never started
   bool WasCanceled = false;
   bool Stopped = false;  // the observer stopped it
+  std::map<TErrorKind, size_t> Failed;  // the transfers told as failed, by kind
   std::string Fatal;     // what ended the batch early: no thread, no memory
   TErrorKind FatalKind = TErrorKind::OutOfMemory;
 };
+
+// How the failures of a batch went, for its closing count: " (1 not
+// found, 2 malformed)", the kinds in their order; empty without failures.
+std::string FailureKinds(const std::map<TErrorKind, size_t>& failed);
 
 class TBatch {
  public:

@@ -1,7 +1,5 @@
 #include "convert/driver.h"
 
-#include <new>
-#include <system_error>
 
 #include "sdts/cells.h"
 #include "sdts/metadata.h"
@@ -134,37 +132,6 @@ void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string&
   CheckNotTransferFile(transfer.Modules, transfer.Cell, outputPath);
 }
 
-namespace {
-
-// Made at start-up: copying it takes no memory, so that a failure can be
-// told when memory has run out (a batch of 64 jobs under `ulimit -v` was
-// ended by std::terminate while its message was being made).
-const TConvertError kOutOfMemory(TErrorKind::OutOfMemory, "Out of memory");
-
-TConvertError DescribeCurrentFailure(const std::string& converting) {
-  try {
-    throw;
-  } catch (const TConvertError& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return converting.empty() ? kOutOfMemory
-                              : TConvertError(TErrorKind::OutOfMemory, "Out of memory while converting " + converting);
-  } catch (const std::system_error& e) {
-    return TConvertError(TErrorKind::OutOfMemory, e.code().message());
-  } catch (const std::exception& e) {
-    return TConvertError(TErrorKind::Malformed, e.what());
-  }
-}
-
-}  // namespace
-
-TConvertError CurrentFailure(const std::string& converting) noexcept {
-  try {
-    return DescribeCurrentFailure(converting);
-  } catch (...) {
-    return kOutOfMemory;
-  }
-}
 
 
 }  // namespace veloran

@@ -61,12 +61,5 @@ void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, cons
 // DEM, checked before anything is written.
 void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string& outputPath);
 
-// The failure being handled (to be called within a catch block) as the
-// user is told it, with its kind: a TConvertError as it is; memory that
-// runs out as "Out of memory", or "Out of memory while converting X" with
-// `converting`; a thread that cannot start, out of memory too, with the
-// system's reason; any other exception as its text. It never throws: where
-// even the message finds no memory, the failure is "Out of memory".
-TConvertError CurrentFailure(const std::string& converting = {}) noexcept;
 
 }  // namespace veloran

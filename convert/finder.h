@@ -23,7 +23,6 @@ struct TJob {
   std::optional<TLocatedTransfer> Transfer;  // none when it failed to be found
   std::string Wanted;                        // the output name it asks for
   size_t Order = 0;                          // its place among the transfers
-  bool Named = false;                        // its place and wanted name are known
   bool Settled = false;                      // its output is claimed, or it failed before
   bool Done = false;
   bool Canceled = false;  // never started: the batch was canceled

@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 
-#include "convert/driver.h"
 #include "iso8211/ddfreader.h"
 #include "iso8211/subfields.h"
 #include "sdts/crs.h"

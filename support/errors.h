@@ -27,6 +27,17 @@ class TConvertError : public std::runtime_error {
   TErrorKind ErrorKind;
 };
 
+// The failure being handled (to be called within a catch block) as the
+// user is told it, with its kind: a TConvertError as it is; memory that
+// runs out as "Out of memory", or "Out of memory while converting X" with
+// `converting`; a thread that cannot start, out of memory too, with the
+// system's reason; any other exception as its text. It never throws: where
+// even the message finds no memory, the failure is "Out of memory".
+TConvertError CurrentFailure(const std::string& converting = {}) noexcept;
+
+// The kind as a batch's count names it: "not found", "malformed"...
+const char* KindName(TErrorKind kind);
+
 // Messages of floating-point faults, as the user knows them.
 inline constexpr const char* kDivByZeroMessage = "Floating point division by zero";
 inline constexpr const char* kInvalidOpMessage = "Invalid floating point operation";

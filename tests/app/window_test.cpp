@@ -463,7 +463,7 @@ TEST_F(Window, DroppedTransfersAreConvertedIntoTheChosenFolder) {
                                       QString::fromStdString("OK " + Dir / "nest/lone/1234CEL0.DDF -> " + out + "LONE.dem"),
                                       QString::fromStdString("FAILED " + Dir / "junk.DDF: " + Dir / "junk.DDF" +
                                                              " is not a module of an SDTS transfer"),
-                                      "3 converted, 1 failed"}).join('\n').toStdString());
+                                      "3 converted, 1 failed (1 not a transfer)"}).join('\n').toStdString());
   EXPECT_EQ(Form.Gauge1->Progress(), 100);
   EXPECT_TRUE(Form.ShadedReliefMnu->isEnabled());
   Form.ShadedReliefMnu->trigger();
@@ -475,7 +475,7 @@ TEST_F(Window, DroppedTransfersAreConvertedIntoTheChosenFolder) {
   drop();
   EXPECT_EQ(Form.Shown.size(), 1u);
   EXPECT_TRUE(std::filesystem::exists(out + "LONE.tif"));
-  EXPECT_EQ(MemoLines().last(), "3 converted, 1 failed");
+  EXPECT_EQ(MemoLines().last(), "3 converted, 1 failed (1 not a transfer)");
 }
 
 // Esc stops a batch of many after the transfers under way, which end whole;

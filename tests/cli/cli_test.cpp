@@ -133,7 +133,7 @@ TEST_F(Cli, AFailureIsReportedAndTheNextTransferConverted) {
   const TRun run = Run("-q -o . " + Quote(missing) + " " + Quote(Cell));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "veloran-convert: " + missing + ": Cannot open file " + missing +
-                         ": No such file or directory\nveloran-convert: 1 converted, 1 failed\n");
+                         ": No such file or directory\nveloran-convert: 1 converted, 1 failed (1 not found)\n");
   EXPECT_TRUE(std::filesystem::exists(Dir / "VELORAN TEST CORNER, WA.dem"));
 }
 

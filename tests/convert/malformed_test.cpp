@@ -31,6 +31,7 @@ struct TBadCase {
   std::function<std::string(const std::string& dir)> Damage;          // after writing; returns the expected message
   // For a case that converts: what it must have produced.
   std::function<void(const std::string& cell, const std::vector<std::string>& pane)> Then = nullptr;
+  TErrorKind Kind = TErrorKind::Malformed;  // of a case that fails
 };
 
 std::string Read(const std::string& dir, const std::string& code) { return testing::ReadFileBytes(dir + "/1234" + code + ".DDF"); }
@@ -57,19 +58,20 @@ std::string Missing(const std::string& dir, const char* code) {
 std::vector<TBadCase> Cases() {
   std::vector<TBadCase> cases;
   for (const char* code : {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF", "CEL0"})
-    cases.push_back({code, nullptr, [code](const std::string& d) { return Missing(d, code); }});
+    cases.push_back({code, nullptr, [code](const std::string& d) { return Missing(d, code); }, nullptr,
+                     std::string(code) == "CEL0" ? TErrorKind::NotFound : TErrorKind::Malformed});
   // What the transfer declares decides how it is read, or it is refused.
   for (const char* fmt : {"BI8", "BI32", "BUI16", "BFP64", "bi16", ""})
     cases.push_back({fmt[0] ? fmt : "EmptyFmt", [fmt](TTransferSpec& s) { s.Fmt = fmt; }, [fmt](const std::string& d) {
                        return "The cell format '" + std::string(fmt) +
                               "' is not supported (only BI16 and BFP32 cells are read) in " + PathOf(d, "DDSH");
-                     }});
+                     }, nullptr, TErrorKind::Unsupported});
   for (const char* rsnm : {"GEO", "SPCS", ""})
     cases.push_back({rsnm[0] ? rsnm : "EmptyRsnm", [rsnm](TTransferSpec& s) { s.Rsnm = rsnm; },
                      [rsnm](const std::string& d) {
                        return "The reference system '" + std::string(rsnm) +
                               "' is not supported (only UTM transfers are converted) in " + PathOf(d, "XREF");
-                     }});
+                     }, nullptr, TErrorKind::Unsupported});
   cases.insert(cases.end(), {
       {"FloatFmtOverIntegerCells", [](TTransferSpec& s) { s.Fmt = "BFP32"; },
        [](const std::string& d) {
@@ -217,13 +219,15 @@ std::vector<TBadCase> Cases() {
        },
        [](const std::string&) { return std::string("The transfer holds no elevations"); }},
       {"ZoneWiderThanItsField", [](TTransferSpec& s) { s.Zone = "1234567"; },
-       [](const std::string&) { return std::string("The zone 1234567 does not fit its DEM field of 6 characters"); }},
+       [](const std::string&) { return std::string("The zone 1234567 does not fit its DEM field of 6 characters"); },
+       nullptr, TErrorKind::Unsupported},
       {"NegativeSpacing", [](TTransferSpec& s) { s.Xhrs = "-30"; },
        [](const std::string& d) {
          return "The file " + PathOf(d, "IREF") + " is malformed: IREF XHRS is '-30', not a positive number";
        }},
       {"HugeSpacing", [](TTransferSpec& s) { s.Yhrs = "1e150"; },
-       [](const std::string&) { return std::string("The y resolution 1E150 does not fit its DEM field of 12 characters"); }},
+       [](const std::string&) { return std::string("The y resolution 1E150 does not fit its DEM field of 12 characters"); },
+       nullptr, TErrorKind::Unsupported},
       {"MoreRowsThanTheFieldHolds",
        [](TTransferSpec& s) {
          s.RepeatRecords = true;
@@ -233,7 +237,8 @@ std::vector<TBadCase> Cases() {
        },
        [](const std::string&) {
          return std::string("The number of elevations 1000000 does not fit its DEM field of 6 characters");
-       }},
+       },
+       nullptr, TErrorKind::Unsupported},
       {"NegativeRowCount", [](TTransferSpec& s) { s.Nrow = "-5"; },
        [](const std::string& d) {
          return "The file " + PathOf(d, "LDEF") + " is malformed: a grid of -5 rows and 4 columns";
@@ -317,6 +322,7 @@ TEST_P(Malformed, ClearMessageAndTheOldDemStays) {
     ConvertSdtsToDem(*state, cell, dem, false, pane);
   } catch (const TConvertError& e) {
     message = e.what();
+    EXPECT_EQ(e.Kind(), c.Kind) << message;
   }
   EXPECT_EQ(message, expected);
   if (!expected.empty()) {

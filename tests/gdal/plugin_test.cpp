@@ -155,17 +155,25 @@ TEST(Plugin, RefusesWhatItCannotRead) {
   fs::create_directories(dir / "lone");
   fs::copy(dir / "1234IDEN.DDF", dir / "lone/1234IDEN.DDF");
   testing::WriteFileBytes(dir / "empty.ddf", "");
+  // A cell format the core refuses.
+  fs::create_directories(dir / "bi8");
+  testing::TTransferSpec bi8;
+  bi8.Fmt = "BI8";
+  testing::WriteTransfer(dir / "bi8", bi8);
   TConversionState state;
   testing::TRecorder pane;
   testing::ConvertTo(state, cell, dir / "x.tif", "gtiff", pane);
   const struct {
     std::string Path;
     const char* Error;  // in GDAL's last error; "" where it is not the plugin's to open
+    bool Opens;         // and fails when its cells are read
+    CPLErrorNum Number;  // GDAL's error number, from the failure's kind
   } cases[] = {
-      {dir / "cut/1234CATD.DDF", "cut/1234CEL0.DDF"},  // the core's message, naming the module
-      {dir / "lone/1234IDEN.DDF", ""},
-      {dir / "vector/1234CATD.DDF", ""},
-      {dir / "empty.ddf", ""},
+      {dir / "cut/1234CATD.DDF", "cut/1234CEL0.DDF", true, CPLE_AppDefined},  // the core's message, naming the module
+      {dir / "bi8/1234CATD.DDF", "The cell format 'BI8' is not supported", false, CPLE_NotSupported},
+      {dir / "lone/1234IDEN.DDF", "", false, CPLE_None},
+      {dir / "vector/1234CATD.DDF", "", false, CPLE_None},
+      {dir / "empty.ddf", "", false, CPLE_None},
   };
   Register();
   for (const auto& c : cases) {
@@ -177,12 +185,14 @@ TEST(Plugin, RefusesWhatItCannotRead) {
     // A damaged cell module opens (the cells are read when asked for);
     // reading it fails.
     const auto opened = OpenWith(c.Path, "SDTSDEM");
-    EXPECT_EQ(opened != nullptr, *c.Error != 0) << c.Path;
+    EXPECT_EQ(opened != nullptr, c.Opens) << c.Path;
     if (opened) {
       int16_t cell = 0;
       EXPECT_EQ(opened->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 1, 1, &cell, 1, 1, GDT_Int16, 0, 0, nullptr),
                 CE_Failure);
-      EXPECT_EQ(CPLGetLastErrorNo(), CPLE_AppDefined);
+    }
+    if (*c.Error) {
+      EXPECT_EQ(CPLGetLastErrorNo(), c.Number) << c.Path;
     }
     CPLPopErrorHandler();
     if (*c.Error) {

@@ -3,7 +3,7 @@ BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SETUP   ?= tools/setup
 
-.PHONY: all setup configure build test test-sid run bench bench-compare fuzz package clean
+.PHONY: all setup configure build test tsan test-sid run bench bench-compare fuzz package clean
 
 all: build
 
@@ -24,6 +24,17 @@ test: build
 	  -DVELORAN_SANITIZE=ON -DVELORAN_GUI=OFF >/dev/null
 	@cmake --build build-asan --target veloran_tests veloran-convert
 	@ctest --test-dir build-asan --output-on-failure -j 2
+
+# The threaded parts (the executor, the batch engine, the file sink, the
+# GeoTIFF's compression and the programs that run them) under
+# ThreadSanitizer (build-tsan).
+TSAN_TESTS ?= ^(Executor|FileSink|Batch|BatchOutput|Archive|Archives|GeoTiff|Driver|Cli|Outputs)\.
+tsan: configure
+	@cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELORAN_WERROR=ON \
+	  -DVELORAN_TSAN=ON -DVELORAN_GUI=OFF -DVELORAN_BENCH=OFF >/dev/null
+	@cmake --build build-tsan --target veloran_tests veloran-convert
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan --output-on-failure -j 2 \
+	  -R '$(TSAN_TESTS)'
 
 # The GDAL plugin built and tested in a Debian sid chroot, against the
 # newest GDAL (which has no SDTS driver of its own) and GCC.
@@ -77,4 +88,4 @@ bench-compare: build
 	@tools/bench-compare $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

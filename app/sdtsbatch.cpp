@@ -51,8 +51,9 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   try {
     CheckOutputFolder(options.Output);
     Observer = std::make_unique<TWindowObserver>(*this);
+    options.Executor = &Threads;
     Batch = std::make_unique<TBatch>(options, args, *Observer);
-    BatchThread = std::thread([this] {
+    BatchTask.Run([this] {
       TBatchResult result;
       try {
         result = Batch->Run();
@@ -119,7 +120,7 @@ void TForm1::BatchFinished(const TBatchItem& item) {
 }
 
 void TForm1::BatchDone(const TBatchResult& result) {
-  BatchThread.join();
+  BatchTask.Wait();
   Batch.reset();
   Observer.reset();
   AppendLine(FormatInt(static_cast<int64_t>(BatchConverted)) + " converted, " +

@@ -116,9 +116,9 @@ TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : Q
 // opened; the relief window goes with the main window. A batch still
 // running ends with the transfers under way.
 TForm1::~TForm1() {
-  if (BatchThread.joinable()) {
+  if (Batch) {
     Batch->Cancel();
-    BatchThread.join();
+    BatchTask.Wait();
   }
   delete ReliefWindow1;
 }

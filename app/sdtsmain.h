@@ -9,12 +9,12 @@
 #include <QStringList>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "convert/batch.h"
 #include "convert/formats.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
+#include "support/threads.h"
 
 class QAction;
 class QFileDialog;
@@ -135,9 +135,11 @@ class TForm1 : public QMainWindow, public IInfoPane {
   std::shared_ptr<const TReliefSnapshot> LastRelief;  // the picture of the last DEM written
   bool SizedToFrame = false;
   QString DropFolder;  // asked at the first drop, kept for the next
+  // The window's threads: a batch's conversions and the one that runs it.
+  TExecutor Threads{Processors() + 1};
+  TTaskGroup BatchTask{&Threads};  // runs the batch
   std::unique_ptr<TWindowObserver> Observer;
   std::unique_ptr<TBatch> Batch;
-  std::thread BatchThread;
   size_t BatchConverted = 0, BatchFailed = 0;
   TBatchItem LastConverted;  // for View > Shaded Relief after a batch
   bool CloseAfterBatch = false;

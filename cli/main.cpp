@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "convert/batch.h"
+#include "support/threads.h"
 #include "support/tempfiles.h"
 #include "support/textutil.h"
 
@@ -319,10 +320,11 @@ int main(int argc, char** argv) {
   options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
   for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})
     if (given && path.back() == '/' && !veloran::IsFolder(path)) return Usage("there is no folder " + path);
-  // One thread budget: -j N conversions share N threads with the work
+  // The process's threads: -j N conversions share N threads with the work
   // inside them; one conversion at a time (the default) may use every
   // processor for its own work.
-  options.Threads = haveJobs ? options.Jobs : 0;
+  veloran::TExecutor executor(haveJobs && options.Jobs > 0 ? options.Jobs : veloran::Processors());
+  options.Executor = &executor;
   options.KeepReports = !quiet;
   TPrinter printer(quiet, args.size() > 1, !quiet && isatty(STDERR_FILENO) == 1);
   veloran::TBatch batch(options, args, printer);

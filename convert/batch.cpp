@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 
 #include "convert/finder.h"
 #include "preview/relief.h"
@@ -59,9 +58,11 @@ struct TBatch::TImpl {
       : Options(std::move(options)), Observer(observer), Finder(Options) {
     const unsigned processors = Processors();
     if (Options.Jobs == 0) Options.Jobs = std::min(processors, unsigned{kMaxJobs});
-    const unsigned threads = std::max(Options.Threads == 0 ? processors : Options.Threads, 1u);
-    Workers = std::min(Options.Jobs, threads);
-    Spare = std::make_unique<TThreadBudget>(threads - Workers);
+    if (!Options.Executor) {
+      Own = std::make_unique<TExecutor>(std::max(Options.Threads == 0 ? processors : Options.Threads, 1u));
+      Options.Executor = Own.get();
+    }
+    Workers = std::max(std::min(Options.Jobs, Options.Executor->Size()), 1u);
     Root.Taken = Root.Expanded = true;
     for (std::string& arg : args) {
       auto input = std::make_unique<TInput>();
@@ -81,22 +82,31 @@ struct TBatch::TImpl {
   }
 
   TBatchResult Run() {
-    // A thread that cannot be started, or memory that runs out outside a
-    // conversion, ends the batch with a message once the conversions under
-    // way are done: every temporary file goes with its conversion.
-    std::vector<std::thread> workers;
-    try {
-      for (unsigned i = 0; i < Workers; ++i) workers.emplace_back([this] { Work(); });
-    } catch (...) {
-      // Fewer workers than asked still convert everything.
-      if (workers.empty()) Stop(CurrentFailure());
+    // The workers are the executor's free threads; fewer than asked still
+    // convert everything, and with none this thread converts as well.
+    // Memory that runs out outside a conversion ends the batch with a
+    // message once the conversions under way are done: every temporary
+    // file goes with its conversion.
+    TTaskGroup workers(Options.Executor);
+    {
+      std::lock_guard lock(Mutex);
+      const unsigned started = workers.Start(Workers, [this] { Work(); });
+      Inline = started == 0;
+      Workers = std::max(started, 1u);
     }
+    TConversionState* state = nullptr;  // this thread's, when it converts
+    std::unique_ptr<TConversionState> own;
     Guarded([&] {
+      if (Inline) state = (own = std::make_unique<TConversionState>()).get();
       std::unique_lock lock(Mutex);
       while (!Stopped && !Finished()) {
         TakeCancel();
         if (TInput* input = ReadAhead()) {
           ExpandInput(*input, lock);
+          continue;
+        }
+        if (Inline && !Queue.empty()) {
+          ConvertNext(*state, lock);
           continue;
         }
         if (!Tell(lock)) Telling.wait(lock, [this] { return Dirty || Stopped || (CancelAsked && !Canceled); });
@@ -108,7 +118,7 @@ struct TBatch::TImpl {
       Stopped = true;  // every transfer is told, or the batch ends: the workers may end
       WakeAll();
     }
-    for (std::thread& worker : workers) worker.join();
+    workers.Wait();
     Result.Transfers = Placed.size();
     Result.WasCanceled = Canceled;
     return Result;
@@ -327,12 +337,7 @@ struct TBatch::TImpl {
         if (Stopped) return;
         TakeCancel();
         if (!Queue.empty()) {
-          TJob* job = Queue.front();
-          Queue.pop_front();
-          Convert(*job, state, lock);
-          job->Transfer.reset();  // an archive's files go with its last transfer
-          job->Done = true;
-          WakeAll();
+          ConvertNext(state, lock);
           continue;
         }
         if (TInput* input = ReadAhead()) ExpandInput(*input, lock);
@@ -340,11 +345,25 @@ struct TBatch::TImpl {
     });
   }
 
+  // Converts the first job waiting, the lock held on entry and on return.
+  void ConvertNext(TConversionState& state, std::unique_lock<std::mutex>& lock) {
+    TJob* job = Queue.front();
+    Queue.pop_front();
+    Convert(*job, state, lock);
+    job->Transfer.reset();  // an archive's files go with its last transfer
+    job->Done = true;
+    WakeAll();
+  }
+
   // Converts one job in a worker's state, the lock released but for the
   // naming; what it reports stays in the job.
   void Convert(TJob& job, TConversionState& state, std::unique_lock<std::mutex>& lock) {
+    // Converting on the thread that tells, the progress is told at once.
     TJobPane pane(job, Options.KeepReports, [this] {
-      if (Observer.ShowsProgress()) Signal();
+      if (!Observer.ShowsProgress()) return;
+      if (!Inline) return Signal();
+      std::unique_lock lock(Mutex);
+      Tell(lock);
     });
     TBatchItem& item = job.Item;
     const TLocatedTransfer& transfer = *job.Transfer;
@@ -352,7 +371,7 @@ struct TBatch::TImpl {
     std::unique_ptr<TFormatSession> session;
     lock.unlock();
     try {
-      session = ReadForOutput(state, transfer, Options, pane, Spare.get());
+      session = ReadForOutput(state, transfer, Options, pane, Options.Executor);
     } catch (...) {
       error = CurrentFailure();
     }
@@ -370,7 +389,7 @@ struct TBatch::TImpl {
         if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
           veloran::Fail(TErrorKind::OutputIo, "Cannot create file " + item.Png + ": it is also the DEM being written");
         if (!item.Png.empty()) CheckNotTransferOutput(transfer, item.Png);
-        WriteOutput(state, transfer, item.Output, Options, pane, Spare.get(), std::move(session));
+        WriteOutput(state, transfer, item.Output, Options, pane, Options.Executor, std::move(session));
       }
     } catch (...) {
       error = CurrentFailure();
@@ -457,8 +476,9 @@ struct TBatch::TImpl {
   TBatchOptions Options;
   IBatchObserver& Observer;
   TFinder Finder;
-  unsigned Workers = 1;
-  std::unique_ptr<TThreadBudget> Spare;  // threads beyond the workers, for the work inside conversions
+  std::unique_ptr<TExecutor> Own;  // where the options give no executor
+  unsigned Workers = 1;            // conversions at once
+  bool Inline = false;             // no worker started: the thread of Run converts
   std::mutex Mutex;
   std::condition_variable Wake;   // the workers wait on it
   std::condition_variable Telling;  // the thread that tells waits on it

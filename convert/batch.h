@@ -23,8 +23,10 @@ struct TBatchOptions : TRequest {
   bool HavePreview = false, PreviewIsDir = false;
   std::string Preview;  // the one picture, or the folder of every picture
   unsigned Jobs = 1;     // conversions at once; 0: one per processor
-  // Threads the batch may run, its conversions and the work inside them
-  // (a GeoTIFF's compression) together; 0: one per processor.
+  // Where the conversions and the work inside them (a GeoTIFF's
+  // compression) find their threads; without, the batch's own, of
+  // `Threads` threads (0: one per processor).
+  TExecutor* Executor = nullptr;
   unsigned Threads = 0;
   bool Recursive = false;      // folders are searched in their sub-folders and archives
   bool NameFromInput = false;  // default names from the input, not the title
@@ -90,8 +92,8 @@ class TBatch {
   // converts them without looking again. Without it, Run finds them as
   // it goes, a little ahead of the conversions.
   size_t Expand();
-  // Runs every conversion on `Jobs` workers; this thread reads ahead and
-  // calls the observer.
+  // Runs every conversion on up to `Jobs` workers; this thread reads ahead
+  // and calls the observer, and converts where no worker could start.
   TBatchResult Run();
   // From any thread: no transfer starts after this; those under way end,
   // written whole or not at all, and are told.

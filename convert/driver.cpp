@@ -53,7 +53,7 @@ std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSourc
 }
 
 std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
-                                              const TRequest& request, IInfoPane& pane, TThreadBudget* threads) {
+                                              const TRequest& request, IInfoPane& pane, TExecutor* threads) {
   std::unique_ptr<TFormatSession> session;
   try {
     const TOutputFormat& format = *request.Format;
@@ -75,7 +75,7 @@ std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLo
 }
 
 void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads,
+                 const TRequest& request, IInfoPane& pane, TExecutor* threads,
                  std::unique_ptr<TFormatSession> session) {
   try {
     // Before anything is written: the output must not be a file of the transfer.
@@ -98,7 +98,7 @@ namespace {
 // Both halves, with every processor at hand: a conversion alone.
 void ReadAndWrite(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
                   const TRequest& request, IInfoPane& pane) {
-  TThreadBudget threads(Processors() - 1);
+  TExecutor threads(Processors() - 1);
   auto session = ReadForOutput(state, transfer, request, pane, &threads);
   WriteOutput(state, transfer, output, request, pane, &threads, std::move(session));
 }

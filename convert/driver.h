@@ -41,11 +41,11 @@ std::string PlainFileName(std::string text);
 // WriteOutput checks that `output` is no file of the transfer, lists the
 // report, writes the file (never leaving a partial one; durable before it
 // returns with Sync), the gauge running on to 100, and lists the format's
-// summary. The work inside may borrow threads from `threads`.
+// summary. The work inside may run on free threads of `threads`.
 std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
-                                              const TRequest& request, IInfoPane& pane, TThreadBudget* threads);
+                                              const TRequest& request, IInfoPane& pane, TExecutor* threads);
 void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                 const TRequest& request, IInfoPane& pane, TThreadBudget* threads,
+                 const TRequest& request, IInfoPane& pane, TExecutor* threads,
                  std::unique_ptr<TFormatSession> session);
 // Both, the pane cleared first, with every processor at hand.
 void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,

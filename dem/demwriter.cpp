@@ -199,7 +199,7 @@ void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNew
 }
 
 TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
-                         IProgress& progress, bool sync, bool background) {
+                         IProgress& progress, bool sync, TExecutor* background) {
   CheckGridFits(state.Grid);
   TFileSink sink(demFileName, sync, background);
   sink.Reserve(DemBlockCount(state.Grid) * (kDemBlockSize + (addNewLines ? 2 : 0)));

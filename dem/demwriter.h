@@ -20,11 +20,12 @@ double RealRemainder(double value, double step);
 void WriteDemRecords(const TConversionState& state, IByteSink& sink, bool addNewLines, IProgress& progress,
                      const std::string& date);
 
-// Writes `demFileName` safely (see TFileSink; `sync` makes it durable)
+// Writes `demFileName` safely (see TFileSink; `sync` makes it durable,
+// `background` may write its buffers on a free thread)
 // and returns what its profiles hold. A grid that does not fit the cell
 // store, or has no rows or no columns, is refused before any file is
 // created.
 TGridTotals WriteDemFile(const TConversionState& state, const std::string& demFileName, bool addNewLines,
-                         IProgress& progress, bool sync = true, bool background = true);
+                         IProgress& progress, bool sync = true, TExecutor* background = nullptr);
 
 }  // namespace veloran

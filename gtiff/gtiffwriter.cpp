@@ -68,8 +68,8 @@ std::string CogGhostArea() {
 template <class T>
 class TTiffWriter final : public ITiffSession {
  public:
-  TTiffWriter(const TConversionState& state, const TMappedArray<T>& raw, TTiffLayout layout, TThreadBudget* threads)
-      : State(state), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512), Threads(threads),
+  TTiffWriter(const TConversionState& state, const TMappedArray<T>& raw, TTiffLayout layout, TExecutor* threads)
+      : State(state), Layout(layout), Tile(layout == TTiffLayout::Tiled ? 256 : 512), Compressing(threads),
         Rows(state.Grid.RowsRead) {
     // Every level's size now, its cells as they are computed.
     TLevel<T> full;
@@ -88,11 +88,10 @@ class TTiffWriter final : public ITiffSession {
   }
   // Whatever happened, the threads stop.
   ~TTiffWriter() override {
-    if (Running.empty()) return;
     StopAll();
     Rows.store(-1, std::memory_order_release);  // the reading ended short: no more rows come
     Rows.notify_all();
-    for (std::thread& thread : Running) thread.join();
+    Compressing.Wait();
   }
 
   int Write(const std::string& path, IProgress& progress, TFileSink& sink) override {
@@ -223,11 +222,10 @@ class TTiffWriter final : public ITiffSession {
     Places.resize(Queue.size());
     TileBytes = size_t{Tile} * Tile * sizeof(T);
     Bound = libdeflate_zlib_compress_bound(nullptr, TileBytes);
-    // The thread that writes and those the budget spares, no more than
-    // there are tiles.
-    Borrowed = std::make_unique<TBorrowedThreads>(
-        Threads, static_cast<unsigned>(std::min<size_t>(Processors(), Queue.size())) - 1);
-    const unsigned workers = 1 + Borrowed->Count();
+    // The thread that writes and the free ones of the executor, no more
+    // than there are processors or tiles.
+    const unsigned helpers = static_cast<unsigned>(std::min<size_t>(Processors(), Queue.size())) - 1;
+    const unsigned workers = 1 + helpers;
     // One room for everything the compression writes: each thread's tile
     // and compressed bytes, the overviews, then the compressed tiles one
     // after the other. On this kind of machine new memory costs more than
@@ -241,11 +239,9 @@ class TTiffWriter final : public ITiffSession {
     Room.Reserve(At.back() + Bound * Queue.size());
     Packed = static_cast<uint8_t*>(Room.get()) + At.back();
     Ready = First.size() > 1 ? First[1] : Queue.size();  // tiles whose level is computed
-    try {
-      for (unsigned w = 1; w < workers; ++w) Running.emplace_back([this] { Guarded(); });
-    } catch (const std::system_error&) {
-      // Fewer threads: the tiles left are compressed by Write all the same.
-    }
+    // Fewer threads (none free): the tiles left are compressed by Write
+    // all the same.
+    Compressing.Start(helpers, [this] { Guarded(); });
   }
 
   // After the reading: the overviews, computed by this thread while the
@@ -262,8 +258,7 @@ class TTiffWriter final : public ITiffSession {
       throw;
     }
     Guarded();
-    for (std::thread& thread : Running) thread.join();
-    Running.clear();
+    Compressing.Wait();
     if (Failure) std::rethrow_exception(Failure);
   }
 
@@ -399,7 +394,7 @@ class TTiffWriter final : public ITiffSession {
   std::string Path;
   const TTiffLayout Layout;
   const uint32_t Tile;
-  TThreadBudget* const Threads;
+  TTaskGroup Compressing;  // the other threads' compression
   std::atomic<int32_t>& Rows;  // the grid's rows read so far
   uint16_t Predictor = std::is_floating_point_v<T> ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL;
   std::once_flag PredictorChosen;
@@ -408,8 +403,6 @@ class TTiffWriter final : public ITiffSession {
   std::vector<std::pair<size_t, size_t>> Queue;  // (level, tile)
   size_t TileBytes = 0, Bound = 0, WorkerBytes = 0;
   std::vector<size_t> At;  // where each overview lies in Room
-  std::unique_ptr<TBorrowedThreads> Borrowed;
-  std::vector<std::thread> Running;
   std::atomic<size_t> Next{0}, ThreadIndex{0}, Ready{0};
   std::atomic<bool> Stop{false};
   std::mutex FailureMutex;
@@ -423,7 +416,7 @@ class TTiffWriter final : public ITiffSession {
 
 }  // namespace
 
-TGeoTiff::TGeoTiff(const TConversionState& state, TTiffLayout layout, TThreadBudget* threads) : State(state) {
+TGeoTiff::TGeoTiff(const TConversionState& state, TTiffLayout layout, TExecutor* threads) : State(state) {
   const TElevationGrid& grid = state.Grid;
   if (!grid.RawFloat.empty()) {
     Session = std::make_unique<TTiffWriter<float>>(state, grid.RawFloat, layout, threads);
@@ -436,7 +429,7 @@ TGeoTiff::~TGeoTiff() = default;
 
 int TGeoTiff::Write(const std::string& path, bool sync, IProgress& progress) {
   UtmCrsOf(State.Info);  // before any file is created
-  TFileSink sink(path, sync, false);  // the bytes come in one piece
+  TFileSink sink(path, sync);  // the bytes come in one piece
   const int levels = Session->Write(path, progress, sink);
   sink.Commit();
   progress.SetProgress(100);

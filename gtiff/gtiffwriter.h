@@ -20,12 +20,11 @@ class ITiffSession;
 
 // A GeoTIFF begun while its transfer is read: made once the grid is sized
 // (TConversionState::OnCellsSized), it compresses the grid's tiles as
-// their rows are read, on this thread and those it can borrow from
-// `threads`; Write, once the reading is done, adds the overviews and
+// their rows are read, on this thread and the free ones of `threads`; Write, once the reading is done, adds the overviews and
 // writes the file. Dropped without Write, its threads stop.
 class TGeoTiff {
  public:
-  TGeoTiff(const TConversionState& state, TTiffLayout layout, TThreadBudget* threads);
+  TGeoTiff(const TConversionState& state, TTiffLayout layout, TExecutor* threads);
   ~TGeoTiff();
   TGeoTiff(const TGeoTiff&) = delete;
   TGeoTiff& operator=(const TGeoTiff&) = delete;

@@ -182,7 +182,7 @@ void WriteReliefPng(const TReliefImage& image, const std::string& path, bool syn
   TPngOutput png;
   png.Bytes.reserve(static_cast<size_t>(image.Width) * static_cast<size_t>(image.Height) * 2);
   if (!EncodePng(image, png)) Fail(TErrorKind::OutputIo, "Cannot write file " + path + ": " + png.Error);
-  TFileSink sink(path, sync, false);  // the bytes come in one piece
+  TFileSink sink(path, sync);  // the bytes come in one piece
   sink.Write(png.Bytes.data(), png.Bytes.size());
   sink.Commit();
 }

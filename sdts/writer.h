@@ -13,7 +13,7 @@ namespace veloran {
 struct TWriteOptions {
   bool Sync = true;           // the file reaches the disk before the writer returns
   bool AddNewLines = false;   // the DEM's own option: CR LF after every block
-  TThreadBudget* Threads = nullptr;  // where the writer may borrow threads; none without
+  TExecutor* Threads = nullptr;  // where the writer may find free threads; none without
 };
 
 // A file begun while its transfer is read, for a format that works on the

@@ -14,11 +14,10 @@
 #include <cstring>
 #include <mutex>
 #include <random>
-#include <system_error>
-#include <thread>
 
 #include "support/errors.h"
 #include "support/tempfiles.h"
+#include "support/threads.h"
 
 namespace veloran {
 
@@ -95,20 +94,17 @@ bool IsStandardOutput(const std::string& path) {
          out.st_ino == st.st_ino;
 }
 
-// Writes one buffer at a time on a thread of its own: the kernel's copy and
+// Writes one buffer at a time on a thread of the executor: the kernel's copy and
 // block allocation then overlap the formatting of the next buffer. With
 // `startWriteback`, what is written is handed to the disk as it comes
 // (sync_file_range), so that the final fsync waits for the tail only.
 class TBackgroundWriter {
  public:
-  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls, bool background)
-      : Fd(fd), StartWriteback(startWriteback), Calls(calls) {
-    try {
-      if (background) Thread = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-      // No thread to be had (memory or a process limit): the buffers are
-      // written by the caller, one after the other.
-    }
+  // Without a free thread the buffers are written by the caller, one
+  // after the other.
+  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls, TExecutor* executor)
+      : Fd(fd), StartWriteback(startWriteback), Calls(calls), Task(executor) {
+    Background = Task.Start(1, [this] { Run(); }) == 1;
   }
   ~TBackgroundWriter() {
     {
@@ -116,7 +112,7 @@ class TBackgroundWriter {
       Stop = true;
     }
     Changed.notify_all();
-    if (Thread.joinable()) Thread.join();
+    Task.Wait();
   }
   TBackgroundWriter(const TBackgroundWriter&) = delete;
   TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
@@ -131,7 +127,7 @@ class TBackgroundWriter {
   // Starts writing `count` bytes at `data`, which must stay untouched until
   // Wait returns. Call only after Wait.
   void Start(const char* data, size_t count) {
-    if (!Thread.joinable()) {
+    if (!Background) {
       if (Error == 0) Error = WriteAll(data, count);
       return;
     }
@@ -190,10 +186,11 @@ class TBackgroundWriter {
   size_t Count = 0;
   int Error = 0;
   bool Stop = false;
-  std::thread Thread;  // started once the rest is set
+  bool Background = false;
+  TTaskGroup Task;  // the writing task, started once the rest is set
 };
 
-TFileSink::TFileSink(std::string targetPath, bool sync, bool background, IFileCalls& calls)
+TFileSink::TFileSink(std::string targetPath, bool sync, TExecutor* background, IFileCalls& calls)
     : TargetPath(std::move(targetPath)), Sync(sync), Background(background), Calls(calls) {
   if (TargetPath.empty()) CreateFailed(ENOENT);
   struct stat st {};
@@ -266,7 +263,7 @@ TFileSink::TFileSink(std::string targetPath, bool sync, bool background, IFileCa
 
 TFileSink::~TFileSink() { Discard(); }
 
-void TFileSink::StartWriter(bool startWriteback, bool background) {
+void TFileSink::StartWriter(bool startWriteback, TExecutor* background) {
   try {
     Writer = std::make_unique<TBackgroundWriter>(Fd, startWriteback, Calls, background);
   } catch (...) {

@@ -54,16 +54,18 @@ class TStringSink final : public IByteSink {
 // before Commit returns, so a power loss leaves the old file or the new one.
 // Without Commit the temporary file is removed, also by a fatal signal. A
 // FIFO or a device (such as /dev/stdout) is written to directly. Full
-// buffers are written by a thread of the sink's own while the caller fills
+// buffers are written by a thread of the executor while the caller fills
 // the next one.
 class TBackgroundWriter;
+class TExecutor;
 class TFileSink final : public IByteSink {
  public:
-  // Fails with "Cannot create file %s: <reason>" naming the target. With
-  // `background`, full buffers are written by a thread of the sink's own;
-  // without, by the caller, which is better where every processor already
-  // runs a conversion, or where the bytes come in one piece.
-  TFileSink(std::string targetPath, bool sync, bool background = true, IFileCalls& calls = SystemFileCalls());
+  // Fails with "Cannot create file %s: <reason>" naming the target. Full
+  // buffers are written by a free thread of `background`; without one, by
+  // the caller, which is better where every processor already runs a
+  // conversion, or where the bytes come in one piece.
+  TFileSink(std::string targetPath, bool sync, TExecutor* background = nullptr,
+            IFileCalls& calls = SystemFileCalls());
   ~TFileSink() override;
   TFileSink(const TFileSink&) = delete;
   TFileSink& operator=(const TFileSink&) = delete;
@@ -80,7 +82,7 @@ class TFileSink final : public IByteSink {
 
  private:
   // The buffers and the thread that writes them (see TBackgroundWriter).
-  void StartWriter(bool startWriteback, bool background);
+  void StartWriter(bool startWriteback, TExecutor* background);
   void FlushBuffer();
   [[noreturn]] void CreateFailed(int error) const;
   [[noreturn]] void WriteFailed(int error);
@@ -90,7 +92,7 @@ class TFileSink final : public IByteSink {
   std::string FinalName;   // the name, in DirFd's folder, of the file replaced (TargetPath with its links followed)
   std::string TempName;    // in DirFd's folder; empty when writing directly
   bool Sync;
-  bool Background;
+  TExecutor* Background;
   IFileCalls& Calls;
   int DirFd = -1;  // the folder of the file replaced
   int Fd = -1;

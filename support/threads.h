@@ -1,52 +1,66 @@
-// One budget of threads for the whole process: the conversions of a batch
-// and the work inside each (a GeoTIFF's compression, a DEM's writing
-// thread) ask it before starting a thread, so that the process never runs
-// more threads than the budget and a few of its own.
+// The process's threads: one executor, sized once, runs every task that
+// goes beside its caller's own thread (a batch's conversions, a GeoTIFF's
+// compression, a file's background writing). A task starts only on a
+// thread free now, never queued behind another: where none is free (all
+// busy, or an executor of no threads, as where threads cannot be had), the
+// caller does the work itself. So tasks that wait for each other never
+// wait for a thread, and the process never runs more threads than the
+// executor's size beside the callers'.
 #pragma once
 
+#include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 namespace veloran {
 
-class TThreadBudget {
+class TExecutor {
  public:
-  // `spare` threads may run beside those already running.
-  explicit TThreadBudget(unsigned spare) : Spare(spare) {}
-  TThreadBudget(const TThreadBudget&) = delete;
-  TThreadBudget& operator=(const TThreadBudget&) = delete;
+  // At most `threads` threads, started as tasks need them and kept for
+  // the next.
+  explicit TExecutor(unsigned threads);
+  // Every task must have ended (their groups wait for them).
+  ~TExecutor();
+  TExecutor(const TExecutor&) = delete;
+  TExecutor& operator=(const TExecutor&) = delete;
 
-  // Up to `wanted` more threads: as many as are spare now, maybe none.
-  unsigned Borrow(unsigned wanted) {
-    std::lock_guard lock(Mutex);
-    const unsigned granted = wanted < Spare ? wanted : Spare;
-    Spare -= granted;
-    return granted;
-  }
-  void Return(unsigned count) {
-    std::lock_guard lock(Mutex);
-    Spare += count;
-  }
+  // Runs `task` on a free thread, starting one where the size allows, then
+  // `then` once the thread is free again; false when there is none (the
+  // caller then does the work itself). Tasks let no exception out.
+  bool TryRun(std::function<void()> task, std::function<void()> then = nullptr);
+  // TryRun, or fails (out of memory) with the system's reason.
+  void Run(std::function<void()> task, std::function<void()> then = nullptr);
+  unsigned Size() const { return Threads; }
 
  private:
-  std::mutex Mutex;
-  unsigned Spare;
+  struct TImpl;
+  const unsigned Threads;
+  std::unique_ptr<TImpl> Impl;
 };
 
-// Threads borrowed for a scope, returned on every path.
-class TBorrowedThreads {
+// Tasks started for a scope on an executor (or none), waited for when the
+// scope ends on every path.
+class TTaskGroup {
  public:
-  TBorrowedThreads(TThreadBudget* budget, unsigned wanted)
-      : Budget(budget), Count_(budget ? budget->Borrow(wanted) : 0) {}
-  ~TBorrowedThreads() {
-    if (Budget) Budget->Return(Count_);
-  }
-  TBorrowedThreads(const TBorrowedThreads&) = delete;
-  TBorrowedThreads& operator=(const TBorrowedThreads&) = delete;
-  unsigned Count() const { return Count_; }
+  explicit TTaskGroup(TExecutor* executor) : Executor(executor) {}
+  ~TTaskGroup() { Wait(); }
+  TTaskGroup(const TTaskGroup&) = delete;
+  TTaskGroup& operator=(const TTaskGroup&) = delete;
+
+  // Up to `count` runs of `task`, each on a free thread; how many started.
+  unsigned Start(unsigned count, const std::function<void()>& task);
+  // One run of `task`, or fails as TExecutor::Run.
+  void Run(const std::function<void()>& task);
+  // Until every task started has ended.
+  void Wait();
 
  private:
-  TThreadBudget* Budget;
-  unsigned Count_;
+  bool Launch(const std::function<void()>& task, bool must);
+  TExecutor* Executor;
+  std::mutex Mutex;
+  std::condition_variable Ended;
+  unsigned Running = 0;
 };
 
 // The processors this process may use (at least 1).

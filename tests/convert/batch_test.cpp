@@ -13,6 +13,7 @@
 #include "samplegen/transfer.h"
 #include "sdts/transfer.h"
 #include "support/errors.h"
+#include "support/threads.h"
 #include "tests/support/recorder.h"
 
 namespace veloran {
@@ -113,13 +114,16 @@ class Batch : public ::testing::Test {
 
 // Every transfer of every argument, told in the order of the arguments,
 // named after its title (the second twin "TWIN (2)"), each failure alone;
-// one worker and three give the same files and the same story.
+// one worker, three, and none (no thread to be had: the thread that tells
+// converts) give the same files and the same story.
 TEST_F(Batch, ExpandsNamesAndTellsInOrderWhateverTheWorkers) {
   std::map<std::string, std::string> first;
-  for (const unsigned jobs : {1u, 3u}) {
+  TExecutor none(0);
+  for (const unsigned jobs : {1u, 3u, 0u}) {
     const std::string out = Dir / ("out" + std::to_string(jobs));
     TBatchOptions options = IntoFolder(out);
-    options.Jobs = jobs;
+    options.Jobs = std::max(jobs, 1u);
+    if (jobs == 0) options.Executor = &none;
     TRecord record;
     const TBatchResult result = RunBatch(options, Args, record);
     EXPECT_EQ(result.Transfers, 8u);

@@ -11,6 +11,7 @@
 
 #include "samplegen/transfer.h"
 #include "support/errors.h"
+#include "support/threads.h"
 
 namespace veloran {
 namespace {
@@ -45,6 +46,7 @@ class TFailingCalls final : public IFileCalls {
 };
 
 TEST(FileSink, EachFailingStepLeavesNoTemporaryFile) {
+  TExecutor writer(1);
   const struct {
     const char* Step;
     int Error;
@@ -71,7 +73,7 @@ TEST(FileSink, EachFailingStepLeavesNoTemporaryFile) {
       calls.Error = c.Error;
       std::string message;
       try {
-        TFileSink sink(path, true, true, calls);
+        TFileSink sink(path, true, &writer, calls);
         for (size_t at = 0; at < content.size(); at += piece)
           sink.Write(content.data() + at, std::min(piece, content.size() - at));
         sink.Commit();
@@ -92,10 +94,11 @@ TEST(FileSink, EachFailingStepLeavesNoTemporaryFile) {
 // The file reaches the disk before it replaces the old one, and the rename
 // with its folder; without sync, neither is asked.
 TEST(FileSink, FlushesTheFileBeforeTheRenameAndTheFolderAfter) {
+  TExecutor writer(1);
   for (const bool sync : {true, false}) {
     testing::TTempDir dir;
     TFailingCalls calls;
-    TFileSink sink(dir / "out.dem", sync, true, calls);
+    TFileSink sink(dir / "out.dem", sync, &writer, calls);
     sink.Write("DEM", 3);
     sink.Commit();
     const std::vector<std::string> expected =

@@ -18,20 +18,11 @@ QString Real(double value) { return QString::fromStdString(FormatGeneralReal(val
 
 }  // namespace
 
-std::shared_ptr<const TReliefSnapshot> TReliefSnapshot::Take(const TConversionState& state, const QString& demName) {
+std::shared_ptr<const TReliefSnapshot> TReliefSnapshot::Take(const TReliefGrid& grid, const QString& demName) {
   auto s = std::make_shared<TReliefSnapshot>();
+  static_cast<TReliefGrid&>(*s) = grid;
   s->DemName = demName;
-  s->Image = RenderShadedRelief(state);
-  s->RowCount = state.Grid.RowCount;
-  s->ColCount = state.Grid.ColCount;
-  const uint16_t* cells = state.Grid.Cells.get();
-  s->Cells.assign(cells, cells + static_cast<size_t>(s->RowCount) * static_cast<size_t>(s->ColCount));
-  s->UpperLeftX = state.Info.UpperLeftX;
-  s->UpperLeftY = state.Info.UpperLeftY;
-  s->SpacingX = state.Info.SpacingX;
-  s->SpacingY = state.Info.SpacingY;
-  s->Feet = state.Info.UnitsCode == 1;
-  s->VerticalScale = VerticalScaleOf(state.Info);
+  s->Image = RenderShadedRelief(grid);
   return s;
 }
 

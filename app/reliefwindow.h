@@ -15,18 +15,13 @@ class QLabel;
 
 namespace veloran {
 
-// What the window shows of a conversion, kept apart from the conversion
-// state, which the next conversion starts afresh.
-struct TReliefSnapshot {
+// What the window shows of a conversion: its grid, kept apart from the
+// conversion state, and the picture rendered from it.
+struct TReliefSnapshot : TReliefGrid {
   QString DemName;  // the DEM's file name, the window's title
   TReliefImage Image;
-  std::vector<uint16_t> Cells;  // RowCount x ColCount, row 0 at the north
-  int32_t RowCount = 0, ColCount = 0;
-  double UpperLeftX = 0, UpperLeftY = 0, SpacingX = 0, SpacingY = 0;
-  bool Feet = false;
-  int32_t VerticalScale = 1;  // grid values per elevation unit
 
-  static std::shared_ptr<const TReliefSnapshot> Take(const TConversionState& state, const QString& demName);
+  static std::shared_ptr<const TReliefSnapshot> Take(const TReliefGrid& grid, const QString& demName);
   // "Column C, row R: easting E, northing N, elevation Z m" for the cell at
   // (column, row) counted from 0 at the north-west; "" outside the grid.
   QString CellText(int column, int row) const;

@@ -46,6 +46,7 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   options.Format = &ChosenFormat();
   options.AddNewLines = NewLineMnu->isChecked();
   options.KeepReports = false;
+  options.KeepRelief = true;
   std::vector<std::string> args;
   for (const QString& input : inputs) args.push_back(input.toLocal8Bit().toStdString());
   try {
@@ -129,20 +130,13 @@ void TForm1::BatchDone(const TBatchResult& result) {
   CancelButton->hide();
   ConvertMnu->setEnabled(true);
   ConvertManyMnu->setEnabled(true);
-  // View > Shaded Relief shows the last DEM converted, read again.
-  if (LastConverted.Ok) {
-    try {
-      std::shared_ptr<const TArchiveFiles> files;
-      if (!LastConverted.Archive.empty()) files = std::make_shared<TArchiveFiles>(LastConverted.Archive);
-      TNullPane quiet;
-      ReadSdtsTransfer(State, LastConverted.Cell, quiet, files ? *files : DiskFiles());
-      EnsureGrid(State);
-      LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
-      ShadedReliefMnu->setEnabled(true);
-    } catch (const std::exception&) {
-      // The transfer changed since: no picture.
-    }
+  // View > Shaded Relief shows the last DEM converted.
+  if (LastConverted.Ok && LastConverted.Relief) {
+    LastRelief = TReliefSnapshot::Take(*LastConverted.Relief,
+                                       QFileInfo(QString::fromLocal8Bit(LastConverted.Output.c_str())).fileName());
+    ShadedReliefMnu->setEnabled(true);
   }
+  LastConverted = TBatchItem();
   if (!result.Fatal.empty()) ShowFailure(TConvertError(result.FatalKind, result.Fatal));
   if (CloseAfterBatch) close();
 }

@@ -335,7 +335,7 @@ void TForm1::Convert(const TLocatedTransfer& transfer, const std::string& dem, c
   // The picture of this DEM for View > Shaded Relief; an open picture of an
   // earlier DEM closes.
   EnsureGrid(State);
-  LastRelief = TReliefSnapshot::Take(State, QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());
+  LastRelief = TReliefSnapshot::Take(TReliefGrid::Of(State), QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());
   if (ReliefWindow1) ReliefWindow1->close();
   ShadedReliefMnu->setEnabled(true);
 }

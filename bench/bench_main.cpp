@@ -60,19 +60,19 @@ TConversionState& State() {
 void BM_ReadTransfer(benchmark::State& bench) {
   const std::string& cell = Files().Transfer(static_cast<int>(bench.range(0)));
   TNullPane pane;
-  for (auto _ : bench) ReadSdtsTransfer(State(), cell, pane);
+  for (auto _ : bench) ReadTransfer(State(), LocateTransfer(cell), pane);
 }
 
 void BM_WriteDemFile(benchmark::State& bench) {
   TNullPane pane;
-  ReadSdtsTransfer(State(), Files().Transfer(static_cast<int>(bench.range(0))), pane);
+  ReadTransfer(State(), LocateTransfer(Files().Transfer(static_cast<int>(bench.range(0)))), pane);
   for (auto _ : bench) WriteDemFile(State(), Files().Dem(), false, pane);
 }
 
 void BM_Convert(benchmark::State& bench) {
   const std::string& cell = Files().Transfer(static_cast<int>(bench.range(0)));
   TNullPane pane;
-  for (auto _ : bench) ConvertSdtsToDem(State(), cell, Files().Dem(), false, pane);
+  for (auto _ : bench) ConvertTransfer(State(), LocateTransfer(cell), Files().Dem(), TRequest{}, pane);
 }
 
 // Whole veloran-convert processes, as a user runs them.
@@ -143,7 +143,7 @@ void BM_GzipOfArchive(benchmark::State& bench) {
 void BM_RenderRelief(benchmark::State& bench) {
   TNullPane pane;
   static TConversionState state;
-  ReadSdtsTransfer(state, Files().Transfer(static_cast<int>(bench.range(0))), pane);
+  ReadTransfer(state, LocateTransfer(Files().Transfer(static_cast<int>(bench.range(0)))), pane);
   for (auto _ : bench) benchmark::DoNotOptimize(RenderShadedRelief(state));
 }
 

@@ -368,35 +368,41 @@ struct TBatch::TImpl {
     TBatchItem& item = job.Item;
     const TLocatedTransfer& transfer = *job.Transfer;
     std::optional<TConvertError> error;
-    std::unique_ptr<TFormatSession> session;
+    bool named = false;
     lock.unlock();
     try {
-      session = ReadForOutput(state, transfer, Options, pane, Options.Executor);
-    } catch (...) {
-      error = CurrentFailure();
-    }
-    lock.lock();
-    if (error) {
-      Settle(job);
-    } else if (!Claim(job, lock)) {
-      error = TConvertError(TErrorKind::Cancelled, "the batch stopped");
-    }
-    lock.unlock();
-    try {
-      if (!error) {
+      // Once read, the transfer settles its name.
+      ConvertTransfer(state, transfer, Options, pane, Options.Executor, [&] {
+        std::unique_lock relock(Mutex);
+        named = true;
+        if (!Claim(job, relock)) veloran::Fail(TErrorKind::Cancelled, "the batch stopped");
+        relock.unlock();
         // The picture, like the output, is never a file of the transfer:
         // both are checked before anything is written.
         if (!item.Png.empty() && SameOutputFile(item.Png, item.Output))
           veloran::Fail(TErrorKind::OutputIo, "Cannot create file " + item.Png + ": it is also the DEM being written");
         if (!item.Png.empty()) CheckNotTransferOutput(transfer, item.Png);
-        WriteOutput(state, transfer, item.Output, Options, pane, Options.Executor, std::move(session));
-      }
+        return item.Output;
+      });
     } catch (...) {
       error = CurrentFailure();
     }
-    session.reset();  // a file not written stops its work
+    if (!named) {
+      // Failed while reading: it leaves later transfers of its name free.
+      lock.lock();
+      Settle(job);
+      lock.unlock();
+    }
     if (!error) {
       item.Ok = true;
+      if (Options.KeepRelief) {
+        try {
+          EnsureGrid(state);
+          item.Relief = std::make_shared<const TReliefGrid>(TReliefGrid::Of(state));
+        } catch (const std::bad_alloc&) {
+          // The file is written; only its picture is not kept.
+        }
+      }
       // The output is written and stays so: a picture that fails is told apart.
       if (!item.Png.empty()) {
         try {
@@ -457,6 +463,7 @@ struct TBatch::TImpl {
       pictures += job->Item.PictureFailed;
       if (goOn) goOn = Observer.Finished(job->Item, known);
       job->Item.Report.clear();
+      job->Item.Relief.reset();
     }
     if (known > 0) Observer.Progress(percent, Told, known, label);
     lock.lock();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/driver.h"
+#include "preview/relief.h"
 
 namespace veloran {
 
@@ -18,6 +19,7 @@ namespace veloran {
 // how the work is shared.
 struct TBatchOptions : TRequest {
   bool KeepReports = true;  // keep each conversion's pane lines
+  bool KeepRelief = false;  // keep each converted grid for its picture
   bool HaveOutput = false, OutputIsDir = false;
   std::string Output;  // the one output file, or the folder of every output
   bool HavePreview = false, PreviewIsDir = false;
@@ -41,6 +43,7 @@ struct TBatchItem {
   std::string Png;      // its picture, or none
   std::string Notice;   // said before the report: the output had to take another name
   std::vector<std::string> Report;  // the pane lines of the conversion
+  std::shared_ptr<const TReliefGrid> Relief;  // the grid converted, with KeepRelief
   std::string Error;                // why it failed (or its picture did); empty otherwise
   TErrorKind ErrorKind = TErrorKind::Malformed;
   bool Ok = false;                  // the output is written

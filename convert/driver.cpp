@@ -47,10 +47,7 @@ std::string DefaultName(TLocatedTransfer& transfer, const TOutputFormat& format)
   return (title.empty() ? std::string("New") : PlainFileName(title)) + format.Extension;
 }
 
-std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source) {
-  TLocatedTransfer transfer = LocateTransfer(cellPath, source);
-  return DefaultName(transfer, DemFormat());
-}
+namespace {
 
 std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
                                               const TRequest& request, IInfoPane& pane, TExecutor* threads) {
@@ -93,40 +90,20 @@ void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, cons
   }
 }
 
-namespace {
-
-// Both halves, with every processor at hand: a conversion alone.
-void ReadAndWrite(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                  const TRequest& request, IInfoPane& pane) {
-  TExecutor threads(Processors() - 1);
-  auto session = ReadForOutput(state, transfer, request, pane, &threads);
-  WriteOutput(state, transfer, output, request, pane, &threads, std::move(session));
-}
-
 }  // namespace
 
+void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const TRequest& request,
+                     IInfoPane& pane, TExecutor* threads, const std::function<std::string()>& output) {
+  pane.ClearPane();
+  pane.SetProgress(0);
+  auto session = ReadForOutput(state, transfer, request, pane, threads);
+  WriteOutput(state, transfer, output(), request, pane, threads, std::move(session));
+}
+
 void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                     const TRequest& request, IInfoPane& pane) {
-  pane.ClearPane();
-  pane.SetProgress(0);
-  ReadAndWrite(state, transfer, output, request, pane);
+                     const TRequest& request, IInfoPane& pane, TExecutor* threads) {
+  ConvertTransfer(state, transfer, request, pane, threads, [&] { return output; });
 }
-
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync) {
-  // The pane is cleared before the transfer is looked for: a transfer not
-  // found leaves nothing of an earlier one in view.
-  pane.ClearPane();
-  pane.SetProgress(0);
-  TLocatedTransfer transfer;
-  try {
-    transfer = LocateTransfer(cellPath);
-  } catch (...) {
-    throw CurrentFailure(cellPath);
-  }
-  ReadAndWrite(state, transfer, demPath, TRequest{&DemFormat(), addNewLines, sync}, pane);
-}
-
 
 void CheckNotTransferOutput(const TLocatedTransfer& transfer, const std::string& outputPath) {
   CheckNotTransferFile(transfer.Modules, transfer.Cell, outputPath);

@@ -1,9 +1,10 @@
 // One conversion, one way: a request (format and its options, output, sync)
 // applied to a transfer located once, read once, then written by the
-// format. The desktop program, the command line's batch engine and the
-// tests convert through this.
+// format. The batch engine runs every conversion of the programs through
+// this; the tests and benchmarks call it as the engine does.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "convert/formats.h"
@@ -29,32 +30,26 @@ struct TRequest {
 // "_", and a very long title is cut so that the name, with " (NN)" added,
 // stays within 255 bytes.
 std::string DefaultName(TLocatedTransfer& transfer, const TOutputFormat& format);
-// The same for the transfer of `cellPath`, as a DEM.
-std::string MakeDefaultDemName(const std::string& cellPath, const ITransferSource& source = DiskFiles());
 
 // A text as a plain visible file name, as the title in DefaultName.
 std::string PlainFileName(std::string text);
 
-// The two halves of a conversion. ReadForOutput reads what the format
-// needs into a fresh `state`, the gauge running to 50; a format that works
-// on the cells as they come begins its file then (the session returned).
-// WriteOutput checks that `output` is no file of the transfer, lists the
-// report, writes the file (never leaving a partial one; durable before it
-// returns with Sync), the gauge running on to 100, and lists the format's
-// summary. The work inside may run on free threads of `threads`.
-std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLocatedTransfer& transfer,
-                                              const TRequest& request, IInfoPane& pane, TExecutor* threads);
-void WriteOutput(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                 const TRequest& request, IInfoPane& pane, TExecutor* threads,
-                 std::unique_ptr<TFormatSession> session);
-// Both, the pane cleared first, with every processor at hand.
+// The one way a transfer is converted, the batch engine's for each of
+// its transfers: the pane cleared, what the format needs read into a fresh
+// `state` (the gauge running to 50; a format that works on the cells as
+// they come begins its file then), then `output` asked for the file's
+// name (a batch settles it once the transfer is read; it may fail), the
+// name checked to be no file of the transfer, the report listed and the
+// file written (never partly; durable before it returns with Sync), the
+// gauge running on to 100, and the format's summary listed. The work
+// inside may run on free threads of `threads`. A failure is thrown as
+// the user is told it, naming the transfer's cell module where it says no
+// file.
+void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const TRequest& request,
+                     IInfoPane& pane, TExecutor* threads, const std::function<std::string()>& output);
+// The same into `output`.
 void ConvertTransfer(TConversionState& state, const TLocatedTransfer& transfer, const std::string& output,
-                     const TRequest& request, IInfoPane& pane);
-
-// The transfer of the chosen cell file `cellPath`, converted into the DEM
-// `demPath`: a failure ends the conversion with its message.
-void ConvertSdtsToDem(TConversionState& state, const std::string& cellPath, const std::string& demPath,
-                      bool addNewLines, IInfoPane& pane, bool sync = true);
+                     const TRequest& request, IInfoPane& pane, TExecutor* threads = nullptr);
 
 // Fails with "Cannot create file %s: ..." when `outputPath` is a file of
 // the transfer, or the archive it comes from: for outputs besides the

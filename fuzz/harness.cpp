@@ -91,10 +91,11 @@ void FuzzTransfer(const uint8_t* data, size_t size) {
   workspace.Put(code, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   TNullPane pane;
   try {
-    MakeDefaultDemName(workspace.Dir + "/1234CEL0.DDF");
+    TLocatedTransfer transfer = LocateTransfer(workspace.Dir + "/1234CEL0.DDF");
+    DefaultName(transfer, DemFormat());
     // No fsync: the fuzzer's speed is in runs per second.
-    ConvertSdtsToDem(*workspace.State, workspace.Dir + "/1234CEL0.DDF", workspace.Dir + "/out.dem", data[0] >= 128,
-                     pane, false);
+    ConvertTransfer(*workspace.State, transfer, workspace.Dir + "/out.dem", TRequest{&DemFormat(), data[0] >= 128, false},
+                    pane);
   } catch (const TConvertError&) {
   }
   workspace.Put(code, workspace.Originals.at(code));

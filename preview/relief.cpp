@@ -37,28 +37,54 @@ TRgb ReliefRamp(double t) {
   return c;
 }
 
+TReliefGrid TReliefGrid::Of(const TConversionState& state) {
+  TReliefGrid grid;
+  grid.RowCount = std::max(state.Grid.RowCount, 0);
+  grid.ColCount = std::max(state.Grid.ColCount, 0);
+  const uint16_t* cells = state.Grid.Cells.get();
+  grid.Cells.assign(cells, cells + static_cast<size_t>(grid.RowCount) * static_cast<size_t>(grid.ColCount));
+  grid.UpperLeftX = state.Info.UpperLeftX;
+  grid.UpperLeftY = state.Info.UpperLeftY;
+  grid.SpacingX = state.Info.SpacingX;
+  grid.SpacingY = state.Info.SpacingY;
+  grid.Feet = state.Info.UnitsCode == 1;
+  grid.VerticalScale = VerticalScaleOf(state.Info);
+  return grid;
+}
+
 TReliefImage RenderShadedRelief(const TConversionState& state) {
-  const TElevationGrid& grid = state.Grid;
+  TReliefGrid grid;
+  grid.RowCount = std::max(state.Grid.RowCount, 0);
+  grid.ColCount = std::max(state.Grid.ColCount, 0);
+  grid.SpacingX = state.Info.SpacingX;
+  grid.SpacingY = state.Info.SpacingY;
+  grid.Feet = state.Info.UnitsCode == 1;
+  grid.VerticalScale = VerticalScaleOf(state.Info);
+  return RenderShadedRelief(grid, state.Grid.Cells.get());
+}
+
+TReliefImage RenderShadedRelief(const TReliefGrid& grid) { return RenderShadedRelief(grid, grid.Cells.data()); }
+
+TReliefImage RenderShadedRelief(const TReliefGrid& grid, const uint16_t* cells) {
   TReliefImage image;
-  image.Width = std::max(grid.ColCount, 0);
-  image.Height = std::max(grid.RowCount, 0);
+  image.Width = grid.ColCount;
+  image.Height = grid.RowCount;
   const size_t w = static_cast<size_t>(image.Width), h = static_cast<size_t>(image.Height);
   image.Rgba.resize(w * h * 4);
-  const uint16_t* cells = grid.Cells.get();
 
   const auto [lowest, highest] = CellRange(cells, w * h);
   image.HasElevations = highest != 0;
-  const double perUnit = VerticalScaleOf(state.Info);  // grid values per elevation unit
+  const double perUnit = grid.VerticalScale;  // grid values per elevation unit
   image.Lowest = image.HasElevations ? (lowest - kCellOffset) / perUnit : 0;
   image.Highest = image.HasElevations ? (highest - kCellOffset) / perUnit : 0;
 
   // Slopes in metres per metre: feet become metres, tenths whole units; a
   // spacing of 0 (or not a number) counts as 1 so that the picture still
   // shows the terrain.
-  const double zScale = (state.Info.UnitsCode == 1 ? 0.3048 : 1.0) / perUnit;
+  const double zScale = (grid.Feet ? 0.3048 : 1.0) / perUnit;
   auto spacing = [](double s) { return std::isfinite(s) && s > 0 ? s : 1.0; };
-  const float fx = static_cast<float>(zScale / (8 * spacing(state.Info.SpacingX)));
-  const float fy = static_cast<float>(zScale / (8 * spacing(state.Info.SpacingY)));
+  const float fx = static_cast<float>(zScale / (8 * spacing(grid.SpacingX)));
+  const float fy = static_cast<float>(zScale / (8 * spacing(grid.SpacingY)));
   // The light's direction: (east, north, up) = (-cos45 sin45, cos45 sin45, sin45).
   const float horizontal = static_cast<float>(std::cos(M_PI / 4) * std::sqrt(0.5));
   const float up = static_cast<float>(std::sin(M_PI / 4));

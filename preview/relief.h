@@ -50,9 +50,25 @@ struct TReliefImage {
 // The ramp's colour at t (0 lowest, 1 highest).
 TRgb ReliefRamp(double t);
 
+// A converted grid as its picture needs it, kept apart from the conversion
+// state, which the next conversion starts afresh.
+struct TReliefGrid {
+  std::vector<uint16_t> Cells;  // RowCount x ColCount, row 0 at the north
+  int32_t RowCount = 0, ColCount = 0;
+  double UpperLeftX = 0, UpperLeftY = 0, SpacingX = 0, SpacingY = 0;
+  bool Feet = false;
+  int32_t VerticalScale = 1;  // grid values per elevation unit
+
+  // The grid of a state whose grid is filled (EnsureGrid).
+  static TReliefGrid Of(const TConversionState& state);
+};
+
 // Renders the state's grid. Elevations in feet (UnitsCode 1) are brought to
 // metres against the horizontal spacing; void cells take kVoidColour.
 TReliefImage RenderShadedRelief(const TConversionState& state);
+TReliefImage RenderShadedRelief(const TReliefGrid& grid);
+// The same for `cells` in the place of the grid's own.
+TReliefImage RenderShadedRelief(const TReliefGrid& grid, const uint16_t* cells);
 
 // Writes the picture as a PNG file, safely as a DEM is written; fails with
 // "Cannot create file %s: ..." or "Cannot write file %s: ...".

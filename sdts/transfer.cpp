@@ -75,10 +75,4 @@ void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IPr
   if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
 }
 
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const ITransferSource& source) {
-  TProgressRange cellsRead(progress, 0, 50);
-  ReadTransfer(state, LocateTransfer(cellPath, source), cellsRead);
-}
-
 }  // namespace veloran

@@ -42,8 +42,4 @@ void ReadTransferCells(TConversionState& state, IProgress& progress);
 // convert.
 void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress);
 
-// LocateTransfer, then ReadTransfer with the progress running to 50.
-void ReadSdtsTransfer(TConversionState& state, const std::string& cellPath, IProgress& progress,
-                      const ITransferSource& source = DiskFiles());
-
 }  // namespace veloran

@@ -49,18 +49,18 @@ TEST_F(Driver, ProposesTheTitleAsTheDemName) {
     TTransferSpec spec;
     spec.Title = c.title;
     const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
-    EXPECT_EQ(MakeDefaultDemName(cell), c.name);
+    EXPECT_EQ(testing::DefaultDemName(cell), c.name);
   }
   // A long title is cut on a character boundary: room for " (NN).dem".
   TTransferSpec spec;
   spec.Title = std::string(244, 'a') + "\xC3\x89" + std::string(20, 'b');
-  EXPECT_EQ(MakeDefaultDemName(testing::WriteTransfer(Dir.Path(), spec)), std::string(244, 'a') + ".dem");
+  EXPECT_EQ(testing::DefaultDemName(testing::WriteTransfer(Dir.Path(), spec)), std::string(244, 'a') + ".dem");
   std::filesystem::remove(Dir / "1234IDEN.DDF");
-  EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF"); }),
+  EXPECT_EQ(Error([&] { testing::DefaultDemName(Dir / "1234CEL0.DDF"); }),
             "The transfer 1234 in " + Dir.Path() + " is incomplete: its IDEN module (" + Dir.Path() +
                 "/1234IDEN.DDF) is missing");
   // A cell file that does not exist never leads to a sibling transfer.
-  EXPECT_EQ(Error([&] { MakeDefaultDemName(Dir / "1234CEL0.DDF.old"); }),
+  EXPECT_EQ(Error([&] { testing::DefaultDemName(Dir / "1234CEL0.DDF.old"); }),
             "Cannot open file " + Dir.Path() + "/1234CEL0.DDF.old: No such file or directory");
 }
 
@@ -78,7 +78,7 @@ TEST_F(Driver, ConvertsAndReports) {
   spec.Ncol = "3";
   const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
   Pane.Lines = {"old line"};
-  ConvertSdtsToDem(State, cell, Dir / "out.dem", true, Pane);
+  testing::ConvertDem(State, cell, Dir / "out.dem", true, Pane);
   EXPECT_EQ(Pane.Clears, 1);
   const std::vector<std::string> report(Pane.Lines.begin(), Pane.Lines.begin() + 32);
   EXPECT_EQ(report, (std::vector<std::string>{
@@ -102,7 +102,7 @@ TEST_F(Driver, ConvertsAndReports) {
   EXPECT_EQ(std::vector<int>(Pane.Progress.end() - 3, Pane.Progress.end()), (std::vector<int>{50, 67, 83}));
   // "Add New Lines" reached the writer.
   EXPECT_EQ(std::filesystem::file_size(Dir / "out.dem") % 1026, 0u);
-  ConvertSdtsToDem(State, cell, Dir / "out.dem", false, Pane);
+  testing::ConvertDem(State, cell, Dir / "out.dem", false, Pane);
   EXPECT_EQ(std::filesystem::file_size(Dir / "out.dem") % 1024, 0u);
 }
 
@@ -115,7 +115,7 @@ TEST_F(Driver, XAndYKeepTheirOwnSpacingAndScale) {
   spec.Sfay = "2";
   spec.SadrX = "1200000";  // 600,000 m east
   spec.SadrY = "2500000";  // 5,000,000 m north
-  ConvertSdtsToDem(State, testing::WriteTransfer(Dir.Path(), spec), Dir / "xy.dem", false, Pane);
+  testing::ConvertDem(State, testing::WriteTransfer(Dir.Path(), spec), Dir / "xy.dem", false, Pane);
   EXPECT_EQ(Pane.Lines[12], "Scale Factors: 0.5,2");
   EXPECT_EQ(Pane.Lines[14], "Horizon Res: 30,10");
   EXPECT_EQ(Pane.Lines[20], "UpperLX: 600000");
@@ -131,11 +131,10 @@ TEST_F(Driver, XAndYKeepTheirOwnSpacingAndScale) {
 
 TEST_F(Driver, MetadataFailureLeavesThePaneEmpty) {
   const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
-  std::filesystem::remove(Dir / "1234DDSH.DDF");
+  testing::WriteFileBytes(Dir / "1234DDSH.DDF", "");
   Pane.Lines = {"previous report"};
-  EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, Dir / "out.dem", false, Pane); }),
-            "The transfer 1234 in " + Dir.Path() + " is incomplete: its DDSH module (" + Dir.Path() +
-                "/1234DDSH.DDF) is missing");
+  EXPECT_EQ(Error([&] { testing::ConvertDem(State, cell, Dir / "out.dem", false, Pane); }),
+            "The file " + Dir / "1234DDSH.DDF" + " is malformed: it is empty");
   EXPECT_TRUE(Pane.Lines.empty());
   EXPECT_FALSE(std::filesystem::exists(Dir / "out.dem"));
 }
@@ -163,7 +162,7 @@ TEST_F(Driver, AnyFileOfATransferSelectsIt) {
       {TTransferSpec{}, "picture.png", "picture.png is not a module of an SDTS transfer"},
   };
   testing::TTempDir reference;
-  ConvertSdtsToDem(State, testing::WriteTransfer(reference.Path(), TTransferSpec{}), reference / "ref.dem", false, Pane);
+  testing::ConvertDem(State, testing::WriteTransfer(reference.Path(), TTransferSpec{}), reference / "ref.dem", false, Pane);
   const std::string expected = testing::ReadFileBytes(reference / "ref.dem");
   setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
   for (const auto& c : cases) {
@@ -171,20 +170,20 @@ TEST_F(Driver, AnyFileOfATransferSelectsIt) {
     testing::WriteTransfer(dir.Path(), c.Spec);
     testing::WriteFileBytes(dir / "README.DDF", "Readme of the transfer");
     testing::WriteFileBytes(dir / "picture.png", "\x89PNG");
-    const std::string error = Error([&] { ConvertSdtsToDem(State, dir / c.Chosen, dir / "out.dem", false, Pane); });
+    const std::string error = Error([&] { testing::ConvertDem(State, dir / c.Chosen, dir / "out.dem", false, Pane); });
     if (*c.Error) {
       EXPECT_EQ(error, dir.Path() + "/" + c.Error) << c.Chosen;
       continue;
     }
     EXPECT_EQ(error, "no error") << c.Chosen;
-    EXPECT_EQ(MakeDefaultDemName(dir / c.Chosen), "TEST QUAD.dem") << c.Chosen;
+    EXPECT_EQ(testing::DefaultDemName(dir / c.Chosen), "TEST QUAD.dem") << c.Chosen;
     EXPECT_EQ(testing::ReadFileBytes(dir / "out.dem").size(), expected.size()) << c.Chosen;
   }
   // A transfer of four modules.
   testing::TTempDir dir;
   testing::WriteTransfer(dir.Path(), TTransferSpec{});
   for (const char* code : {"DDSH", "DDOM", "IREF", "XREF", "RSDF"}) std::filesystem::remove(dir / ("1234" + std::string(code) + ".DDF"));
-  EXPECT_EQ(Error([&] { MakeDefaultDemName(dir / "1234CATD.DDF"); }),
+  EXPECT_EQ(Error([&] { testing::DefaultDemName(dir / "1234CATD.DDF"); }),
             "The transfer 1234 in " + dir.Path() + " is incomplete: its DDSH module (" + dir.Path() +
                 "/1234DDSH.DDF) is missing");
   unsetenv("SOURCE_DATE_EPOCH");
@@ -229,7 +228,7 @@ TEST_F(Driver, DamagedGeoreferenceIsRefused) {
   spec.FileNames = {{"IDEN", "T.DDF"}};
   const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
   std::filesystem::copy(Dir / "1234XREF.DDF", Dir / "T.DDF", std::filesystem::copy_options::overwrite_existing);
-  EXPECT_EQ(Error([&] { MakeDefaultDemName(cell); }),
+  EXPECT_EQ(Error([&] { testing::DefaultDemName(cell); }),
             "The file " + Dir / "T.DDF" + " is not the IDEN module of the transfer: it has no IDEN field");
 }
 
@@ -239,7 +238,7 @@ TEST_F(Driver, DamagedGeoreferenceIsRefused) {
 // chosen file's case picks its own transfer's modules.
 TEST_F(Driver, EveryCatalogEntryInAnyCase) {
   auto datumOf = [&](const std::string& chosen) {
-    ReadSdtsTransfer(State, chosen, Pane);
+    testing::ReadChosen(State, chosen, Pane);
     return State.Info.DatumName;
   };
   for (const auto& [padding, lower] : {std::pair{0, true}, std::pair{17, false}, std::pair{25, true}}) {
@@ -268,9 +267,9 @@ TEST_F(Driver, EveryCatalogEntryInAnyCase) {
     std::filesystem::copy(e.path(), Dir / name);
   }
   for (const char* chosen : {"1234cel0.ddf", "1234catd.ddf", "1234iden.ddf", "1234CEL0.DDF", "1234CATD.DDF"}) {
-    ReadSdtsTransfer(State, Dir / chosen, Pane);
+    testing::ReadChosen(State, Dir / chosen, Pane);
     EXPECT_EQ(State.Info.Title, std::islower(chosen[4]) ? "LOWER" : "TEST QUAD") << chosen;
-    EXPECT_EQ(MakeDefaultDemName(Dir / chosen), State.Info.Title + ".dem") << chosen;
+    EXPECT_EQ(testing::DefaultDemName(Dir / chosen), State.Info.Title + ".dem") << chosen;
   }
 }
 
@@ -303,7 +302,7 @@ TEST_F(Driver, GeoTiffSummaryTellsTheFileWritten) {
 TEST_F(Driver, WriterFailureKeepsTheReportAndLeavesNoDem) {
   const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
   const std::string dem = Dir / "missing/out.dem";
-  EXPECT_EQ(Error([&] { ConvertSdtsToDem(State, cell, dem, false, Pane); }),
+  EXPECT_EQ(Error([&] { testing::ConvertDem(State, cell, dem, false, Pane); }),
             "Cannot create file " + dem + ": No such file or directory");
   EXPECT_EQ(Pane.Lines.size(), 32u);
   EXPECT_FALSE(std::filesystem::exists(dem));
@@ -331,7 +330,7 @@ TEST_F(Driver, NothingOfOneConversionReachesTheNext) {
   auto convertAlone = [&](const std::string& cell, const std::string& dem) {
     TConversionState state;
     testing::TRecorder pane;
-    ConvertSdtsToDem(state, cell, dem, false, pane);
+    testing::ConvertDem(state, cell, dem, false, pane);
     return std::make_pair(pane.Lines, testing::ReadFileBytes(dem));
   };
   const auto aloneA = convertAlone(cellA, Dir / "a.dem");
@@ -339,7 +338,7 @@ TEST_F(Driver, NothingOfOneConversionReachesTheNext) {
   EXPECT_NE(aloneA.second, aloneB.second);
   for (const auto& order : {std::vector<std::string>{cellA, cellB}, std::vector<std::string>{cellB, cellA}}) {
     for (const std::string& cell : order) {
-      ConvertSdtsToDem(State, cell, Dir / "shared.dem", false, Pane);
+      testing::ConvertDem(State, cell, Dir / "shared.dem", false, Pane);
       const auto& alone = cell == cellA ? aloneA : aloneB;
       EXPECT_EQ(Pane.Lines, alone.first) << cell;
       EXPECT_TRUE(testing::ReadFileBytes(Dir / "shared.dem") == alone.second) << cell;
@@ -347,7 +346,7 @@ TEST_F(Driver, NothingOfOneConversionReachesTheNext) {
   }
   // A (4 x 4) was converted last; B's grid is 1 x 4: the cells A stored
   // are back at their start-up 0.
-  ConvertSdtsToDem(State, cellB, Dir / "shared.dem", false, Pane);
+  testing::ConvertDem(State, cellB, Dir / "shared.dem", false, Pane);
   EXPECT_EQ(State.Grid.CellsStored, 4);
   for (int i = 4; i < 16; ++i) EXPECT_EQ(State.Grid.Cells[static_cast<size_t>(i)], 0) << i;
   unsetenv("SOURCE_DATE_EPOCH");
@@ -364,11 +363,11 @@ TEST_F(Driver, NeverWritesOverAFileOfTheTransfer) {
   for (const std::string& target : std::vector<std::string>{cell, Dir / "1234ddsh.ddf", Dir / "1234catd.ddf", Dir / "link.dem",
                                    Dir / "hard.dem", Dir.Path() + "/./1234cel0.ddf"}) {
     const std::string before = testing::ReadFileBytes(target);
-    const std::string message = Error([&] { ConvertSdtsToDem(State, cell, target, false, Pane); });
+    const std::string message = Error([&] { testing::ConvertDem(State, cell, target, false, Pane); });
     EXPECT_EQ(message.rfind("Cannot create file " + target + ": it is ", 0), 0u) << message;
     EXPECT_TRUE(testing::ReadFileBytes(target) == before) << target;
   }
-  ConvertSdtsToDem(State, cell, Dir / "1234other.dem", false, Pane);  // a new file beside them is fine
+  testing::ConvertDem(State, cell, Dir / "1234other.dem", false, Pane);  // a new file beside them is fine
 }
 
 // The grid is sized to the transfer: beyond the 2000 x 2000 of old, and
@@ -383,7 +382,7 @@ TEST_F(Driver, GridsOfAnySize) {
     spec.Rows.assign(static_cast<size_t>(c.Rows), std::vector<int16_t>(static_cast<size_t>(c.Cols), 7));
     spec.Rows.back().back() = 9;
     const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
-    ConvertSdtsToDem(State, cell, Dir / "big.dem", false, Pane, false);
+    testing::ConvertDem(State, cell, Dir / "big.dem", false, Pane, false);
     // Records A and C, and per column one block for the first 146
     // elevations and one for each further 170.
     const int64_t blocks = 2 + int64_t{c.Cols} * (1 + (std::max(c.Rows - 146, 0) + 169) / 170);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/convert.h"
 #include "convert/driver.h"
 #include "tests/support/recorder.h"
 #include "samplegen/transfer.h"
@@ -27,8 +28,8 @@ TEST(Golden, SmallTransferGivesTheCheckedDemAndPane) {
   testing::TRecorder pane;
   setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
   const std::string cell = kGolden + "small/1234CEL0.DDF";
-  EXPECT_EQ(MakeDefaultDemName(cell), "VELORAN TEST CORNER, WA.dem");
-  ConvertSdtsToDem(state, cell, dir / "small.dem", false, pane);
+  EXPECT_EQ(testing::DefaultDemName(cell), "VELORAN TEST CORNER, WA.dem");
+  testing::ConvertDem(state, cell, dir / "small.dem", false, pane);
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_TRUE(testing::ReadFileBytes(dir / "small.dem") == testing::ReadFileBytes(kGolden + "small.dem"));
   EXPECT_EQ(pane.Lines, Lines(testing::ReadFileBytes(kGolden + "small.txt")));

@@ -10,6 +10,7 @@
 #include <functional>
 #include <limits>
 
+#include "tests/support/convert.h"
 #include "convert/driver.h"
 #include "iso8211/ddfreader.h"
 #include "support/errors.h"
@@ -298,7 +299,7 @@ std::vector<TBadCase> Cases() {
        [](const std::string&) { return std::string(); },
        [](const std::string& cell, const std::vector<std::string>& pane) {
          EXPECT_EQ(pane[2], "Title: " + std::string(2000, 'T'));
-         EXPECT_EQ(MakeDefaultDemName(cell), std::string(245, 'T') + ".dem");
+         EXPECT_EQ(testing::DefaultDemName(cell), std::string(245, 'T') + ".dem");
        }},
   });
   return cases;
@@ -319,7 +320,7 @@ TEST_P(Malformed, ClearMessageAndTheOldDemStays) {
   testing::TRecorder pane;
   std::string message;
   try {
-    ConvertSdtsToDem(*state, cell, dem, false, pane);
+    testing::ConvertDem(*state, cell, dem, false, pane);
   } catch (const TConvertError& e) {
     message = e.what();
     EXPECT_EQ(e.Kind(), c.Kind) << message;
@@ -344,7 +345,7 @@ class BadTarget : public ::testing::Test {
  protected:
   std::string Convert(const std::string& dem) {
     try {
-      ConvertSdtsToDem(*State, Cell, dem, false, Pane);
+      testing::ConvertDem(*State, Cell, dem, false, Pane);
     } catch (const TConvertError& e) {
       return e.what();
     }

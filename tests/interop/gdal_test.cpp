@@ -78,7 +78,7 @@ TEST_P(Gdal, DemAgreesWithTheTransferAtEveryPosition) {
   const std::string cell = testing::WriteTransfer(dir.Path(), spec);
   auto state = std::make_unique<TConversionState>();
   testing::TRecorder pane;
-  ConvertSdtsToDem(*state, cell, dir / "out.dem", false, pane);
+  testing::ConvertDem(*state, cell, dir / "out.dem", false, pane);
   const size_t cells = static_cast<size_t>(state->Grid.RowCount) * state->Grid.ColCount;
   EXPECT_GT(CompareWithGdal(variant, testing::ModulePath(dir.Path(), spec, "CATD"), dir / "out.dem", cells, dir.Path(),
                             1.0 / state->Info.VerticalScale),
@@ -104,7 +104,7 @@ TEST(RealTransfer, GdalReadsEveryCellAsInTheSource) {
     testing::TTempDir dir;
     TConversionState state;
     testing::TRecorder pane;
-    ConvertSdtsToDem(state, prefix + "CEL0.DDF", dir / "out.dem", false, pane, false);
+    testing::ConvertDem(state, prefix + "CEL0.DDF", dir / "out.dem", false, pane, false);
     const std::string dem = testing::ReadFileBytes(dir / "out.dem");
     EXPECT_EQ(dem.substr(810, 6), "     1") << c.Folder;  // record C follows
     EXPECT_EQ(dem.substr(840, 12), c.ZResolution) << c.Folder;
@@ -130,7 +130,7 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
   TConversionState state;
   testing::TRecorder folder;
-  ConvertSdtsToDem(state, data + "/8821CEL0.DDF", dir / "folder.dem", false, folder);
+  testing::ConvertDem(state, data + "/8821CEL0.DDF", dir / "folder.dem", false, folder);
   const auto files = std::make_shared<TArchiveFiles>(dir / "8821.tar.gz");
   const std::vector<std::string> cells = files->CellModules();
   ASSERT_EQ(cells, std::vector<std::string>{dir / "8821.tar.gz/oregon-basin-8821/8821CEL0.DDF"});
@@ -146,7 +146,7 @@ TEST(RealTransfer, OregonBasinFromFolderAndArchive) {
   EXPECT_EQ(folder.Lines[31], "Col Count: 343");
   EXPECT_EQ(folder.Lines[33], "Min:           1520");
   EXPECT_EQ(folder.Lines[34], "Max:           1826");
-  EXPECT_EQ(MakeDefaultDemName(cells[0], *files), "OREGON BASIN, WY-24000.dem");
+  EXPECT_EQ(testing::DefaultDemName(cells[0], *files), "OREGON BASIN, WY-24000.dem");
   // Most positions hold elevations; the rest are the fill outside the quadrangle.
   EXPECT_GT(CompareWithGdal("Oregon Basin", data + "/8821CATD.DDF", dir / "folder.dem", 471u * 343u, dir.Path()),
             150000);

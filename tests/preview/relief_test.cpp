@@ -9,6 +9,7 @@
 
 #include "samplegen/transfer.h"
 #include "convert/driver.h"
+#include "tests/support/convert.h"
 #include "tests/support/recorder.h"
 #include "tests/support/shell.h"
 
@@ -121,7 +122,7 @@ TEST(Relief, CommandLineWritesAPngOfTheGrid) {
   ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
   TConversionState state;
   testing::TRecorder pane;
-  ReadSdtsTransfer(state, cell, pane);
+  testing::ReadChosen(state, cell, pane);
   const auto rendered = RenderShadedRelief(state).Rgba;
   EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), rendered.begin(), rendered.end()));
   // A GeoTIFF's conversion keeps the raw cells alone: its picture is the same.

@@ -12,8 +12,7 @@ THelpManager HelpFor(const char* file) {
 
 TProgram::TProgram()
     : Help(HelpFor("VELORAN.chm")),
-      State(std::make_unique<TConversionState>()),
-      Form(*State, &Help),
+      Form(&Help),
       About(&Form) {
   About.FormCreate();
   QObject::connect(&Form, &TForm1::About1Click, &About, [this] { About.exec(); });

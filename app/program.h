@@ -1,6 +1,7 @@
 // The desktop program's long-lived parts, created in start-up order: the
-// help file, the conversion state, the main window with its help component,
-// and the About box (hidden). They live until the program ends.
+// help file, the main window with its help component, and the About box
+// (hidden). They live until the program ends; each conversion has a state
+// of its own.
 #pragma once
 
 #include <memory>
@@ -15,7 +16,6 @@ struct TProgram {
   TProgram();
 
   THelpManager Help;
-  std::unique_ptr<TConversionState> State;
   TForm1 Form;
   TAboutDlg About;
 };

@@ -47,13 +47,33 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   options.AddNewLines = NewLineMnu->isChecked();
   options.KeepReports = false;
   options.KeepRelief = true;
+  options.Executor = &Threads;
   std::vector<std::string> args;
   for (const QString& input : inputs) args.push_back(input.toLocal8Bit().toStdString());
   try {
     CheckOutputFolder(options.Output);
-    Observer = std::make_unique<TWindowObserver>(*this);
-    options.Executor = &Threads;
-    Batch = std::make_unique<TBatch>(options, args, *Observer);
+  } catch (const TConvertError& failure) {
+    if (folder == DropFolder) DropFolder.clear();  // asked again at the next drop
+    ShowFailure(failure);
+    return;
+  }
+  if (!StartBatch([&](IBatchObserver& observer) { return std::make_unique<TBatch>(options, args, observer); })) {
+    if (folder == DropFolder) DropFolder.clear();
+    return;
+  }
+  ClearPane();
+  SetProgress(0);
+  LastRelief.reset();
+  if (ReliefWindow1) ReliefWindow1->close();
+  ShadedReliefMnu->setEnabled(false);
+  CancelButton->setEnabled(true);
+  CancelButton->show();
+}
+
+bool TForm1::StartBatch(const std::function<std::unique_ptr<TBatch>(IBatchObserver&)>& make) {
+  try {
+    Observer = std::make_unique<TWindowObserver>(*this, Single);
+    Batch = make(*Observer);
     BatchTask.Run([this] {
       TBatchResult result;
       try {
@@ -69,34 +89,31 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
     const TConvertError failure = CurrentFailure();
     Batch.reset();
     Observer.reset();
-    if (folder == DropFolder) DropFolder.clear();  // asked again at the next drop
-    // A folder that cannot take files says so; no thread or memory to
-    // start the batch says what could not start.
+    // No thread or memory to start the conversions says what could not start.
     ShowFailure(failure.Kind() == TErrorKind::OutOfMemory
                     ? TConvertError(failure.Kind(), std::string("Cannot start the conversions: ") + failure.what())
                     : failure);
-    return;
+    return false;
   }
-  ClearPane();
-  SetProgress(0);
   BatchConverted = BatchFailed = 0;
   LastConverted = TBatchItem();
-  LastRelief.reset();
-  if (ReliefWindow1) ReliefWindow1->close();
-  ShadedReliefMnu->setEnabled(false);
   ConvertMnu->setEnabled(false);
   ConvertManyMnu->setEnabled(false);
-  CancelButton->setEnabled(true);
-  CancelButton->show();
+  return true;
 }
 
 void TForm1::CancelBatch() {
   if (!Batch) return;
-  Batch->Cancel();
+  if (Single) {
+    Batch->Stop();
+  } else {
+    Batch->Cancel();
+  }
   CancelButton->setEnabled(false);
 }
 
 void TForm1::BatchFinished(const TBatchItem& item) {
+  if (Single) return SingleFinished(item);
   // The pane follows the newest line unless the user scrolled back.
   QScrollBar* bar = Memo1->verticalScrollBar();
   const bool follow = bar->value() == bar->maximum();
@@ -124,12 +141,19 @@ void TForm1::BatchDone(const TBatchResult& result) {
   BatchTask.Wait();
   Batch.reset();
   Observer.reset();
+  ConvertMnu->setEnabled(true);
+  ConvertManyMnu->setEnabled(true);
+  if (Single) {
+    Single = false;
+    SingleNotes.clear();
+    if (!result.Fatal.empty()) ShowFailure(TConvertError(result.FatalKind, result.Fatal));
+    if (CloseAfterBatch) close();
+    return;
+  }
   AppendLine(FormatInt(static_cast<int64_t>(BatchConverted)) + " converted, " +
              FormatInt(static_cast<int64_t>(BatchFailed)) + " failed" + FailureKinds(result.Failed) +
              (result.WasCanceled ? ", canceled" : ""));
   CancelButton->hide();
-  ConvertMnu->setEnabled(true);
-  ConvertManyMnu->setEnabled(true);
   // View > Shaded Relief shows the last DEM converted.
   if (LastConverted.Ok && LastConverted.Relief) {
     LastRelief = TReliefSnapshot::Take(*LastConverted.Relief,

@@ -52,7 +52,7 @@ QString PaneText(const std::string& bytes) {
   return text;
 }
 
-TForm1::TForm1(TConversionState& state, THelpManager* help, QWidget* parent) : QMainWindow(parent), State(state) {
+TForm1::TForm1(THelpManager* help, QWidget* parent) : QMainWindow(parent) {
   setObjectName("Form1");
   setWindowTitle("Veloran");
   QFont font("Sans Serif", 8);
@@ -314,12 +314,13 @@ void TForm1::SelectAndConvert() {
   SaveDialog1->selectFile(PaneText(DefaultName(transfer, ChosenFormat())));
   if (!Execute(SaveDialog1)) return;
   const std::string dem = SaveDialog1->selectedFiles().value(0).toLocal8Bit().toStdString();
-  // A name typed with another format's extension asks for that format.
-  Convert(transfer, dem, FormatForName(dem, ChosenFormat()));
+  std::vector<std::string> notes;
   if (cells.size() > 1)
-    AppendLine("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
-               cell.substr(files->Container().size() + 1));
-  AppendLine("Written: " + dem);
+    notes.push_back("The archive holds " + std::to_string(cells.size()) + " transfers; the first was converted: " +
+                    cell.substr(files->Container().size() + 1));
+  notes.push_back("Written: " + dem);
+  // A name typed with another format's extension asks for that format.
+  Convert(std::move(transfer), dem, FormatForName(dem, ChosenFormat()), std::move(notes));
 }
 
 const TOutputFormat& TForm1::ChosenFormat() const {
@@ -329,15 +330,48 @@ const TOutputFormat& TForm1::ChosenFormat() const {
                                                                      : DemFormat();
 }
 
-void TForm1::Convert(const TLocatedTransfer& transfer, const std::string& dem, const TOutputFormat& format) {
-  // The conversion starts the state afresh: nothing of an earlier one stays.
-  ConvertTransfer(State, transfer, dem, TRequest{&format, NewLineMnu->isChecked(), true}, *this);
-  // The picture of this DEM for View > Shaded Relief; an open picture of an
+void TForm1::Convert(TLocatedTransfer transfer, const std::string& dem, const TOutputFormat& format,
+                     std::vector<std::string> notes) {
+  if (Batch) return;
+  TBatchOptions options;
+  options.HaveOutput = true;
+  options.Output = dem;
+  options.Format = &format;
+  options.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == &format;
+  options.KeepRelief = true;
+  options.Executor = &Threads;
+  const std::string label = transfer.Cell;
+  std::vector<TLocatedInput> inputs;
+  inputs.push_back({std::move(transfer), label});
+  // Nothing of an earlier conversion stays in view; an open picture of an
   // earlier DEM closes.
-  EnsureGrid(State);
-  LastRelief = TReliefSnapshot::Take(TReliefGrid::Of(State), QFileInfo(QString::fromLocal8Bit(dem.c_str())).fileName());
+  ClearPane();
+  SetProgress(0);
+  LastRelief.reset();
   if (ReliefWindow1) ReliefWindow1->close();
-  ShadedReliefMnu->setEnabled(true);
+  ShadedReliefMnu->setEnabled(false);
+  Single = true;
+  SingleNotes = std::move(notes);
+  if (!StartBatch([&](IBatchObserver& observer) {
+        return std::make_unique<TBatch>(options, std::move(inputs), observer);
+      }))
+    Single = false;
+}
+
+void TForm1::SingleFinished(const TBatchItem& item) {
+  for (const std::string& line : item.Report) AppendLine(line);
+  if (!item.Ok) {
+    SetProgress(0);
+    ShowFailure(TConvertError(item.ErrorKind, item.Error));
+    return;
+  }
+  SetProgress(item.Progress);
+  for (const std::string& note : SingleNotes) AppendLine(note);
+  // The picture of this DEM for View > Shaded Relief.
+  if (item.Relief) {
+    LastRelief = TReliefSnapshot::Take(*item.Relief, QFileInfo(QString::fromLocal8Bit(item.Output.c_str())).fileName());
+    ShadedReliefMnu->setEnabled(true);
+  }
 }
 
 void TForm1::ConvertMnuClick() {

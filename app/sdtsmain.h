@@ -7,8 +7,10 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "convert/batch.h"
 #include "convert/formats.h"
@@ -47,7 +49,7 @@ class TForm1 : public QMainWindow, public IInfoPane {
  public:
   // With a help manager, the window's help component routes every help
   // request to the compiled help.
-  explicit TForm1(TConversionState& state, THelpManager* help = nullptr, QWidget* parent = nullptr);
+  explicit TForm1(THelpManager* help = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // The information pane and the gauge, as the conversion reports to them.
@@ -56,9 +58,11 @@ class TForm1 : public QMainWindow, public IInfoPane {
   void SetProgress(int value) override;
 
   void SelectAndConvert();
-  // Converts a located transfer into `dem` and keeps its picture for View >
-  // Shaded Relief.
-  void Convert(const TLocatedTransfer& transfer, const std::string& dem, const TOutputFormat& format = DemFormat());
+  // Converts a located transfer into `dem` as a batch of one, off the
+  // window's thread (Esc stops it), then lists `notes` and keeps its
+  // picture for View > Shaded Relief; a failure shows the error box.
+  void Convert(TLocatedTransfer transfer, const std::string& dem, const TOutputFormat& format = DemFormat(),
+               std::vector<std::string> notes = {});
   // The format the save dialog's chosen filter names: DEM, GeoTIFF or
   // Cloud Optimized GeoTIFF.
   const TOutputFormat& ChosenFormat() const;
@@ -68,8 +72,10 @@ class TForm1 : public QMainWindow, public IInfoPane {
   // one line per transfer and a count, the gauge the share of the batch.
   // Refused with the error box when the folder cannot take files.
   void ConvertMany(const QStringList& inputs, const QString& folder);
+  // A batch, or a single conversion, is under way.
   bool BatchRunning() const { return Batch != nullptr; }
-  // No transfer starts after this; those under way end, whole or not at all.
+  // No transfer starts after this; those under way end, whole or not at
+  // all. A single conversion stops at once, writing nothing.
   void CancelBatch();
 
   QPlainTextEdit* Memo1 = nullptr;
@@ -127,10 +133,15 @@ class TForm1 : public QMainWindow, public IInfoPane {
   // empty when the user cancels.
   QString ChooseOutputFolder(const QString& near);
   class TWindowObserver;
+  // Runs the batch `make` makes on the window's threads; false, with the
+  // error box, when it cannot start.
+  bool StartBatch(const std::function<std::unique_ptr<TBatch>(IBatchObserver&)>& make);
   void BatchFinished(const TBatchItem& item);
   void BatchDone(const TBatchResult& result);
+  // The end of a single conversion: its report, then its notes, or the
+  // error box.
+  void SingleFinished(const TBatchItem& item);
 
-  TConversionState& State;
   QString LastCellPath;  // the path chosen by the previous convert command
   std::shared_ptr<const TReliefSnapshot> LastRelief;  // the picture of the last DEM written
   bool SizedToFrame = false;
@@ -142,6 +153,8 @@ class TForm1 : public QMainWindow, public IInfoPane {
   std::unique_ptr<TBatch> Batch;
   size_t BatchConverted = 0, BatchFailed = 0;
   TBatchItem LastConverted;  // for View > Shaded Relief after a batch
+  bool Single = false;       // the batch is a single conversion
+  std::vector<std::string> SingleNotes;  // listed after its report
   bool CloseAfterBatch = false;
 };
 

@@ -26,8 +26,8 @@ namespace {
 // share of its progress wakes the thread that tells it.
 class TJobPane final : public IInfoPane {
  public:
-  TJobPane(TJob& job, bool keep, std::function<void()> changed)
-      : Job(job), Keep(keep), Changed(std::move(changed)) {}
+  TJobPane(TJob& job, bool keep, const std::atomic<bool>& stopping, std::function<void()> changed)
+      : Job(job), Keep(keep), Stopping(stopping), Changed(std::move(changed)) {}
   void ClearPane() override {}
   void AppendLine(const std::string& line) override {
     if (Keep) Job.Item.Report.push_back(line);
@@ -36,6 +36,8 @@ class TJobPane final : public IInfoPane {
   // of every conversion (some 800 times for 8 transfers) cost a batch of
   // 8 x 1201 x 1201 at -j 2 more than a conversion's worth of time.
   void SetProgress(int value) override {
+    // Asked to stop, a conversion ends at its next step; its file goes.
+    if (Stopping) Fail(TErrorKind::Cancelled, "Canceled");
     value = std::clamp(value, 0, 100);
     const int before = Job.Progress.exchange(value);
     if (value / 5 != before / 5) Changed();
@@ -44,6 +46,7 @@ class TJobPane final : public IInfoPane {
  private:
   TJob& Job;
   bool Keep;
+  const std::atomic<bool>& Stopping;
   std::function<void()> Changed;
 };
 
@@ -72,6 +75,14 @@ struct TBatch::TImpl {
     }
     Unread = ToTake.size();
     Cursor.push_back({&Root, 0});
+  }
+  TImpl(TBatchOptions options, std::vector<TLocatedInput> transfers, IBatchObserver& observer)
+      : TImpl(std::move(options), std::vector<std::string>(), observer) {
+    for (TLocatedInput& input : transfers) {
+      const std::string stem = input.Transfer.Modules.TransferPrefix;
+      Root.Pieces.push_back({Finder.Plan(std::move(input.Transfer), input.Label, stem), {}});
+    }
+    PlaceReady();
   }
 
   size_t Expand() {
@@ -129,6 +140,10 @@ struct TBatch::TImpl {
   void Cancel() {
     CancelAsked = true;
     Signal();
+  }
+  void Stop() {
+    StopAsked = true;
+    Cancel();
   }
 
  private:
@@ -359,7 +374,7 @@ struct TBatch::TImpl {
   // naming; what it reports stays in the job.
   void Convert(TJob& job, TConversionState& state, std::unique_lock<std::mutex>& lock) {
     // Converting on the thread that tells, the progress is told at once.
-    TJobPane pane(job, Options.KeepReports, [this] {
+    TJobPane pane(job, Options.KeepReports, StopAsked, [this] {
       if (!Observer.ShowsProgress()) return;
       if (!Inline) return Signal();
       std::unique_lock lock(Mutex);
@@ -419,7 +434,7 @@ struct TBatch::TImpl {
       item.Error = error->what();
       item.ErrorKind = error->Kind();
     }
-    job.Progress.store(100);
+    item.Progress = job.Progress.exchange(100);
     lock.lock();
     if (!item.Ok) Release(job);
   }
@@ -504,6 +519,7 @@ struct TBatch::TImpl {
   bool AllPlaced = false;       // no input is left to read
   bool Stopped = false, Canceled = false, Dirty = false;
   std::atomic<bool> CancelAsked{false};
+  std::atomic<bool> StopAsked{false};  // conversions under way stop too
   int Percent = 0;  // the share last told
   std::string LastLabel;
   TBatchResult Result;
@@ -519,6 +535,9 @@ std::string FailureKinds(const std::map<TErrorKind, size_t>& failed) {
 TBatch::TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer)
     : Impl(std::make_unique<TImpl>(std::move(options), std::move(args), observer)) {}
 
+TBatch::TBatch(TBatchOptions options, std::vector<TLocatedInput> transfers, IBatchObserver& observer)
+    : Impl(std::make_unique<TImpl>(std::move(options), std::move(transfers), observer)) {}
+
 TBatch::~TBatch() = default;
 
 size_t TBatch::Expand() { return Impl->Expand(); }
@@ -526,5 +545,7 @@ size_t TBatch::Expand() { return Impl->Expand(); }
 TBatchResult TBatch::Run() { return Impl->Run(); }
 
 void TBatch::Cancel() { Impl->Cancel(); }
+
+void TBatch::Stop() { Impl->Stop(); }
 
 }  // namespace veloran

@@ -37,13 +37,13 @@ struct TBatchOptions : TRequest {
 // One transfer of a batch and how its conversion ended.
 struct TBatchItem {
   std::string Label;    // the module chosen (or the argument that failed) as messages name it
-  std::string Cell;     // the module chosen; a member's name when Archive is set
   std::string Archive;  // the archive it is read from, or none
   std::string Output;   // the file written
   std::string Png;      // its picture, or none
   std::string Notice;   // said before the report: the output had to take another name
   std::vector<std::string> Report;  // the pane lines of the conversion
   std::shared_ptr<const TReliefGrid> Relief;  // the grid converted, with KeepRelief
+  int Progress = 0;                 // where its conversion's own gauge ended
   std::string Error;                // why it failed (or its picture did); empty otherwise
   TErrorKind ErrorKind = TErrorKind::Malformed;
   bool Ok = false;                  // the output is written
@@ -83,9 +83,17 @@ struct TBatchResult {
 // found, 2 malformed)", the kinds in their order; empty without failures.
 std::string FailureKinds(const std::map<TErrorKind, size_t>& failed);
 
+// A transfer already located (the desktop's single conversion has it, to
+// propose its title as the name), labelled as messages name it.
+struct TLocatedInput {
+  TLocatedTransfer Transfer;
+  std::string Label;
+};
+
 class TBatch {
  public:
   TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer);
+  TBatch(TBatchOptions options, std::vector<TLocatedInput> transfers, IBatchObserver& observer);
   ~TBatch();
   TBatch(const TBatch&) = delete;
   TBatch& operator=(const TBatch&) = delete;
@@ -101,6 +109,9 @@ class TBatch {
   // From any thread: no transfer starts after this; those under way end,
   // written whole or not at all, and are told.
   void Cancel();
+  // Cancel, and the conversions under way stop too, at their next step,
+  // writing nothing: they fail as canceled.
+  void Stop();
 
  private:
   struct TImpl;

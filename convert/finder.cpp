@@ -76,20 +76,29 @@ std::vector<TPiece> TFinder::Expand(const std::string& path) const {
 
 std::unique_ptr<TJob> TFinder::Locate(const std::string& chosen, const ITransferSource& source,
                                       std::shared_ptr<const ITransferSource> keep, const std::string& inputName) const {
-  auto job = std::make_unique<TJob>();
-  job->Item.Label = job->Item.Cell = chosen;
-  job->Item.Archive = source.Container();
   try {
-    job->Transfer = LocateTransfer(chosen, source, std::move(keep));
+    return Plan(LocateTransfer(chosen, source, std::move(keep)), chosen, inputName);
+  } catch (...) {
+    return FailedJob(chosen, CurrentFailure());
+  }
+}
+
+std::unique_ptr<TJob> TFinder::Plan(TLocatedTransfer transfer, const std::string& label,
+                                    const std::string& inputName) const {
+  auto job = std::make_unique<TJob>();
+  job->Item.Label = label;
+  job->Item.Archive = transfer.Modules.Source->Container();
+  try {
     if (Options.HaveOutput && !Options.OutputIsDir) {
       job->Wanted = Options.Output;
     } else {
       const std::string name = Options.NameFromInput ? PlainFileName(inputName) + Options.Format->Extension
-                                                     : DefaultName(*job->Transfer, *Options.Format);
+                                                     : DefaultName(transfer, *Options.Format);
       job->Wanted = Options.OutputIsDir ? InFolder(Options.Output, name) : name;
     }
+    job->Transfer = std::move(transfer);
   } catch (...) {
-    return FailedJob(chosen, CurrentFailure());
+    return FailedJob(label, CurrentFailure());
   }
   return job;
 }

@@ -53,9 +53,12 @@ class TFinder {
   explicit TFinder(const TBatchOptions& options) : Options(options) {}
   // The pieces of one input; a failure gives one failed job.
   std::vector<TPiece> Expand(const std::string& path) const;
+  // The job of a transfer located, labelled `label`, and the name its
+  // output asks for.
+  std::unique_ptr<TJob> Plan(TLocatedTransfer transfer, const std::string& label, const std::string& inputName) const;
 
  private:
-  // The transfer of `chosen`, and the name its output asks for.
+  // The transfer of `chosen`, planned.
   std::unique_ptr<TJob> Locate(const std::string& chosen, const ITransferSource& source,
                                std::shared_ptr<const ITransferSource> keep, const std::string& inputName) const;
 

@@ -230,8 +230,7 @@ TEST(HelpWindow, MissingHelpFileLeavesTheWindowUsable) {
   testing::TTempDir dir;
   THelpManager manager;
   manager.HelpFile = dir / "VELORAN.chm";
-  TConversionState state;
-  TForm1 form(state, &manager);
+  TForm1 form(&manager);
   form.show();
   form.Contents1->trigger();
   EXPECT_EQ(OpenHelpWindows(), 0);
@@ -274,10 +273,9 @@ TEST(HelpWindow, KeyboardAndLinksMoveTheContents) {
 // The help window opens beside the main window when the screen has room:
 // on its right, or else on its left.
 TEST(HelpWindow, OpensBesideTheMainWindow) {
-  TConversionState state;
   THelpManager manager;
   manager.HelpFile = VELORAN_HELP_FILE;
-  TForm1 form(state, &manager);
+  TForm1 form(&manager);
   form.show();
   const QRect screen = form.screen()->availableGeometry();
   for (const bool onTheLeft : {true, false}) {
@@ -299,10 +297,9 @@ TEST(HelpWindow, OpensBesideTheMainWindow) {
 
 // File > Exit while a help window is open ends the program.
 TEST(HelpWindow, ExitWithAHelpWindowOpenEndsTheProgram) {
-  TConversionState state;
   THelpManager manager;
   manager.HelpFile = VELORAN_HELP_FILE;
-  TForm1 form(state, &manager);
+  TForm1 form(&manager);
   form.show();
   form.Contents1->trigger();
   ASSERT_EQ(OpenHelpWindows(), 1);

@@ -66,10 +66,19 @@ class TScriptedForm : public TForm1 {
   std::vector<QString> Questions;
 };
 
+void WaitForBatch(const TForm1& form) {
+  for (int i = 0; i < 3000 && form.BatchRunning(); ++i) QTest::qWait(10);
+  ASSERT_FALSE(form.BatchRunning());
+}
+
 class Window : public ::testing::Test {
  protected:
-  Window() : Form(State) {}
   QStringList MemoLines() const { return Form.Memo1->toPlainText().split('\n'); }
+  // File > Convert SDTS to DEM, to its end.
+  void ConvertCommand() {
+    Form.ConvertMnuClick();
+    WaitForBatch(Form);
+  }
   // quad/ with two transfers, FIRST (1234) and SECOND (5678), and two.tar.gz of it.
   void WriteArchiveOfTwo() {
     testing::TTransferSpec first, second;
@@ -81,7 +90,6 @@ class Window : public ::testing::Test {
     testing::WriteTransfer(Dir / "quad", second);
     ASSERT_EQ(std::system(("tar czf '" + Dir / "two.tar.gz" + "' -C '" + Dir.Path() + "' quad").c_str()), 0);
   }
-  TConversionState State;
   TScriptedForm Form;
   testing::TTempDir Dir;
 };
@@ -203,10 +211,10 @@ TEST_F(Window, CancelInEitherDialogChangesNothing) {
   Form.AppendLine("earlier report");
   Form.SetProgress(77);
   Form.Answers = {std::nullopt};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
   Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), std::nullopt};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Shown.size(), 3u);
   EXPECT_EQ(Form.Presets.back(), QDir::current().absoluteFilePath("VELORAN TEST CORNER, WA.dem"));
   EXPECT_EQ(MemoLines(), QStringList({"earlier report"}));
@@ -218,7 +226,7 @@ TEST_F(Window, ConvertsASampleTransfer) {
   const QString cell = QString::fromStdString(kGolden + "small/1234CEL0.DDF");
   const QString dem = QString::fromStdString(Dir / "out.dem");
   Form.Answers = {cell, dem};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_TRUE(Form.Errors.empty());
   EXPECT_EQ(MemoLines().size(), 44);
   EXPECT_EQ(MemoLines().first(), "Units: Meters");
@@ -230,7 +238,7 @@ TEST_F(Window, ConvertsASampleTransfer) {
   // shows the first command's path.
   Form.NewLineMnuClick();
   Form.Answers = {cell, dem};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Presets[2], cell);
   EXPECT_EQ(std::filesystem::file_size(dem.toStdString()) % 1026, 0u);
   EXPECT_EQ(MemoLines().size(), 44);
@@ -238,7 +246,7 @@ TEST_F(Window, ConvertsASampleTransfer) {
   // After a failure the gauge starts again and the last DEM's picture goes.
   EXPECT_TRUE(Form.ShadedReliefMnu->isEnabled());
   Form.Answers = {QString::fromStdString(Dir / "none/1234CEL0.DDF")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Errors.size(), 1u);
   EXPECT_EQ(Form.Gauge1->Progress(), 0);
   EXPECT_FALSE(Form.ShadedReliefMnu->isEnabled());
@@ -248,7 +256,7 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
   testing::WriteTransfer(Dir.Path(), testing::TTransferSpec{});
   std::filesystem::remove(Dir / "1234IDEN.DDF");
   Form.Answers = {QString::fromStdString(Dir / "1234CEL0.DDF")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Shown, (std::vector<QString>{"OpenDialog1"}));
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_EQ(Form.Errors[0].first, ApplicationTitle(QApplication::applicationFilePath()));
@@ -256,7 +264,7 @@ TEST_F(Window, MissingIdenShowsTheErrorAndNoSaveDialog) {
                                                            Dir.Path() + "/1234IDEN.DDF) is missing."));
   // The window stays ready for the next command.
   Form.Answers = {QString::fromStdString(kGolden + "small/1234CEL0.DDF"), QString::fromStdString(Dir / "ok.dem")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(Form.Errors.size(), 1u);
   EXPECT_TRUE(std::filesystem::exists(Dir / "ok.dem"));
 }
@@ -289,7 +297,7 @@ TEST_F(Window, WrongInputsAreRefusedBeforeTheSaveDialog) {
     Form.Shown.clear();
     Form.Errors.clear();
     Form.Answers = {QString::fromStdString(c.Chosen), QString::fromStdString(Dir / "out.dem")};
-    Form.ConvertMnuClick();
+    ConvertCommand();
     if (c.Message.empty()) {
       EXPECT_TRUE(Form.Errors.empty()) << c.Chosen;
       EXPECT_EQ(MemoLines().last(), QString::fromStdString("Written: " + Dir / "out.dem")) << c.Chosen;
@@ -321,7 +329,7 @@ TEST_F(Window, TheSaveFilterChoosesTheFormat) {
     Form.SaveDialog1->selectNameFilter(c.Filter);
     const std::string out = Dir / c.Name;
     Form.Answers = {cell, QString::fromStdString(out)};
-    Form.ConvertMnuClick();
+    ConvertCommand();
     ASSERT_TRUE(Form.Errors.empty()) << c.Filter;
     EXPECT_TRUE(Form.Presets.back().endsWith(std::string(c.Filter).starts_with("DEM") ? ".dem" : ".tif")) << c.Filter;
     EXPECT_EQ(testing::ReadFileBytes(out).substr(0, std::strlen(c.Magic)), c.Magic) << c.Filter << c.Name;
@@ -345,16 +353,16 @@ TEST_F(Window, NeverWritesOverTheTransferAndForgetsTheLastOne) {
   const std::string b = testing::WriteTransfer(Dir.Path(), second);
   const std::string ldef = testing::ReadFileBytes(Dir / "1234LDEF.DDF");
   Form.Answers = {QString::fromStdString(a), QString::fromStdString(Dir / "1234LDEF.DDF")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_TRUE(Form.Errors[0].second.startsWith(QString::fromStdString("Cannot create file " + Dir.Path() + "/1234LDEF.DDF: it is ")));
   EXPECT_EQ(testing::ReadFileBytes(Dir / "1234LDEF.DDF"), ldef);
 
   Form.Answers = {QString::fromStdString(a), QString::fromStdString(Dir / "a.dem")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(MemoLines()[17], "Datum: 3");
   Form.Answers = {QString::fromStdString(b), QString::fromStdString(Dir / "b.dem")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   EXPECT_EQ(MemoLines()[17], "Datum: 0");  // B names no known datum: not A's
   EXPECT_EQ(Form.Errors.size(), 1u);
 }
@@ -365,7 +373,7 @@ TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
   WriteArchiveOfTwo();
   const std::string archive = Dir / "two.tar.gz";
   Form.Answers = {QString::fromStdString(archive), QString::fromStdString(Dir / "a.dem")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   ASSERT_TRUE(Form.Errors.empty()) << Form.Errors[0].second.toStdString();
   EXPECT_EQ(Form.Presets[1], QDir::current().absoluteFilePath("FIRST.dem"));
   EXPECT_EQ(MemoLines()[2], "Title: FIRST");
@@ -376,7 +384,7 @@ TEST_F(Window, ConvertsTheFirstTransferOfAnArchive) {
   // A damaged archive shows its message.
   testing::WriteFileBytes(Dir / "bad.tgz", "not an archive");
   Form.Answers = {QString::fromStdString(Dir / "bad.tgz")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   ASSERT_EQ(Form.Errors.size(), 1u);
   EXPECT_TRUE(Form.Errors[0].second.startsWith(QString::fromStdString("Cannot read archive " + Dir / "bad.tgz" + ": ")));
 }
@@ -391,7 +399,7 @@ TEST_F(Window, ShadedReliefOfTheLastDem) {
   spec.Rows = {{10, 20, 30, 40}, {11, 21, 31, -32767}, {12, 22, 32, 42}, {13, 23, 33, 43}};
   const std::string cell = testing::WriteTransfer(Dir.Path(), spec);
   Form.Answers = {QString::fromStdString(cell), QString::fromStdString(Dir / "quad.dem")};
-  Form.ConvertMnuClick();
+  ConvertCommand();
   ASSERT_TRUE(Form.Errors.empty());
   ASSERT_TRUE(Form.ShadedReliefMnu->isEnabled());
   Form.ShadedReliefMnu->trigger();
@@ -418,10 +426,6 @@ TEST_F(Window, ShadedReliefOfTheLastDem) {
 }
 
 // Batches from the window: the events come queued from the workers.
-void WaitForBatch(const TForm1& form) {
-  for (int i = 0; i < 3000 && form.BatchRunning(); ++i) QTest::qWait(10);
-  ASSERT_FALSE(form.BatchRunning());
-}
 
 size_t TemporaryFiles(const std::string& dir) {
   size_t count = 0;
@@ -545,8 +549,7 @@ TEST_F(Window, ConvertManyAndArchivesOfSeveral) {
   std::filesystem::create_directories(Dir / "out");
   Form.Answers = {QString::fromStdString(Dir / "two.tar.gz"), QString::fromStdString(Dir / "out")};
   Form.Replies = {true};
-  Form.ConvertMnuClick();
-  WaitForBatch(Form);
+  ConvertCommand();
   ASSERT_EQ(Form.Questions.size(), 1u);
   EXPECT_EQ(Form.Questions[0], QString::fromStdString("The archive " + Dir / "two.tar.gz" +
                                                       " holds 2 transfers. Convert them all into one folder?"));

@@ -229,6 +229,51 @@ TEST_F(Batch, WorkersGoOnWhileTheObserverIsBusy) {
   EXPECT_TRUE(slow.AllWritten);
 }
 
+// The desktop's single conversion: a transfer located, one output file.
+// Stopped while it runs (here from its own progress, on the one thread of
+// an executor without threads), it fails as canceled and writes nothing;
+// run to its end, its grid comes back for the picture.
+TEST_F(Batch, ALocatedTransferStopsWhereItStands) {
+  class TStopper final : public IBatchObserver {
+   public:
+    bool Finished(const TBatchItem& item, size_t) override {
+      Items.push_back(item);
+      return true;
+    }
+    void Progress(int percent, size_t, size_t, const std::string&) override {
+      if (percent > 0 && Batch) Batch->Stop();
+    }
+    std::vector<TBatchItem> Items;
+    TBatch* Batch = nullptr;
+  };
+  TTransferSpec big = Spec("BIG");
+  big.Nrow = big.Ncol = "300";
+  big.Rows.assign(300, std::vector<int16_t>(300, 120));
+  fs::create_directories(Dir / "big");
+  const std::string cell = testing::WriteTransfer(Dir / "big", big);
+  TExecutor none(0);
+  for (const bool stop : {true, false}) {
+    TBatchOptions options;
+    options.HaveOutput = true;
+    options.Output = Dir / "big.dem";
+    options.KeepRelief = true;
+    options.Executor = &none;
+    TStopper record;
+    TBatch batch(options, std::vector<TLocatedInput>{{LocateTransfer(cell), cell}}, record);
+    if (stop) record.Batch = &batch;
+    const TBatchResult result = batch.Run();
+    ASSERT_EQ(record.Items.size(), 1u);
+    const TBatchItem& item = record.Items[0];
+    EXPECT_EQ(item.Ok, !stop) << item.Error;
+    EXPECT_EQ(item.ErrorKind, stop ? TErrorKind::Cancelled : TErrorKind::Malformed);
+    EXPECT_EQ(fs::exists(Dir / "big.dem"), !stop);
+    EXPECT_EQ(result.Converted, stop ? 0u : 1u);
+    EXPECT_EQ(item.Relief ? item.Relief->Cells.size() : 0u, stop ? 0u : 300u * 300u);
+  }
+  for (const auto& e : fs::directory_iterator(Dir.Path()))
+    EXPECT_NE(e.path().filename().string().rfind(".vlr", 0), 0u) << e.path();
+}
+
 TEST(BatchOutput, AFolderThatCannotTakeFilesIsRefused) {
   testing::TTempDir dir;
   testing::WriteFileBytes(dir / "file", "x");

@@ -43,7 +43,7 @@ std::string FolderName(const std::string& path) {
 std::vector<TPiece> TFinder::Expand(const std::string& path) const {
   std::vector<TPiece> pieces;
   try {
-    if (IsFolder(path)) {
+    if (DiskFiles().KindOf(path) == TFileKind::Folder) {
       const TFolderTransfers found = TransfersIn(path, Options.Recursive);
       if (found.Cells.empty() && found.Archives.empty() && found.Unreadable.empty())
         Fail(TErrorKind::NotATransfer,

@@ -354,32 +354,31 @@ namespace {
   Fail(TErrorKind::NotFound, "Cannot open folder " + dir + ": " + std::strerror(errno));
 }
 
-void CollectTransfers(const std::string& dir, bool recursive, TFolderTransfers& found) {
+void CollectTransfers(const std::string& dir, bool recursive, const ITransferSource& source, TFolderTransfers& found) {
   std::vector<std::string> names;
-  if (!ListFolder(dir, names)) FolderFailed(dir);
+  if (!source.List(dir, names)) FolderFailed(dir);
   std::sort(names.begin(), names.end());
   std::vector<std::string> folders;
   for (const std::string& name : names) {
     const std::string path = InFolder(dir, name);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    const TFileKind kind = source.KindOf(path);
+    if (kind == TFileKind::Missing) continue;
+    if (kind == TFileKind::Folder) {
       found.HasSubfolders = true;
       folders.push_back(path);
     } else if (IsCellModuleName(name)) {
       found.Cells.push_back(path);
-    } else if (recursive && IsArchiveName(name) && S_ISREG(st.st_mode)) {
+    } else if (recursive && IsArchiveName(name) && kind == TFileKind::File) {
       found.Archives.push_back(path);
     }
   }
   if (!recursive) return;
   for (const std::string& folder : folders) {
-    struct stat st {};
     // A link to a folder is not followed: it could lead back up the tree.
-    if (lstat(folder.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    if (source.KindOf(folder, false) != TFileKind::Folder) continue;
     // A sub-folder that cannot be read is told, and the others converted.
     try {
-      CollectTransfers(folder, true, found);
+      CollectTransfers(folder, true, source, found);
     } catch (const TConvertError& e) {
       found.Unreadable.push_back({folder, e.what()});
     }
@@ -388,15 +387,15 @@ void CollectTransfers(const std::string& dir, bool recursive, TFolderTransfers& 
 
 }  // namespace
 
-TFolderTransfers TransfersIn(const std::string& dir, bool recursive) {
+TFolderTransfers TransfersIn(const std::string& dir, bool recursive, const ITransferSource& source) {
   TFolderTransfers found;
-  CollectTransfers(dir, recursive, found);
+  CollectTransfers(dir, recursive, source, found);
   return found;
 }
 
-std::vector<std::string> CellModulesIn(const std::string& dir) {
+std::vector<std::string> CellModulesIn(const std::string& dir, const ITransferSource& source) {
   std::vector<std::string> names, cells;
-  if (!ListFolder(dir, names)) FolderFailed(dir);
+  if (!source.List(dir, names)) FolderFailed(dir);
   for (const std::string& name : names)
     if (IsCellModuleName(name)) cells.push_back(name);
   std::sort(cells.begin(), cells.end());

@@ -92,7 +92,7 @@ class TArchiveFiles final : public ITransferSource, public std::enable_shared_fr
 };
 
 // The cell modules directly in a folder, in name order, with the folder.
-std::vector<std::string> CellModulesIn(const std::string& dir);
+std::vector<std::string> CellModulesIn(const std::string& dir, const ITransferSource& source = DiskFiles());
 
 // What a folder holds for a batch: its cell modules and, with `recursive`,
 // those of its sub-folders and the archives found there, each in name order,
@@ -104,6 +104,6 @@ struct TFolderTransfers {
   std::vector<std::pair<std::string, std::string>> Unreadable;
   bool HasSubfolders = false;
 };
-TFolderTransfers TransfersIn(const std::string& dir, bool recursive);
+TFolderTransfers TransfersIn(const std::string& dir, bool recursive, const ITransferSource& source = DiskFiles());
 
 }  // namespace veloran

@@ -94,6 +94,8 @@ std::string FindModule(const TModuleSet& moduleSet, std::string_view code) {
 }  // namespace
 
 std::unique_ptr<TStream> OpenModule(const TModuleSet& moduleSet, std::string_view code) {
+  const auto found = moduleSet.Paths.find(std::string(code));
+  if (found != moduleSet.Paths.end()) return moduleSet.Source->Open(found->second);
   const std::string path = FindModule(moduleSet, code);
   if (path.empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
   return moduleSet.Source->Open(path);
@@ -224,8 +226,14 @@ std::string SelectTransfer(TModuleSet& moduleSet, const std::string& chosenPath,
   moduleSet.CatalogPath = found.CatalogPath;
   // The cell module is opened by its code, which its name gives.
   if (!moduleSet.Catalog.empty()) moduleSet.Catalog["CE" + moduleSet.CellModuleSuffix] = moduleSet.CellFileName;
-  for (const std::string_view code : kMetadataCodes)
-    if (FindModule(moduleSet, code).empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
+  // Every module the conversion reads is looked for once, here.
+  moduleSet.Paths.clear();
+  for (const std::string_view code : kMetadataCodes) {
+    std::string path = FindModule(moduleSet, code);
+    if (path.empty()) Incomplete(moduleSet, code, ModuleFileName(moduleSet, code));
+    moduleSet.Paths.emplace(code, std::move(path));
+  }
+  moduleSet.Paths.emplace("CE" + moduleSet.CellModuleSuffix, cell);
   return cell;
 }
 

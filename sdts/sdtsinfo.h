@@ -28,6 +28,9 @@ struct TModuleSet {
   // module code; empty without a catalog, when names follow the prefix rule.
   std::map<std::string, std::string> Catalog;
   std::string CatalogPath;  // the catalog's file, where there is one
+  // Each module's file as locating the transfer found it, by module code:
+  // reading opens these without looking again.
+  std::map<std::string, std::string> Paths;
 };
 
 struct TCornerPoint {

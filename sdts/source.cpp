@@ -23,6 +23,11 @@ class TDiskFiles final : public ITransferSource {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 || errno != ENOENT;
   }
+  TFileKind KindOf(const std::string& path, bool followLinks) const override {
+    struct stat st {};
+    if ((followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return TFileKind::Missing;
+    return S_ISDIR(st.st_mode) ? TFileKind::Folder : S_ISREG(st.st_mode) ? TFileKind::File : TFileKind::Other;
+  }
   bool List(const std::string& dir, std::vector<std::string>& names) const override {
     return ListFolder(dir, names);
   }

@@ -1,6 +1,6 @@
 // Where the files of transfers come from: folders on disk, an archive, or
-// GDAL's virtual file systems. Finding a transfer's modules and reading
-// them go through this alone.
+// GDAL's virtual file systems. Finding transfers in folders, finding a
+// transfer's modules and reading them go through this alone.
 #pragma once
 
 #include <memory>
@@ -11,6 +11,8 @@
 
 namespace veloran {
 
+enum class TFileKind { Missing, File, Folder, Other };
+
 class ITransferSource {
  public:
   virtual ~ITransferSource() = default;
@@ -19,6 +21,12 @@ class ITransferSource {
   // Whether there is a file at `path` (one that cannot be read counts: its
   // opening will say why).
   virtual bool Exists(const std::string& path) const = 0;
+  // What is at `path`, following links or not (a link not followed is
+  // Other).
+  virtual TFileKind KindOf(const std::string& path, bool followLinks = true) const {
+    (void)followLinks;
+    return Exists(path) ? TFileKind::File : TFileKind::Missing;
+  }
   // The names in the folder `dir` (empty, or ending in "/"); false when it
   // cannot be read.
   virtual bool List(const std::string& dir, std::vector<std::string>& names) const = 0;

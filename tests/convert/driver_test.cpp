@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "support/errors.h"
 #include "tests/support/convert.h"
@@ -390,6 +391,48 @@ TEST_F(Driver, GridsOfAnySize) {
     EXPECT_EQ(State.Grid.Cells[static_cast<size_t>(c.Rows) * c.Cols - 1], 1009) << c.Rows;
     EXPECT_EQ(Pane.Lines[34], "Max:           9") << c.Rows;
   }
+}
+
+// What a source was asked, by file.
+class TCountingFiles final : public ITransferSource {
+ public:
+  void CheckFile(const std::string& path) const override {
+    ++Looks[path];
+    DiskFiles().CheckFile(path);
+  }
+  bool Exists(const std::string& path) const override {
+    ++Looks[path];
+    return DiskFiles().Exists(path);
+  }
+  bool List(const std::string& dir, std::vector<std::string>& names) const override {
+    ++Looks[dir];
+    return DiskFiles().List(dir, names);
+  }
+  std::unique_ptr<TStream> Open(const std::string& path) const override {
+    ++Opens[path];
+    return DiskFiles().Open(path);
+  }
+  bool OnDisk() const override { return true; }
+  mutable std::map<std::string, int> Looks, Opens;
+};
+
+// A transfer is looked for once: its title proposed as the name, then its
+// conversion, open each module once and look for nothing again.
+TEST_F(Driver, LocatedOnceEachModuleOpenedOnce) {
+  const std::string cell = testing::WriteTransfer(Dir.Path(), TTransferSpec{});
+  TCountingFiles files;
+  TLocatedTransfer transfer = LocateTransfer(Dir / "1234CATD.DDF", files);
+  EXPECT_EQ(DefaultName(transfer, DemFormat()), "TEST QUAD.dem");
+  files.Looks.clear();
+  ConvertTransfer(State, transfer, Dir / "out.dem", TRequest{}, Pane);
+  EXPECT_TRUE(files.Looks.empty()) << files.Looks.begin()->first;
+  size_t modules = 0;
+  for (const auto& e : std::filesystem::directory_iterator(Dir.Path()))
+    if (e.path().extension() == ".DDF") {
+      ++modules;
+      EXPECT_EQ(files.Opens[e.path()], 1) << e.path();
+    }
+  EXPECT_EQ(files.Opens.size(), modules);
 }
 
 }  // namespace

@@ -83,6 +83,47 @@ class TVsiFiles final : public ITransferSource {
   }
 };
 
+// Whether the descriptive record's directory, as far as the header bytes
+// hold it, has the field CATD: the file is a transfer's catalog.
+bool HasCatalogField(const GDALOpenInfo& info) {
+  const auto header = TMemoryStream::Borrow(
+      {reinterpret_cast<const char*>(info.pabyHeader), static_cast<size_t>(info.nHeaderBytes)}, info.pszFilename);
+  try {
+    TDDRLeader leader;
+    TDDRDirectory directory;
+    ReadDDRLeader(*header, leader);
+    ReadDDRDirectory(*header, directory, leader);
+    return FindDirItem("CATD", directory) >= 0;
+  } catch (const TConvertError&) {
+    return false;
+  }
+}
+
+// GDAL's files, the one being opened served from the bytes GDAL has read
+// of it: a catalog of usual size comes whole with them, so that claiming
+// and opening a transfer read its catalog once, through GDAL's own handle.
+class TOpeningFiles final : public ITransferSource {
+ public:
+  // `catalog`: the file opened is a catalog, worth reading whole.
+  TOpeningFiles(GDALOpenInfo& info, bool catalog) : Path(info.pszFilename) {
+    constexpr int kWhole = 64 << 10;
+    if (catalog && info.fpL && info.TryToIngest(kWhole) && info.nHeaderBytes < kWhole)
+      Bytes = {reinterpret_cast<const char*>(info.pabyHeader), static_cast<size_t>(info.nHeaderBytes)};
+  }
+  void CheckFile(const std::string& path) const override { Vsi.CheckFile(path); }
+  bool Exists(const std::string& path) const override { return Vsi.Exists(path); }
+  bool List(const std::string& dir, std::vector<std::string>& names) const override { return Vsi.List(dir, names); }
+  std::unique_ptr<TStream> Open(const std::string& path) const override {
+    if (path == Path && Bytes.data()) return TMemoryStream::Borrow(Bytes, path);
+    return Vsi.Open(path);
+  }
+
+ private:
+  TVsiFiles Vsi;
+  std::string Path;
+  std::string_view Bytes;  // the whole file, where GDAL's header holds it
+};
+
 class TSdtsDemDataset;
 
 // The one band: whole rows as blocks.
@@ -231,21 +272,6 @@ const char* TSdtsDemBand::GetUnitType() {
   return static_cast<TSdtsDemDataset*>(poDS)->State.Info.UnitsCode == 1 ? "ft" : "m";
 }
 
-// Whether the descriptive record's directory, as far as the header bytes
-// hold it, has the field CATD: the file is a transfer's catalog.
-bool HasCatalogField(const GDALOpenInfo& info) {
-  const auto header = TMemoryStream::Borrow(
-      {reinterpret_cast<const char*>(info.pabyHeader), static_cast<size_t>(info.nHeaderBytes)}, info.pszFilename);
-  try {
-    TDDRLeader leader;
-    TDDRDirectory directory;
-    ReadDDRLeader(*header, leader);
-    ReadDDRDirectory(*header, directory, leader);
-    return FindDirItem("CATD", directory) >= 0;
-  } catch (const TConvertError&) {
-    return false;
-  }
-}
 
 // A transfer is one dataset, claimed through its catalog: an ISO 8211 file
 // named .DDF (any case) holding the CATD field, that lists a cell module
@@ -258,8 +284,8 @@ int TSdtsDemDataset::Identify(GDALOpenInfo* info) {
   const char* leader = reinterpret_cast<const char*>(info->pabyHeader);
   if (leader[6] != 'L' || !IsLeaderText(leader)) return FALSE;
   if (CSLFindString(const_cast<char**>(info->papszAllowedDrivers), kDriverName) >= 0)
-    return HoldsCellModule(info->pszFilename, TVsiFiles()) ? TRUE : FALSE;
-  return HasCatalogField(*info) && CatalogListsCellModule(info->pszFilename, TVsiFiles());
+    return HoldsCellModule(info->pszFilename, TOpeningFiles(*info, HasCatalogField(*info))) ? TRUE : FALSE;
+  return HasCatalogField(*info) && CatalogListsCellModule(info->pszFilename, TOpeningFiles(*info, true));
 }
 
 GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
@@ -272,11 +298,14 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
   auto dataset = std::make_unique<TSdtsDemDataset>();
   // The metadata now, the cells when a block is asked for. A grid all void
   // opens as all no data: only a conversion has nothing to write then.
-  static const TVsiFiles files;
+  static const TVsiFiles vsi;
+  const TOpeningFiles files(*info, HasCatalogField(*info));
   try {
     TElevationGrid& grid = dataset->State.Grid;
     const TLocatedTransfer transfer = LocateTransfer(info->pszFilename, files);
     ReadTransferMetadata(dataset->State, transfer);
+    // The cells are read later, once GDAL's bytes of the opened file are gone.
+    dataset->State.ModuleSet.Source = &vsi;
     grid.KeepGrid = false;
     grid.KeepRaw = true;
     dataset->Files = TransferFiles(transfer.Modules);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -249,6 +250,57 @@ TEST(Plugin, ATransferIsOneDatasetAsGdalExpects) {
   CPLPopErrorHandler();
   EXPECT_STREQ(CPLGetLastErrorMsg(), ("Cannot open file " + dir / "void/1234IDEN.DDF: it is not a regular file").c_str());
   EXPECT_EQ(CPLGetLastErrorNo(), CPLE_OpenFailed);
+}
+
+// What GDAL opens of a transfer, counted through a virtual file system
+// that passes every call on to the real files: opening a dataset reads its
+// catalog once (GDAL's own handle, whose bytes the plugin takes) and each
+// metadata module once; the cells wait until they are asked for.
+std::map<std::string, int>& Opened() {
+  static std::map<std::string, int> opened;
+  return opened;
+}
+
+void InstallCountingFiles() {
+  static const bool installed = [] {
+    VSIFilesystemPluginCallbacksStruct* cb = VSIAllocFilesystemPluginCallbacksStruct();
+    cb->stat = [](void*, const char* name, VSIStatBufL* st, int flags) {
+      return VSIStatExL(("/" + std::string(name)).c_str(), st, flags);
+    };
+    cb->read_dir = [](void*, const char* dir, int max) { return VSIReadDirEx(("/" + std::string(dir)).c_str(), max); };
+    cb->open = [](void*, const char* name, const char* access) -> void* {
+      ++Opened()[name];
+      return VSIFOpenL(("/" + std::string(name)).c_str(), access);
+    };
+    cb->tell = [](void* f) { return VSIFTellL(static_cast<VSILFILE*>(f)); };
+    cb->seek = [](void* f, vsi_l_offset at, int whence) { return VSIFSeekL(static_cast<VSILFILE*>(f), at, whence); };
+    cb->read = [](void* f, void* to, size_t size, size_t count) {
+      return VSIFReadL(to, size, count, static_cast<VSILFILE*>(f));
+    };
+    cb->eof = [](void* f) { return VSIFEofL(static_cast<VSILFILE*>(f)); };
+    cb->close = [](void* f) { return VSIFCloseL(static_cast<VSILFILE*>(f)); };
+    const bool ok = VSIInstallPluginHandler("/vsicount/", cb) == 0;
+    VSIFreeFilesystemPluginCallbacksStruct(cb);
+    return ok;
+  }();
+  ASSERT_TRUE(installed);
+}
+
+TEST(Plugin, OpeningReadsTheCatalogOnce) {
+  InstallCountingFiles();
+  testing::TTempDir dir;
+  testing::WriteTransfer(dir.Path(), testing::TTransferSpec{});
+  Opened().clear();
+  auto dataset = OpenWith("/vsicount" + dir / "1234CATD.DDF", nullptr);
+  ASSERT_TRUE(dataset) << CPLGetLastErrorMsg();
+  EXPECT_STREQ(dataset->GetDriver()->GetDescription(), "SDTSDEM");
+  const std::string at = (dir / "").substr(1);
+  EXPECT_EQ(Opened()[at + "1234CATD.DDF"], 1);
+  for (const char* code : {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"})
+    EXPECT_EQ(Opened()[at + "1234" + code + ".DDF"], 1) << code;
+  EXPECT_EQ(Opened()[at + "1234CEL0.DDF"], 0);
+  Cells(*dataset);
+  EXPECT_EQ(Opened()[at + "1234CEL0.DDF"], 1);
 }
 
 }  // namespace

@@ -54,17 +54,12 @@ std::unique_ptr<TFormatSession> ReadForOutput(TConversionState& state, const TLo
   std::unique_ptr<TFormatSession> session;
   try {
     const TOutputFormat& format = *request.Format;
-    state.Grid.KeepRaw = format.KeepsRawCells;
-    state.Grid.KeepGrid = !format.KeepsRawCells;
+    TCellRequest cells{!format.KeepsRawCells, format.KeepsRawCells, nullptr};
     if (format.Begin)
-      state.OnCellsSized = [&] {
-        session = format.Begin(state, TWriteOptions{request.Sync, request.AddNewLines, threads});
-      };
+      cells.OnSized = [&] { session = format.Begin(state, TWriteOptions{request.Sync, request.AddNewLines, threads}); };
     TProgressRange read(pane, 0, 50);
-    ReadTransfer(state, transfer, read);
-    state.OnCellsSized = nullptr;
+    ReadTransfer(state, transfer, read, cells);
   } catch (...) {
-    state.OnCellsSized = nullptr;
     session.reset();
     throw CurrentFailure(transfer.Cell);
   }

@@ -28,7 +28,7 @@ struct TOutputFormat {
   void (*Write)(const TConversionState& state, const std::string& path, const TWriteOptions& options,
                 IProgress& progress, IInfoPane& pane);
   // Where the format starts on the cells as they are read: called once the
-  // grid is sized (TConversionState::OnCellsSized); the conversion then
+  // grid is sized (TCellRequest::OnSized); the conversion then
   // ends with the session's Finish instead of Write. Null: Write alone.
   std::unique_ptr<TFormatSession> (*Begin)(const TConversionState& state, const TWriteOptions& options);
 };

@@ -216,7 +216,7 @@ bool TSdtsDemDataset::CellsRead() {
     Read = true;
     try {
       TNullPane quiet;
-      ReadTransferCells(State, quiet);
+      ReadTransferCells(State, quiet, TCellRequest{false, true, nullptr});
       // Void (-32767) and fill (-32766, or anything lower) as the one
       // no-data value, as the project's GeoTIFF holds them.
       TElevationGrid& grid = State.Grid;
@@ -301,13 +301,10 @@ GDALDataset* TSdtsDemDataset::Open(GDALOpenInfo* info) {
   static const TVsiFiles vsi;
   const TOpeningFiles files(*info, HasCatalogField(*info));
   try {
-    TElevationGrid& grid = dataset->State.Grid;
     const TLocatedTransfer transfer = LocateTransfer(info->pszFilename, files);
     ReadTransferMetadata(dataset->State, transfer);
     // The cells are read later, once GDAL's bytes of the opened file are gone.
     dataset->State.ModuleSet.Source = &vsi;
-    grid.KeepGrid = false;
-    grid.KeepRaw = true;
     dataset->Files = TransferFiles(transfer.Modules);
   } catch (...) {
     Tell(CurrentFailure(info->pszFilename));

@@ -19,7 +19,7 @@ enum class TTiffLayout { Tiled, CloudOptimized };
 class ITiffSession;
 
 // A GeoTIFF begun while its transfer is read: made once the grid is sized
-// (TConversionState::OnCellsSized), it compresses the grid's tiles as
+// (TCellRequest::OnSized), it compresses the grid's tiles as
 // their rows are read, on this thread and the free ones of `threads`; Write, once the reading is done, adds the overviews and
 // writes the file. Dropped without Write, its threads stop.
 class TGeoTiff {

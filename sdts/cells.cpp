@@ -16,8 +16,12 @@ namespace {
 
 class TCellReader {
  public:
-  TCellReader(TConversionState& state, IProgress& progress)
-      : State(state), Info(state.Info), Cells(state.Grid.Cells.get()), Progress(progress) {}
+  TCellReader(TConversionState& state, IProgress& progress, const TCellRequest& request)
+      : State(state), Info(state.Info), Cells(state.Grid.Cells.get()), Progress(progress), Request(request) {
+    // The grid records what it holds.
+    State.Grid.KeepGrid = request.KeepGrid;
+    State.Grid.KeepRaw = request.KeepRaw;
+  }
 
   int64_t Run();
 
@@ -48,6 +52,7 @@ class TCellReader {
   TSdtsInfo& Info;
   uint16_t* Cells;
   IProgress& Progress;
+  const TCellRequest& Request;
   std::unique_ptr<TStream> Stream;
   std::vector<unsigned char> Buffer;  // one CVLS field, reused for every record
   std::vector<uint16_t> Row;          // the grid cells of one record, when the grid is not kept
@@ -179,7 +184,7 @@ void TCellReader::Walk() {
   }
   FindRowNumbers(description);
   RowRecord.assign(static_cast<size_t>(rows), 0);
-  if (State.OnCellsSized) State.OnCellsSized();
+  if (Request.OnSized) Request.OnSized();
 
   TDRLeader leader;
   TDDRDirectory directory;
@@ -339,7 +344,9 @@ void TCellReader::ReadFloatCells(int64_t count) {
 
 }  // namespace
 
-int64_t ReadCells(TConversionState& state, IProgress& progress) { return TCellReader(state, progress).Run(); }
+int64_t ReadCells(TConversionState& state, IProgress& progress, const TCellRequest& request) {
+  return TCellReader(state, progress, request).Run();
+}
 
 void EnsureGrid(TConversionState& state) {
   TElevationGrid& grid = state.Grid;

@@ -16,6 +16,8 @@ void TConversionState::Reset() {
   Grid.RawFloat.Clear();
   Grid.RawTotals = {};
   Grid.RowsRead = 0;
+  Grid.KeepGrid = true;
+  Grid.KeepRaw = false;
 }
 
 TColumnEdges ColumnEdges(const TElevationGrid& grid) {

@@ -106,11 +106,11 @@ struct TElevationGrid {
   int32_t FirstRowIndex = 1;
   int32_t FirstColumnIndex = 1;
   int64_t CellsStored = 0;  // cells the cell reader stored, from index 0
-  // What the cell reader keeps: the grid above (for the DEM and the
-  // relief; EnsureGrid fills it later from the raw cells when it was not
-  // kept), and the cells as the transfer stores them, for formats that keep
-  // them unchanged (GeoTIFF): 16-bit cells in RawInt16, 32-bit reals in
-  // RawFloat, with their totals.
+  // What the cell reader kept, as its TCellRequest asked: the grid above
+  // (for the DEM and the relief; EnsureGrid fills it later from the raw
+  // cells when it was not kept), and the cells as the transfer stores them,
+  // for formats that keep them unchanged (GeoTIFF): 16-bit cells in
+  // RawInt16, 32-bit reals in RawFloat, with their totals.
   bool KeepGrid = true;
   bool KeepRaw = false;
   TMappedArray<int16_t> RawInt16;
@@ -161,9 +161,6 @@ struct TConversionState {
   TSdtsInfo Info;
   TElevationGrid Grid;
   bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
-  // Called by the cell reader once the grid is sized, before its rows are
-  // read: where a writer starts on the cells as they come.
-  std::function<void()> OnCellsSized;
 
   // Back to the start-up values, keeping the cell store's memory: only the
   // cells the last conversion stored are zeroed again, which costs far less

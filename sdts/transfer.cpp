@@ -58,8 +58,8 @@ void ReadTransferMetadata(TConversionState& state, const TLocatedTransfer& trans
   if (state.Grid.RowCount == 0 || state.Grid.ColCount == 0) Fail(kNoElevationsMessage);
 }
 
-void ReadTransferCells(TConversionState& state, IProgress& progress) {
-  const int64_t cells = ReadCells(state, progress);
+void ReadTransferCells(TConversionState& state, IProgress& progress, const TCellRequest& request) {
+  const int64_t cells = ReadCells(state, progress, request);
   // A grid needs every one of its cells from this transfer, and a grid
   // without rows or columns has nothing to write.
   const int64_t rows = state.Grid.RowCount, cols = state.Grid.ColCount;
@@ -69,9 +69,10 @@ void ReadTransferCells(TConversionState& state, IProgress& progress) {
          " columns");
 }
 
-void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress) {
+void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress,
+                  const TCellRequest& request) {
   ReadTransferMetadata(state, transfer);
-  ReadTransferCells(state, progress);
+  ReadTransferCells(state, progress, request);
   if (state.Info.ActualMin > state.Info.ActualMax) Fail(kNoElevationsMessage);
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "sdts/cells.h"
 #include "sdts/sdtsinfo.h"
 #include "support/progress.h"
 
@@ -37,9 +38,10 @@ const std::string& TitleOf(TLocatedTransfer& transfer);
 void ReadTransferMetadata(TConversionState& state, const TLocatedTransfer& transfer);
 // After the metadata, reads the cell module, the progress running from 0
 // to 100. Fails when the grid has more cells than were read.
-void ReadTransferCells(TConversionState& state, IProgress& progress);
+void ReadTransferCells(TConversionState& state, IProgress& progress, const TCellRequest& request = {});
 // Both, then fails when the grid holds no elevation: there is nothing to
 // convert.
-void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress);
+void ReadTransfer(TConversionState& state, const TLocatedTransfer& transfer, IProgress& progress,
+                  const TCellRequest& request = {});
 
 }  // namespace veloran

@@ -16,6 +16,7 @@
 #include "app/gauge.h"
 #include "app/reliefwindow.h"
 #include "app/sdtsbatch.h"
+#include "convert/plan.h"
 #include "convert/transfers.h"
 #include "sdts/cells.h"
 #include "support/numfmt.h"
@@ -38,14 +39,16 @@ void TForm1::ConvertManyMnuClick() {
 
 void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   if (Batch || inputs.isEmpty()) return;
-  TBatchOptions options;
-  options.HaveOutput = options.OutputIsDir = true;
-  options.Output = folder.toLocal8Bit().toStdString();
-  options.Jobs = 0;  // one per processor
-  options.Recursive = true;  // every transfer a dropped folder holds, however deep
-  options.Format = &ChosenFormat();
-  options.AddNewLines = NewLineMnu->isChecked();
-  options.KeepReports = false;
+  TAsked asked;
+  asked.Output = folder.toLocal8Bit().toStdString();
+  asked.Jobs = 0;           // one per processor
+  asked.Recursive = true;   // every transfer a dropped folder holds, however deep
+  asked.Format = &ChosenFormat();
+  asked.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == asked.Format;
+  asked.Quiet = true;       // the pane has a line a transfer
+  TPlan plan = Plan(asked);
+  TBatchOptions& options = plan.Options;
+  options.OutputIsDir = true;  // the folder dialog's: checked below, with why it cannot take files
   options.KeepRelief = true;
   options.Executor = &Threads;
   std::vector<std::string> args;

@@ -24,6 +24,7 @@
 
 #include "app/ChmHelper.h"
 #include "convert/driver.h"
+#include "convert/plan.h"
 #include "app/gauge.h"
 #include "app/helpwindow.h"
 #include "app/reliefwindow.h"
@@ -333,11 +334,14 @@ const TOutputFormat& TForm1::ChosenFormat() const {
 void TForm1::Convert(TLocatedTransfer transfer, const std::string& dem, const TOutputFormat& format,
                      std::vector<std::string> notes) {
   if (Batch) return;
-  TBatchOptions options;
-  options.HaveOutput = true;
-  options.Output = dem;
-  options.Format = &format;
-  options.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == &format;
+  TAsked asked;
+  asked.Output = dem;
+  asked.Format = &format;
+  // Options > Add New Lines is the DEM's; it stays checked for the next DEM.
+  asked.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == &format;
+  TPlan plan = Plan(asked);
+  if (!plan.Refused.empty()) Fail(TErrorKind::OutputIo, plan.Refused);
+  TBatchOptions& options = plan.Options;
   options.KeepRelief = true;
   options.Executor = &Threads;
   const std::string label = transfer.Cell;

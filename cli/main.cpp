@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/batch.h"
+#include "convert/plan.h"
 #include "support/threads.h"
 #include "support/tempfiles.h"
 #include "support/textutil.h"
@@ -228,9 +228,8 @@ class TPrinter final : public veloran::IBatchObserver {
 int main(int argc, char** argv) {
   veloran::KeepStandardDescriptors();
   veloran::InstallTempFileCleanup();
-  veloran::TBatchOptions options;
-  bool quiet = false;
-  bool haveJobs = false, haveNameFrom = false, haveFormat = false;
+  veloran::TAsked asked;
+  bool haveNameFrom = false;
   enum { kAddNewLines = 256, kNoSync, kPreview, kNameFrom, kFormat };
   static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
@@ -248,29 +247,25 @@ int main(int argc, char** argv) {
   for (int c; (c = getopt_long(argc, argv, ":o:j:qrhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o':
-        if (options.HaveOutput) return Usage("option -o/--output given more than once");
-        // "-": the DEM goes to standard output, and the report to standard error.
-        options.Output = std::string(optarg) == "-" ? "/dev/stdout" : optarg;
-        options.HaveOutput = true;
+        if (asked.Output) return Usage("option -o/--output given more than once");
+        asked.Output = optarg;
         break;
       case 'j': {
-        if (haveJobs) return Usage("option -j/--jobs given more than once");
-        haveJobs = true;
+        if (asked.Jobs) return Usage("option -j/--jobs given more than once");
         char* end = nullptr;
         errno = 0;
         const long n = std::strtol(optarg, &end, 10);
         if (*optarg == '\0' || *end != '\0' || errno != 0 || n < 0 || n > veloran::kMaxJobs)
           return Usage("option -j needs a number of jobs from 0 to " + std::to_string(veloran::kMaxJobs) + ": " + optarg);
-        options.Jobs = static_cast<unsigned>(n);
+        asked.Jobs = static_cast<unsigned>(n);
         break;
       }
-      case 'q': quiet = true; break;
-      case 'r': options.Recursive = true; break;
+      case 'q': asked.Quiet = true; break;
+      case 'r': asked.Recursive = true; break;
       case kFormat:
-        if (haveFormat) return Usage("option --format given more than once");
-        haveFormat = true;
-        options.Format = veloran::FindOutputFormat(optarg);
-        if (!options.Format)
+        if (asked.Format) return Usage("option --format given more than once");
+        asked.Format = veloran::FindOutputFormat(optarg);
+        if (!asked.Format)
           return Usage("option --format takes " + veloran::OutputFormatNames(", ", " or ") + ": " + optarg);
         break;
       case kNameFrom:
@@ -278,14 +273,13 @@ int main(int argc, char** argv) {
         haveNameFrom = true;
         if (std::string(optarg) != "title" && std::string(optarg) != "input")
           return Usage(std::string("option --name-from takes title or input: ") + optarg);
-        options.NameFromInput = std::string(optarg) == "input";
+        asked.NameFromInput = std::string(optarg) == "input";
         break;
-      case kAddNewLines: options.AddNewLines = true; break;
-      case kNoSync: options.Sync = false; break;
+      case kAddNewLines: asked.AddNewLines = true; break;
+      case kNoSync: asked.Sync = false; break;
       case kPreview:
-        if (options.HavePreview) return Usage("option --preview given more than once");
-        options.Preview = optarg;
-        options.HavePreview = true;
+        if (asked.Preview) return Usage("option --preview given more than once");
+        asked.Preview = optarg;
         break;
       case 'h':
         std::fputs(kUsage, stdout);
@@ -305,42 +299,19 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> args(argv + optind, argv + argc);
   if (args.empty()) return Usage("no MODULE, FOLDER or ARCHIVE given");
-  if (options.HaveOutput && options.Output.empty()) return Usage("option -o needs a PATH");
-  options.OutputIsDir = options.HaveOutput && veloran::IsFolder(options.Output);
-  // -o NAME.tif asks for a GeoTIFF.
-  if (!haveFormat && options.HaveOutput && !options.OutputIsDir)
-    options.Format = &veloran::FormatForName(options.Output, *options.Format);
-  // An option of one format given with another is a mistake, not a no-op.
-  for (const auto& [given, option] : {std::pair{options.AddNewLines, "add-new-lines"}}) {
-    const veloran::TOutputFormat* owner = veloran::OptionOwner(option);
-    if (given && owner && owner != options.Format)
-      return Usage(std::string("--") + option + " applies to the " + owner->LongName + " format only");
-  }
-  if (options.HavePreview && options.Preview.empty()) return Usage("option --preview needs a PATH");
-  options.PreviewIsDir = options.HavePreview && veloran::IsFolder(options.Preview);
-  for (const auto& [given, path] : {std::pair{options.HaveOutput, options.Output}, {options.HavePreview, options.Preview}})
-    if (given && path.back() == '/' && !veloran::IsFolder(path)) return Usage("there is no folder " + path);
-  // The process's threads: -j N conversions share N threads with the work
-  // inside them; one conversion at a time (the default) may use every
-  // processor for its own work.
-  veloran::TExecutor executor(haveJobs && options.Jobs > 0 ? options.Jobs : veloran::Processors());
-  options.Executor = &executor;
-  options.KeepReports = !quiet;
-  TPrinter printer(quiet, args.size() > 1, !quiet && isatty(STDERR_FILENO) == 1);
-  veloran::TBatch batch(options, args, printer);
+  veloran::TPlan plan = veloran::Plan(asked);
+  if (!plan.Refused.empty()) return Usage(plan.Refused);
+  veloran::TExecutor executor(plan.Threads);
+  plan.Options.Executor = &executor;
+  TPrinter printer(asked.Quiet, args.size() > 1, !asked.Quiet && isatty(STDERR_FILENO) == 1);
+  veloran::TBatch batch(plan.Options, args, printer);
   // One file for one transfer: checked once folders and archives are
   // found (the batch then converts what it found), before anything is
   // written.
-  const bool outputFile = options.HaveOutput && !options.OutputIsDir;
-  const bool previewFile = options.HavePreview && !options.PreviewIsDir;
-  if (outputFile || previewFile) {
-    const size_t transfers = batch.Expand();
-    if (transfers > 1 && outputFile)
-      return Usage("-o " + options.Output + " is no existing folder, but there are " + std::to_string(transfers) +
-                   " transfers");
-    if (transfers > 1 && previewFile)
-      return Usage("--preview " + options.Preview + " is no existing folder, but there are " +
-                   std::to_string(transfers) + " transfers");
+  const veloran::TBatchOptions& options = plan.Options;
+  if ((options.HaveOutput && !options.OutputIsDir) || (options.HavePreview && !options.PreviewIsDir)) {
+    const std::string refused = veloran::RefuseOneFile(options, batch.Expand());
+    if (!refused.empty()) return Usage(refused);
   }
   return printer.End(batch.Run());
 }

@@ -4,13 +4,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 
 #include "convert/finder.h"
+#include "convert/names.h"
 #include "preview/relief.h"
 #include "sdts/cells.h"
 #include "support/errors.h"
@@ -19,38 +18,6 @@
 #include "support/textutil.h"
 
 namespace veloran {
-
-namespace {
-
-// A conversion's pane: its lines are kept for the observer, and a new
-// share of its progress wakes the thread that tells it.
-class TJobPane final : public IInfoPane {
- public:
-  TJobPane(TJob& job, bool keep, const std::atomic<bool>& stopping, std::function<void()> changed)
-      : Job(job), Keep(keep), Stopping(stopping), Changed(std::move(changed)) {}
-  void ClearPane() override {}
-  void AppendLine(const std::string& line) override {
-    if (Keep) Job.Item.Report.push_back(line);
-  }
-  // The telling thread is woken every 5 points: waking it at every point
-  // of every conversion (some 800 times for 8 transfers) cost a batch of
-  // 8 x 1201 x 1201 at -j 2 more than a conversion's worth of time.
-  void SetProgress(int value) override {
-    // Asked to stop, a conversion ends at its next step; its file goes.
-    if (Stopping) Fail(TErrorKind::Cancelled, "Canceled");
-    value = std::clamp(value, 0, 100);
-    const int before = Job.Progress.exchange(value);
-    if (value / 5 != before / 5) Changed();
-  }
-
- private:
-  TJob& Job;
-  bool Keep;
-  const std::atomic<bool>& Stopping;
-  std::function<void()> Changed;
-};
-
-}  // namespace
 
 // The workers convert; the thread of Run finds transfers a little ahead
 // (so memory stays bounded by the number of workers), places them in the
@@ -282,7 +249,7 @@ struct TBatch::TImpl {
                                              : "-o names one file, " + Options.Output +
                                                    ", but there is more than one transfer"));
     }
-    Unsettled[job.Wanted].insert(job.Order);
+    Names.Expect(job.Wanted, job.Order);
     Queue.push_back(&job);
   }
 
@@ -301,22 +268,15 @@ struct TBatch::TImpl {
     }
     if (job.Settled) return;
     job.Settled = true;
-    const auto waiting = Unsettled.find(job.Wanted);
-    if (waiting != Unsettled.end()) {
-      waiting->second.erase(job.Order);
-      if (waiting->second.empty()) Unsettled.erase(waiting);
-    }
+    Names.Settle(job.Wanted, job.Order);
     Wake.notify_all();
   }
 
-  // The output of a transfer just read: its wanted name, or the first of
-  // "STEM (2).dem", "STEM (3).dem"... that no earlier transfer of this run
-  // has taken. Earlier transfers of the same name are waited for until
-  // they have taken theirs or failed: a transfer that fails takes none.
-  // False when the batch stops meanwhile.
+  // The output of a transfer just read (see TOutputNames); false when the
+  // batch stops meanwhile.
   bool Claim(TJob& job, std::unique_lock<std::mutex>& lock) {
     TBatchItem& item = job.Item;
-    Wake.wait(lock, [&] { return Stopped || *Unsettled[job.Wanted].begin() == job.Order; });
+    Wake.wait(lock, [&] { return Stopped || Names.Turn(job.Wanted, job.Order); });
     if (Stopped) {
       Settle(job);
       return false;
@@ -324,21 +284,15 @@ struct TBatch::TImpl {
     if (Options.HaveOutput && !Options.OutputIsDir) {
       item.Output = job.Wanted;
     } else {
-      item.Output = FreeName(job.Wanted, [&](const std::string& name) { return Claims.count(name) > 0; });
+      item.Output = Names.Take(job.Wanted, &job);
       if (item.Output != job.Wanted)
         item.Notice = job.Wanted + " was written earlier in this run; this DEM is " + item.Output;
-      Claims[item.Output] = &job;
     }
     if (Options.HavePreview) item.Png = PictureName(item.Output, Options);
     // Standard output carries the output alone.
     item.ReportToStderr = IsStandardOutput(item.Output);
     Settle(job);
     return true;
-  }
-  // A transfer that failed once it had its name leaves the name free.
-  void Release(TJob& job) {
-    const auto claim = Claims.find(job.Item.Output);
-    if (claim != Claims.end() && claim->second == &job) Claims.erase(claim);
   }
 
   void Work() {
@@ -436,7 +390,7 @@ struct TBatch::TImpl {
     }
     item.Progress = job.Progress.exchange(100);
     lock.lock();
-    if (!item.Ok) Release(job);
+    if (!item.Ok) Names.Release(item.Output, &job);
   }
 
   // Tells the observer, the lock released, of the transfers that ended in
@@ -513,8 +467,7 @@ struct TBatch::TImpl {
   size_t Named = 0;             // transfers placed and named
   size_t Planned = 0;           // of those, the ones found, to be converted
   std::deque<TJob*> Queue;      // named, waiting for a worker
-  std::map<std::string, std::set<size_t>> Unsettled;  // by wanted name, the transfers not yet named finally
-  std::map<std::string, const TJob*> Claims;          // each output name and the transfer that took it
+  TOutputNames Names;
   size_t Told = 0;              // transfers told as ended
   bool AllPlaced = false;       // no input is left to read
   bool Stopped = false, Canceled = false, Dirty = false;
@@ -524,13 +477,6 @@ struct TBatch::TImpl {
   std::string LastLabel;
   TBatchResult Result;
 };
-
-std::string FailureKinds(const std::map<TErrorKind, size_t>& failed) {
-  std::string kinds;
-  for (const auto& [kind, count] : failed)
-    if (count > 0) kinds += (kinds.empty() ? " (" : ", ") + std::to_string(count) + " " + KindName(kind);
-  return kinds.empty() ? kinds : kinds + ")";
-}
 
 TBatch::TBatch(TBatchOptions options, std::vector<std::string> args, IBatchObserver& observer)
     : Impl(std::make_unique<TImpl>(std::move(options), std::move(args), observer)) {}

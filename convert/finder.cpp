@@ -103,24 +103,6 @@ std::unique_ptr<TJob> TFinder::Plan(TLocatedTransfer transfer, const std::string
   return job;
 }
 
-std::string FreeName(const std::string& wanted, const std::function<bool(const std::string&)>& taken) {
-  const size_t dot = wanted.rfind('.');
-  const std::string stem = dot == std::string::npos ? wanted : wanted.substr(0, dot);
-  const std::string ext = dot == std::string::npos ? std::string() : wanted.substr(dot);
-  std::string name = wanted;
-  for (int n = 2; taken(name); ++n) name = stem + " (" + std::to_string(n) + ")" + ext;
-  return name;
-}
-
-std::string PictureName(const std::string& output, const TBatchOptions& options) {
-  if (!options.PreviewIsDir) return options.Preview;
-  std::string name = output.substr(output.rfind('/') + 1);
-  const std::string& extension = options.Format->Extension;
-  if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
-    name.resize(name.size() - extension.size());
-  return InFolder(options.Preview, name + ".png");
-}
-
 void CheckOutputFolder(const std::string& dir) {
   struct stat st {};
   int error = 0;

@@ -1,15 +1,11 @@
 #include "gtiff/gtiffwriter.h"
 
-#include <geotiff/geokeys.h>
-#include <geotiff/geovalues.h>
 #include <geotiff/xtiffio.h>
 #include <libdeflate.h>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -17,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "gtiff/geokeys.h"
 #include "gtiff/overviews.h"
 #include "gtiff/tiffmemory.h"
 #include "sdts/crs.h"
@@ -188,27 +185,7 @@ class TTiffWriter final : public ITiffSession {
     const double tiepoint[6] = {0, 0, 0, info.UpperLeftX - info.SpacingX / 2, info.UpperLeftY + info.SpacingY / 2, 0};
     TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
     TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiepoint);
-    // The GeoKey directory: version 1.1.0, then one (key, in-place, 1,
-    // value) entry per key, in key order. libgeotiff's GTIFNew and GTIFFree
-    // would tie the program to PROJ, and through it to SQLite, libcurl and
-    // GnuTLS: 40 more shared libraries and 25 ms more for every process.
-    // A zone EPSG does not number on its datum is a user-defined system:
-    // the datum's geographic system and the UTM projection of that zone.
-    const TUtmCrs crs = UtmCrsOf(info);
-    const auto vertical = static_cast<uint16_t>(info.UnitsCode == 1 ? Linear_Foot : Linear_Meter);
-    std::vector<uint16_t> keys = {1, 1, 0, 0, GTModelTypeGeoKey, 0, 1, ModelTypeProjected,
-                                  GTRasterTypeGeoKey, 0, 1, RasterPixelIsArea};
-    auto key = [&](uint16_t id, int value) { keys.insert(keys.end(), {id, 0, 1, static_cast<uint16_t>(value)}); };
-    if (crs.ProjectedCode) {
-      key(ProjectedCSTypeGeoKey, crs.ProjectedCode);
-    } else {
-      key(GeographicTypeGeoKey, crs.GeographicCode);
-      key(ProjectedCSTypeGeoKey, KvUserDefined);
-      key(ProjectionGeoKey, Proj_UTM_zone_1N - 1 + crs.Zone);
-      key(ProjLinearUnitsGeoKey, Linear_Meter);
-    }
-    key(VerticalUnitsGeoKey, vertical);
-    keys[3] = static_cast<uint16_t>(keys.size() / 4 - 1);
+    const std::vector<uint16_t> keys = GeoKeyDirectory(info);
     TIFFSetField(tif, TIFFTAG_GEOKEYDIRECTORY, static_cast<int>(keys.size()), keys.data());
   }
 

@@ -7,8 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "iso8211/ddfreader.h"
-#include "iso8211/subfields.h"
+#include "sdts/catalog.h"
 #include "support/errors.h"
 #include "support/textutil.h"
 
@@ -105,63 +104,6 @@ namespace {
 
 // The modules a conversion reads, the cell module aside.
 constexpr std::string_view kMetadataCodes[] = {"DDSH", "IDEN", "DDOM", "IREF", "XREF", "RSDF", "SPDM", "LDEF"};
-
-// The catalog: each record's module code (NAME, in capitals) and file
-// (FILE), a file of the catalog's own folder. Every record is read: a
-// catalog lists a module per record, USGS's already 19, others more.
-std::map<std::string, std::string> ReadCatalog(const std::string& path, const ITransferSource& source) {
-  std::map<std::string, std::string> catalog;
-  auto stream = source.Open(path);
-  NameFileOnFailure(path, [&] {
-    TDataDescription description;
-    ReadDataDescription(*stream, description, 0);
-    description.Records.Count = 1;  // each record in turn, as record 0
-    for (int r = 1; stream->Position() < stream->Size(); ++r) {
-      const bool more = ReadDataRecord(*stream, description.Records.Leaders[0], description.Records.Directories[0], r);
-      const int64_t next = stream->Position();
-      std::string code = GetSubfieldText(*stream, "CATD", "NAME", 0, description);
-      const std::string file = GetSubfieldText(*stream, "CATD", "FILE", 0, description);
-      for (char& c : code)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (!code.empty() && !file.empty() && file.find('/') == std::string::npos) catalog.emplace(code, file);
-      if (!more) break;
-      stream->Seek(next);
-    }
-  });
-  return catalog;
-}
-
-// Whether the file starts as an ISO 8211 file does: a leader of 24
-// characters whose sixth holds the leader identifier "L".
-bool LooksLikeIso8211(const std::string& path, const ITransferSource& source) {
-  auto stream = source.Open(path);
-  char leader[24];
-  return stream->Read(leader, 24) == 24 && leader[6] == 'L' && IsLeaderText(leader);
-}
-
-// The first ISO 8211 file of `dir` that is a catalog listing `name`; empty
-// when there is none. Only asked when the prefix rule finds no catalog.
-std::string FindCatalogListing(const std::string& dir, const std::string& name, const ITransferSource& source) {
-  std::vector<std::string> names;
-  source.List(dir, names);
-  std::sort(names.begin(), names.end());
-  for (const std::string& n : names) {
-    const std::string path = dir + n;
-    if (!EndsWithIgnoringCase(path, ".DDF")) continue;
-    try {
-      if (!LooksLikeIso8211(path, source)) continue;
-      for (const auto& [code, file] : ReadCatalog(path, source))
-        if (SameIgnoringCase(file, name)) return path;
-    } catch (const TConvertError&) {
-      // Not a catalog one can read: not the one sought.
-    }
-  }
-  return {};
-}
-
-}  // namespace
-
-namespace {
 
 // The cell module of the transfer whose file is `chosenPath`, and its
 // catalog where there is one; Cell is empty when there is none.

@@ -9,15 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <random>
 
 #include "support/errors.h"
 #include "support/tempfiles.h"
-#include "support/threads.h"
+#include "support/backgroundwriter.h"
 
 namespace veloran {
 
@@ -93,102 +91,6 @@ bool IsStandardOutput(const std::string& path) {
   return fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &st) == 0 && out.st_dev == st.st_dev &&
          out.st_ino == st.st_ino;
 }
-
-// Writes one buffer at a time on a thread of the executor: the kernel's copy and
-// block allocation then overlap the formatting of the next buffer. With
-// `startWriteback`, what is written is handed to the disk as it comes
-// (sync_file_range), so that the final fsync waits for the tail only.
-class TBackgroundWriter {
- public:
-  // Without a free thread the buffers are written by the caller, one
-  // after the other.
-  TBackgroundWriter(int fd, bool startWriteback, IFileCalls& calls, TExecutor* executor)
-      : Fd(fd), StartWriteback(startWriteback), Calls(calls), Task(executor) {
-    Background = Task.Start(1, [this] { Run(); }) == 1;
-  }
-  ~TBackgroundWriter() {
-    {
-      std::lock_guard lock(Mutex);
-      Stop = true;
-    }
-    Changed.notify_all();
-    Task.Wait();
-  }
-  TBackgroundWriter(const TBackgroundWriter&) = delete;
-  TBackgroundWriter& operator=(const TBackgroundWriter&) = delete;
-
-  // Waits until the buffer in flight is written; the errno of a failed
-  // write, 0 when all went well.
-  int Wait() {
-    std::unique_lock lock(Mutex);
-    Changed.wait(lock, [this] { return Data == nullptr; });
-    return Error;
-  }
-  // Starts writing `count` bytes at `data`, which must stay untouched until
-  // Wait returns. Call only after Wait.
-  void Start(const char* data, size_t count) {
-    if (!Background) {
-      if (Error == 0) Error = WriteAll(data, count);
-      return;
-    }
-    {
-      std::lock_guard lock(Mutex);
-      Data = data;
-      Count = count;
-    }
-    Changed.notify_all();
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(Mutex);
-    for (;;) {
-      Changed.wait(lock, [this] { return Data != nullptr || Stop; });
-      if (Data == nullptr) return;
-      const char* data = Data;
-      const size_t count = Count;
-      lock.unlock();
-      const int error = Error != 0 ? Error : WriteAll(data, count);
-      lock.lock();
-      Error = error;
-      Data = nullptr;
-      Changed.notify_all();
-    }
-  }
-  int WriteAll(const char* data, size_t count) {
-    for (size_t done = 0; done < count;) {
-      const ssize_t n = Calls.Write(Fd, data + done, count - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      done += static_cast<size_t>(n);
-      Offset += n;
-    }
-    // Handed to the disk a megabyte at a time: smaller ranges make more,
-    // smaller requests, larger ones start the disk later.
-    if (StartWriteback && Offset - Started >= kWritebackStep) {
-      ::sync_file_range(Fd, Started, Offset - Started, SYNC_FILE_RANGE_WRITE);  // a hint only
-      Started = Offset;
-    }
-    return 0;
-  }
-
-  const int Fd;
-  const bool StartWriteback;
-  IFileCalls& Calls;
-  static constexpr off_t kWritebackStep = 1 << 20;
-  off_t Offset = 0;   // bytes written so far
-  off_t Started = 0;  // bytes whose writeback has been started
-  std::mutex Mutex;
-  std::condition_variable Changed;
-  const char* Data = nullptr;  // the buffer in flight, if any
-  size_t Count = 0;
-  int Error = 0;
-  bool Stop = false;
-  bool Background = false;
-  TTaskGroup Task;  // the writing task, started once the rest is set
-};
 
 TFileSink::TFileSink(std::string targetPath, bool sync, TExecutor* background, IFileCalls& calls)
     : TargetPath(std::move(targetPath)), Sync(sync), Background(background), Calls(calls) {

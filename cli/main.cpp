@@ -1,8 +1,9 @@
-// veloran-convert: converts SDTS raster transfers to USGS DEM files from the
-// shell, with the same core and the same pane text as the desktop program.
-// Arguments are cell modules, folders of transfers or .tar.gz archives; the
-// core's batch engine converts them (with -j N, N at once), and this
-// program prints each report whole, in the order of the arguments.
+// veloran-convert: converts SDTS raster transfers to USGS DEM, GeoTIFF or
+// COG files from the shell, with the same core and the same pane text as
+// the desktop program. Arguments are any module of a transfer, folders of
+// transfers or archives; the options become the core's plan, its batch
+// engine converts them (with -j N, N at once), and this program prints
+// each report whole, in the order of the arguments.
 #include <getopt.h>
 #include <sys/ioctl.h>
 #include <unistd.h>

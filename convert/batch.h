@@ -1,7 +1,8 @@
 // Batches: the transfers that arguments hold (any module of a transfer,
-// folders, archives), each located once and named, and N conversions at
-// once, each in its own state, told to an observer in the order of the
-// arguments. The command line and the desktop program only present them.
+// folders, archives) or that were located already, each located once and
+// named, and N conversions at once on the executor's threads, each in its
+// own state, told to an observer in the order of the arguments. The
+// command line and the desktop program only present them.
 #pragma once
 
 #include <cstddef>
@@ -52,7 +53,8 @@ struct TBatchItem {
 };
 
 // What a batch tells as it runs; every call comes from the thread that
-// runs it, never while a conversion waits for it.
+// calls Run, never under the batch's lock, so a slow observer holds no
+// conversion back.
 class IBatchObserver {
  public:
   virtual ~IBatchObserver() = default;

@@ -1,6 +1,6 @@
-// Where transfers are found: a cell module named on the command line, the
-// cell modules directly in a folder, or every cell module of an archive
-// (tar, compressed or not, or zip), read into memory.
+// Where transfers are found: the cell modules of a folder (and of its
+// sub-folders and their archives), or every cell module of an archive
+// (tar, compressed or not, or zip), read without unpacking it.
 #pragma once
 
 #include <map>

@@ -1,5 +1,6 @@
 // The GeoTIFF writer: the transfer's own grid, lossless, with its
-// coordinate system, through libtiff and libgeotiff.
+// coordinate system, through libtiff (libgeotiff gives the tag and key
+// numbers only).
 #pragma once
 
 #include <memory>

@@ -162,9 +162,10 @@ struct TConversionState {
   TElevationGrid Grid;
   bool SwapFloatBytes = false;  // 4-byte reals are read most significant byte first
 
-  // Back to the start-up values, keeping the cell store's memory: only the
-  // cells the last conversion stored are zeroed again, which costs far less
-  // than a new store's page faults when one state serves many conversions.
+  // Back to the start-up values, what the cell reader kept included,
+  // keeping the cell store's memory: only the cells the last conversion
+  // stored are zeroed again, which costs far less than a new store's page
+  // faults when one state serves many conversions (a batch worker's).
   void Reset();
 };
 

@@ -1,6 +1,8 @@
 // The one exception type of the conversion core: it carries the exact text
-// the user is shown, and a kind that programs choose their exit status and
-// dialog by, never parsing the text.
+// the user is shown, and a kind that callers branch on, never parsing the
+// text: a batch counts its failures by kind, the desktop shows no box for
+// what the user canceled, the GDAL plugin gives GDAL the kind's error
+// number.
 #pragma once
 
 #include <stdexcept>

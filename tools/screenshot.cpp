@@ -69,12 +69,20 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "veloran-screenshot: %s\n", e.what());
   }
-  if (std::strcmp(extra, "about") == 0) program.About.show();
-  if (std::strcmp(extra, "help") == 0) form.Contents1->trigger();
-  if (std::strcmp(extra, "relief") == 0) form.ShadedReliefMnu->trigger();
-  QTimer::singleShot(500, [&] {
-    form.screen()->grabWindow(0).save(argv[1]);
-    app.quit();
+  // The conversion runs off the window's thread: the extras and the
+  // picture come once it has ended.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (form.BatchRunning()) return;
+    poll.stop();
+    if (std::strcmp(extra, "about") == 0) program.About.show();
+    if (std::strcmp(extra, "help") == 0) form.Contents1->trigger();
+    if (std::strcmp(extra, "relief") == 0) form.ShadedReliefMnu->trigger();
+    QTimer::singleShot(500, [&] {
+      form.screen()->grabWindow(0).save(argv[1]);
+      app.quit();
+    });
   });
+  poll.start(50);
   return app.exec();
 }

@@ -1,8 +1,5 @@
 #include "gtiff/gtiffformat.h"
 
-#include <charconv>
-#include <cstdlib>
-
 #include "gtiff/gtiffwriter.h"
 #include "sdts/report.h"
 #include "support/numfmt.h"
@@ -52,11 +49,7 @@ void ShowGeoTiffSummary(const TConversionState& state, const std::string& kind, 
   const TElevationGrid::TRawTotals& totals = state.Grid.RawTotals;
   const std::string unit = state.Info.UnitsCode == 1 ? " ft" : " m";
   // A real cell as its shortest decimal text: 9.5, not 9.5000000000000000.
-  auto value = [](double v) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(v)).ptr;
-    return FormatGeneralReal(std::strtod(std::string(text, end).c_str(), nullptr));
-  };
+  auto value = [](double v) { return FormatGeneralReal(ShortestDecimal(static_cast<float>(v))); };
   pane.AppendLine("Final Output " + kind + ":");
   pane.AppendLine("Min:           " + value(totals.Min) + unit);
   pane.AppendLine("Max:           " + value(totals.Max) + unit);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "support/textutil.h"
 
@@ -136,5 +137,25 @@ std::string FormatGeneralReal(double value, char sep) {
 }
 
 std::string FormatGeneralReal(double value) { return FormatGeneralReal(value, IndeSystemData().DecimalSeparator()); }
+
+double ShortestDecimal(float value) {
+  char text[32];
+#if defined(__cpp_lib_to_chars)
+  const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+  double shortest = 0;
+  std::from_chars(text, end, shortest);
+  return shortest;
+#else
+  // A library without floating-point to_chars (emscripten's libc++, whose C
+  // locale always reads a point): the fewest significant digits that read
+  // back as the value.
+  for (int digits = 1; digits < 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
+  }
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return std::strtod(text, nullptr);
+#endif
+}
 
 }  // namespace veloran

@@ -25,5 +25,8 @@ std::string FormatInt(int64_t value);
 // decimal separator. Non-finite values are written "NAN", "INF" or "-INF".
 std::string FormatGeneralReal(double value, char sep);
 std::string FormatGeneralReal(double value);  // with the user's separator
+// The shortest decimal that reads back as `value`, as a double: 9.5f gives
+// 9.5, not 9.5000000000000000. The same in every locale.
+double ShortestDecimal(float value);
 
 }  // namespace veloran

@@ -238,8 +238,18 @@ bool TryStrToReal(std::string_view text, double& value) {
   text = TrimBlanks(text);
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
   if (text.empty() || !(IsDigitChar(text[0]) || text[0] == '-' || text[0] == '.')) return false;
+#if defined(__cpp_lib_to_chars)
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+#else
+  // A library without floating-point from_chars (emscripten's libc++, whose
+  // C locale always reads a point).
+  const std::string copy(text);
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(copy.c_str(), &end);
+  return errno == 0 && end == copy.c_str() + copy.size() && std::isfinite(value);
+#endif
 }
 
 std::tm FileDate(const std::string& fileName) {

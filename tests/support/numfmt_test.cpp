@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "tests/support/locale.h"
+
 namespace veloran {
 namespace {
 
@@ -47,6 +49,19 @@ TEST(FormatGeneralReal, UsesTheGivenSeparator) {
   EXPECT_EQ(FormatGeneralReal(0.5, ','), "0,5");
   EXPECT_EQ(FormatGeneralReal(1.5e20, ','), "1,5E20");
   EXPECT_EQ(FormatGeneralReal(30, ','), "30");
+}
+
+// The GeoTIFF summary's extremes: the shortest decimal of a real cell,
+// whatever the locale reads as its separator (the desktop runs in the
+// user's locale, where "9.5" once read as 9).
+TEST(ShortestDecimal, TheFewestDigitsInEveryLocale) {
+  for (const bool comma : {false, true}) {
+    if (comma && !testing::UseLocale("de_DE.UTF-8")) GTEST_SKIP() << "no de_DE locale";
+    EXPECT_EQ(ShortestDecimal(9.5f), 9.5);
+    EXPECT_EQ(ShortestDecimal(0.1f), 0.1);
+    EXPECT_EQ(ShortestDecimal(-3.25e7f), -3.25e7);
+  }
+  testing::RestoreLocale();
 }
 
 TEST(FormatInt, PlainDecimal) {

@@ -1,8 +1,8 @@
 #include "support/backgroundwriter.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
+
+#include "support/platform.h"
 
 namespace veloran {
 
@@ -68,7 +68,7 @@ int TBackgroundWriter::WriteAll(const char* data, size_t count) {
   // Handed to the disk a megabyte at a time: smaller ranges make more,
   // smaller requests, larger ones start the disk later.
   if (StartWriteback && Offset - Started >= kWritebackStep) {
-    ::sync_file_range(Fd, Started, Offset - Started, SYNC_FILE_RANGE_WRITE);  // a hint only
+    PlatformStartWriteback(Fd, Started, Offset - Started);
     Started = Offset;
   }
   return 0;

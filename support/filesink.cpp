@@ -16,6 +16,7 @@
 #include "support/errors.h"
 #include "support/tempfiles.h"
 #include "support/backgroundwriter.h"
+#include "support/platform.h"
 
 namespace veloran {
 
@@ -220,7 +221,7 @@ void TFileSink::Reserve(uint64_t bytes) {
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && bytes > limit.rlim_cur) return;
   // Without room for all of it, nothing is held back from other files.
-  if (::fallocate(Fd, 0, 0, static_cast<off_t>(bytes)) == 0) Reserved = true;
+  if (PlatformReserve(Fd, static_cast<off_t>(bytes))) Reserved = true;
 }
 
 void TFileSink::FlushBuffer() {

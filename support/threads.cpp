@@ -1,13 +1,12 @@
 #include "support/threads.h"
 
-#include <sched.h>
-
 #include <deque>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "support/errors.h"
+#include "support/platform.h"
 
 namespace veloran {
 
@@ -135,10 +134,7 @@ void TTaskGroup::Wait() {
 }
 
 unsigned Processors() {
-  // The processors this process may run on (taskset, cgroups' cpusets),
-  // which can be fewer than the machine has.
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
+  if (const unsigned usable = PlatformProcessors()) return usable;
   const unsigned all = std::thread::hardware_concurrency();
   return all > 0 ? all : 1;
 }

@@ -3,7 +3,7 @@ BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SETUP   ?= tools/setup
 
-.PHONY: all setup configure build test tsan test-sid run bench bench-compare fuzz package clean
+.PHONY: all setup configure build test tsan web test-web test-sid run bench bench-compare fuzz package clean
 
 all: build
 
@@ -24,6 +24,7 @@ test: build
 	  -DVELORAN_SANITIZE=ON -DVELORAN_GUI=OFF >/dev/null
 	@cmake --build build-asan --target veloran_tests veloran-convert
 	@ctest --test-dir build-asan --output-on-failure -j 2
+	@$(MAKE) --no-print-directory test-web
 
 # The threaded parts (the executor, the batch engine, the file sink, the
 # GeoTIFF's compression and the programs that run them) under
@@ -35,6 +36,26 @@ tsan: configure
 	@cmake --build build-tsan --target veloran_tests veloran-convert
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan --output-on-failure -j 2 \
 	  -R '$(TSAN_TESTS)'
+
+# The web page in build/web: the core in WebAssembly (emscripten, with
+# zlib, libdeflate, libtiff, libpng and libarchive built from Debian's
+# source packages once, into build/web-deps) and the page's own files.
+# Serve it with any static server: python3 -m http.server -d build/web
+WEB_EMENV = NODE_PATH=/usr/share/nodejs
+web: setup
+	@$(WEB_EMENV) tools/web-deps $(BUILD)/web-deps/prefix
+	@$(WEB_EMENV) emcmake cmake -S . -B $(BUILD)/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELORAN_WEB=ON \
+	  -DVELORAN_WERROR=ON -DCMAKE_FIND_ROOT_PATH=$(abspath $(BUILD))/web-deps/prefix \
+	  -DVELORAN_WEB_OUT=$(abspath $(BUILD))/web >/dev/null
+	@$(WEB_EMENV) cmake --build $(BUILD)/web-build
+
+# The page in Debian's Chromium, headless (puppeteer-core from npm, as
+# tests/web/package-lock.json pins it), against veloran-convert's files.
+test-web: web build
+	@mkdir -p $(BUILD)/web-test
+	@cp tests/web/package.json tests/web/package-lock.json tests/web/page_test.mjs tests/web/same_raster.py $(BUILD)/web-test/
+	@cd $(BUILD)/web-test && npm ci --no-audit --no-fund --silent
+	@node $(BUILD)/web-test/page_test.mjs $(BUILD)/web $(BUILD)/bin/veloran-convert tests/data $(BUILD)/web-test/work
 
 # The GDAL plugin built and tested in a Debian sid chroot, against the
 # newest GDAL (which has no SDTS driver of its own) and GCC.
@@ -76,7 +97,8 @@ fuzz: configure
 # A Debian package of both programs, their help, manual pages, completion,
 # desktop entry, icon and AppStream metadata: build/veloran_VERSION_ARCH.deb.
 package: build
-	@cd $(BUILD) && cpack -G DEB
+	@if command -v emcc >/dev/null 2>&1; then $(MAKE) --no-print-directory web; fi
+	@cd $(BUILD) && cmake . >/dev/null && cpack -G DEB
 
 bench: build
 	@$(BUILD)/bin/veloran-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true

@@ -3,7 +3,7 @@ BUILD   ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SETUP   ?= tools/setup
 
-.PHONY: all setup configure build test tsan web test-web test-sid run bench bench-compare fuzz package clean
+.PHONY: all setup configure build test tsan web test-web web-node test-sid run bench bench-web bench-compare fuzz package clean
 
 all: build
 
@@ -51,10 +51,11 @@ web: setup
 
 # The page in Debian's Chromium, headless (puppeteer-core from npm, as
 # tests/web/package-lock.json pins it), against veloran-convert's files.
-test-web: web build
+web-node:
 	@mkdir -p $(BUILD)/web-test
-	@cp tests/web/package.json tests/web/package-lock.json tests/web/page_test.mjs tests/web/same_raster.py $(BUILD)/web-test/
+	@cp tests/web/package.json tests/web/package-lock.json tests/web/*.mjs tests/web/same_raster.py $(BUILD)/web-test/
 	@cd $(BUILD)/web-test && npm ci --no-audit --no-fund --silent
+test-web: web build web-node
 	@node $(BUILD)/web-test/page_test.mjs $(BUILD)/web $(BUILD)/bin/veloran-convert tests/data $(BUILD)/web-test/work
 
 # The GDAL plugin built and tested in a Debian sid chroot, against the
@@ -105,6 +106,11 @@ bench: build
 	@if [ -x $(BUILD)/bin/veloran-gdal-bench ]; then \
 	  $(BUILD)/bin/veloran-gdal-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true; fi
 	@tools/bench-memory $(BUILD)
+
+# The page in headless Chromium: its weight, Mount Tabor to a DEM from
+# opening the page, and again once it is loaded.
+bench-web: web web-node
+	@node $(BUILD)/web-test/bench.mjs $(BUILD)/web tests/data/mount-tabor-7974 7
 
 bench-compare: build
 	@tools/bench-compare $(BUILD)

@@ -6,9 +6,9 @@
 //   node page_test.mjs WEB_DIR VELORAN_CONVERT DATA_DIR WORK_DIR
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
 import path from 'node:path';
-import puppeteer from 'puppeteer-core';
+
+import { convertOnPage as choose, openPage } from './serve.mjs';
 
 const [webDir, convert, dataDir, work] = process.argv.slice(2);
 const here = path.dirname(new URL(import.meta.url).pathname);
@@ -20,21 +20,7 @@ const check = (ok, what) => {
   if (!ok) failures++;
 };
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
-const root = path.resolve(webDir);
-const server = http.createServer((request, response) => {
-  const wanted = path.normalize(decodeURIComponent(request.url.split('?')[0]));
-  const file = path.join(root, wanted === '/' ? 'index.html' : wanted);
-  if (!file.startsWith(root + path.sep) || !fs.existsSync(file)) return response.writeHead(404).end();
-  response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
-  fs.createReadStream(file).pipe(response);
-});
-await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
-const origin = `http://127.0.0.1:${server.address().port}`;
-
-const browser = await puppeteer.launch({ executablePath: '/usr/bin/chromium', headless: true,
-                                         args: ['--no-sandbox', '--disable-gpu'] });
-const page = await browser.newPage();
+const { origin, page, close } = await openPage(webDir);
 const requests = [];
 page.on('request', (r) => requests.push(r.url()));
 page.on('console', (m) => console.log('page: ' + m.text()));
@@ -48,11 +34,7 @@ const loaded = requests.length;
 // what the page listed.
 let runs = 0;
 async function convertOnPage(files, format) {
-  await page.select('#format', format);
-  const input = await page.$('#files');
-  await input.uploadFile(...files);
-  runs++;
-  await page.waitForFunction((n) => Number(document.body.dataset.runs || 0) >= n, { timeout: 60000 }, runs);
+  await choose(page, files, format, ++runs);
   const shown = await page.evaluate(async () => {
     const links = [];
     for (const a of document.querySelectorAll('#results a')) {
@@ -108,7 +90,6 @@ const later = requests.slice(loaded).filter((u) => /^https?:/.test(u));
 check(later.length === 0, `no request after load (${later.join(' ') || 'none'})`);
 check(requests.every((u) => !/^https?:/.test(u) || u.startsWith(origin)), 'every request is the page\'s own');
 
-await browser.close();
-server.close();
+await close();
 console.log(failures ? `${failures} failed` : 'all passed');
 process.exit(failures ? 1 : 0);

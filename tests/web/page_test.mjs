@@ -77,6 +77,19 @@ execFileSync('tar', ['czf', path.join(work, 'oregon.tar.gz'), '-C', path.dirname
 const archived = await convertOnPage([path.join(work, 'oregon.tar.gz')], 'dem');
 check(archived.links.length === 1 && archived.links[0].name.endsWith('.dem'), 'an archive converts');
 
+// The same archive dropped onto the drop zone.
+const tarball = fs.readFileSync(path.join(work, 'oregon.tar.gz')).toString('base64');
+await page.select('#format', 'gtiff');
+await page.evaluate((data) => {
+  const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+  const dropped = new DataTransfer();
+  dropped.items.add(new File([bytes], 'oregon.tar.gz'));
+  document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true }));
+}, tarball);
+await page.waitForFunction((n) => Number(document.body.dataset.runs || 0) >= n, { timeout: 60000 }, ++runs);
+const dropped = await page.$$eval('#results a', (links) => links.map((a) => a.download));
+check(dropped.length === 1 && dropped[0].endsWith('.tif'), `a dropped archive converts (${dropped.join(' ')})`);
+
 // A truncated cell module: refused by name, no link.
 fs.mkdirSync(path.join(work, 'cut'));
 for (const f of fs.readdirSync(oregon).filter((f) => /\.ddf$/i.test(f))) fs.copyFileSync(path.join(oregon, f), path.join(work, 'cut', f));

@@ -44,7 +44,8 @@ void TForm1::ConvertMany(const QStringList& inputs, const QString& folder) {
   asked.Jobs = 0;           // one per processor
   asked.Recursive = true;   // every transfer a dropped folder holds, however deep
   asked.Format = &ChosenFormat();
-  asked.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == asked.Format;
+  asked.AddNewLines = NewLineMnu->isChecked();
+  asked.OptionsAsChoices = true;
   asked.Quiet = true;       // the pane has a line a transfer
   TPlan plan = Plan(asked);
   TBatchOptions& options = plan.Options;

@@ -338,7 +338,8 @@ void TForm1::Convert(TLocatedTransfer transfer, const std::string& dem, const TO
   asked.Output = dem;
   asked.Format = &format;
   // Options > Add New Lines is the DEM's; it stays checked for the next DEM.
-  asked.AddNewLines = NewLineMnu->isChecked() && OptionOwner("add-new-lines") == &format;
+  asked.AddNewLines = NewLineMnu->isChecked();
+  asked.OptionsAsChoices = true;
   TPlan plan = Plan(asked);
   if (!plan.Refused.empty()) Fail(TErrorKind::OutputIo, plan.Refused);
   TBatchOptions& options = plan.Options;

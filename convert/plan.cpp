@@ -26,10 +26,10 @@ TPlan Plan(const TAsked& asked) {
   // An option of one format given with another is a mistake, not a no-op.
   for (const auto& [given, option] : {std::pair{asked.AddNewLines, "add-new-lines"}}) {
     const TOutputFormat* owner = OptionOwner(option);
-    if (given && owner && owner != options.Format)
+    if (given && owner && owner != options.Format && !asked.OptionsAsChoices)
       return refuse(std::string("--") + option + " applies to the " + owner->LongName + " format only");
   }
-  options.AddNewLines = asked.AddNewLines;
+  options.AddNewLines = asked.AddNewLines && OptionOwner("add-new-lines") == options.Format;
   if (asked.Preview) {
     if (asked.Preview->empty()) return refuse("option --preview needs a PATH");
     options.HavePreview = true;

@@ -19,6 +19,10 @@ struct TAsked {
   std::optional<std::string> Preview;  // --preview PATH: a picture, or a folder of them
   const TOutputFormat* Format = nullptr;  // --format; none: as -o NAME asks, else the DEM
   bool AddNewLines = false;  // the DEM's own option
+  // The format options are standing choices (the desktop's menu, the
+  // page's box): each applies to the format that owns it and is left out
+  // for the others, where the command line's are refused.
+  bool OptionsAsChoices = false;
   bool Sync = true;
   bool Recursive = false;
   bool NameFromInput = false;

@@ -86,7 +86,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* VeloranConvert(const char* inputs, c
     asked.Output = output;
     asked.Preview = pictures;
     asked.Format = veloran::FindOutputFormat(format);
-    asked.AddNewLines = addNewLines != 0 && veloran::OptionOwner("add-new-lines") == asked.Format;
+    asked.AddNewLines = addNewLines != 0;
+    asked.OptionsAsChoices = true;
     asked.Sync = false;  // memory: nothing to make durable
     asked.Recursive = true;
     veloran::TPlan plan = veloran::Plan(asked);
